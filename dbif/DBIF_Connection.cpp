@@ -1,0 +1,422 @@
+// DBIF_Connection.cpp: the shared connection record: naming, opening, statement execution with the
+// uniform error report, insert batching, transactions, statistics and schema set-up.
+#include "dbif/DBIF_Connection.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlRecord>
+#include <QTextStream>
+#include <algorithm>
+#include <iostream>
+
+#include "dbif/DBIF_HostSupport.h"
+#include "dbif/DBIF_Utilities.h"
+
+int DBIF_Connection::ManagedConnection::nextDatabaseId = 0;
+bool DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = false;
+QStringList DBIF_Connection::ManagedConnection::openConnections;
+const QStringList DBIF_Connection::ManagedConnection::DRIVER_NAMES =
+    QStringLiteral("QMYSQL QSQLITE").split(QLatin1Char(' '));
+QThreadStorage<QHash<const DBIF_Connection::ManagedConnection*, QString>>
+    DBIF_Connection::ManagedConnection::qtDatabaseKeys;
+
+namespace {
+
+const QString MYSQL = QStringLiteral("QMYSQL");
+const QString SQLITE = QStringLiteral("QSQLITE");
+
+// An index statement whose columns each stand on the indent, as the hosts' own schema tools write it.
+QString spreadIndex(const QString& head, const QString& columns, int indent) {
+    QStringList parts = columns.split(QLatin1Char(','));
+    for (QString& part : parts) part.prepend(QString(indent, QLatin1Char(' ')));
+    return head + parts.join(QLatin1Char(',')) + QString(indent - 2, QLatin1Char(' ')) + QLatin1Char(')');
+}
+
+const QString LATEST_MEASUREMENT_COLUMNS = QStringLiteral(
+    "die_id,device_type,device_parent_subsite_name,device_position_within_subsite,measurement_condition_name,"
+    "measurement_temperature,routine_name,data_origin,mode");
+
+const QString SQLITE_LATEST_INDEXES[] = {
+    QStringLiteral("CREATE INDEX latest_measurement_measurement_id ON latest_measurement(measurement_id)"),
+    spreadIndex(QStringLiteral(" CREATE INDEX latest_measurement_all ON latest_measurement("),
+                LATEST_MEASUREMENT_COLUMNS, 27),
+    QStringLiteral("CREATE INDEX latest_setup_setup_id ON latest_setup(setup_id)"),
+    spreadIndex(QStringLiteral("CREATE INDEX latest_setup_all ON latest_setup("),
+                QStringLiteral("path,") + LATEST_MEASUREMENT_COLUMNS, 26),
+};
+
+const QString MYSQL_LATEST_SETUP_INDEX = QStringLiteral(
+    "CREATE UNIQUE INDEX latest_setup_all on latest_setup(path,die_id,device_type,device_parent_subsite_name,"
+    "device_position_within_subsite,measurement_condition_name,measurement_temperature,routine_name,"
+    "data_origin,mode)");
+
+const QStringList SETUP_TABLES = {QStringLiteral("setup_data"), QStringLiteral("setup"),
+                                  QStringLiteral("setup_column"), QStringLiteral("setup_association")};
+
+}  // namespace
+
+DBIF_Connection::DBIF_Connection(const char* driver, const char* host, const char* database, const char* user,
+                                 const char* password, int port)
+    : d(new ManagedConnection(driver, host, database, user, password, port)) {}
+
+QStringList DBIF_Connection::driverNames() {
+    QStringList result;
+    const QStringList loaded = QSqlDatabase::drivers();
+    for (const QString& name : ManagedConnection::DRIVER_NAMES) {
+        if (loaded.contains(name)) result.append(name);
+    }
+    return result;
+}
+
+DBIF_Connection::ManagedConnection::ManagedConnection(const char* driver, const char* host, const char* database,
+                                                      const char* user, const char* password, int port)
+    : driver(QString::fromLocal8Bit(driver)),
+      host(QString::fromLocal8Bit(host)),
+      database(QString::fromLocal8Bit(database)),
+      user(QString::fromLocal8Bit(user)),
+      password(QString::fromLocal8Bit(password)),
+      port(port) {
+    objectCacheKey = QStringLiteral("%1|%2|%3").arg(this->driver, this->database, QString::number(nextDatabaseId));
+    ++nextDatabaseId;
+    calculateQtDatabaseKey();
+    for (int i = 0; i < TIMING_SLOTS; ++i) {
+        times.append(0);
+        counts.append(0);
+    }
+    open();
+    openConnections.append(getQtDatabaseKey());
+}
+
+DBIF_Connection::ManagedConnection::~ManagedConnection() {
+    if (inTransaction) {
+        QElapsedTimer timer;
+        timer.start();
+        QSqlDatabase::database(getQtDatabaseKey(), false).commit();
+        inTransaction = false;
+        record(DBIF_COMMIT_TIMING, timer.elapsed());
+    }
+    close();
+    const QString name = getQtDatabaseKey();
+    if (qtDatabaseKeys.hasLocalData()) qtDatabaseKeys.localData().remove(this);
+    openConnections.removeOne(name);
+}
+
+QString DBIF_Connection::ManagedConnection::getQtDatabaseKey() const {
+    if (!qtDatabaseKeys.hasLocalData()) return QString();
+    return qtDatabaseKeys.localData().value(this);
+}
+
+void DBIF_Connection::ManagedConnection::calculateQtDatabaseKey() {
+    const QString name = QStringLiteral("%1|%2").arg(objectCacheKey, QString::number(threadKeyCounter));
+    ++threadKeyCounter;
+    qtDatabaseKeys.localData().insert(this, name);
+}
+
+void DBIF_Connection::ManagedConnection::open() {
+    const QString name = getQtDatabaseKey();
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                   : QSqlDatabase::addDatabase(driver, name);
+    db.setHostName(host);
+    db.setDatabaseName(database);
+    db.setUserName(user);
+    db.setPassword(password);
+    db.setPort(port);
+    if (driver == SQLITE) db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    valid = db.open();
+    lastOpenError = db.lastError();
+    if (!valid) return;
+    if (driver == MYSQL) {
+        query(QStringLiteral("SET autocommit = 0"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        query(QStringLiteral("SET SQL_MODE='ANSI_QUOTES'"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        QSqlQuery packet = query(QStringLiteral("SHOW GLOBAL VARIABLES LIKE 'max_allowed_packet';"),
+                                 DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        packet.next();
+        packetLimit = (packet.value(1).toInt() / 100) * 95;
+        singleRowInserts = false;
+        caseInsensitiveSuffix.clear();
+        caseSensitiveSuffix = QStringLiteral(" COLLATE latin1_bin");
+    } else if (driver == SQLITE) {
+        singleRowInserts = true;
+        caseSensitiveSuffix.clear();
+        caseInsensitiveSuffix = QStringLiteral(" COLLATE NOCASE");
+    }
+}
+
+void DBIF_Connection::ManagedConnection::close() {
+    const QString name = getQtDatabaseKey();
+    {
+        QSqlDatabase db = QSqlDatabase::database(name, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+void DBIF_Connection::ManagedConnection::getInfo(QString& driverName, QString& hostName, QString& databaseName,
+                                                 QString& userName, QString& passwordText, int& portNumber) const {
+    const QSqlDatabase db = QSqlDatabase::database(getQtDatabaseKey(), false);
+    driverName = db.driverName();
+    hostName = db.hostName();
+    databaseName = db.databaseName();
+    userName = db.userName();
+    passwordText = db.password();
+    portNumber = db.port();
+}
+
+QString DBIF_Connection::ManagedConnection::wrapQueryForUnion(const QString& sql) const {
+    return driver == MYSQL ? QStringLiteral("(%1)").arg(sql) : sql;
+}
+
+QString DBIF_Connection::ManagedConnection::quoteText(const QString& text) const {
+    return quoteSqlText(text, driver == MYSQL);
+}
+
+void DBIF_Connection::ManagedConnection::record(int category, long milliseconds) {
+    times[category] += milliseconds;
+    counts[category] += 1;
+}
+
+void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, const QString& sql,
+                                                       const char* file, int line) const {
+    if (!result.lastError().isValid()) return;
+    const QString reported = result.lastQuery() == sql
+                                 ? sql
+                                 : QStringLiteral("%1 (reported by db as '%2')").arg(sql, result.lastQuery());
+    throw DBIF_Exception(reported, result.lastError(), QString::fromLocal8Bit(file), line);
+}
+
+QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file, int line) {
+    QElapsedTimer timer;
+    timer.start();
+    const QString name = getQtDatabaseKey();
+    QSqlQuery result(QSqlDatabase::database(name, true));
+    result.exec(sql);
+    lastId = result.lastInsertId().toInt();
+    const long elapsed = timer.elapsed();
+    record(category, elapsed);
+    if (isShowingSql()) {
+        std::cout << "\n" << name << ": (" << elapsed << " ms) " << "\n" << sql << std::endl;
+    }
+    throwIfFailed(result, sql, file, line);
+    return result;
+}
+
+QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, int category, const QString& value,
+                                                            const char* file, int line) {
+    QElapsedTimer timer;
+    timer.start();
+    const QString name = getQtDatabaseKey();
+    QSqlQuery result(QSqlDatabase::database(name, true));
+    if (result.prepare(sql)) {
+        result.addBindValue(value);
+        result.exec();
+    }
+    lastId = result.lastInsertId().toInt();
+    const long elapsed = timer.elapsed();
+    record(category, elapsed);
+    if (isShowingSql()) {
+        std::cout << "\n" << name << " (" << elapsed << " ms)" << "\n" << sql << " => [" << value << "]" << std::endl;
+    }
+    throwIfFailed(result, sql, file, line);
+    return result;
+}
+
+int DBIF_Connection::ManagedConnection::queryInt(const QString& sql, int category, const char* file, int line) {
+    QSqlQuery result = query(sql, category, file, line);
+    result.next();
+    const int value = result.value(0).toInt();
+    if (showSql) std::cout << "Int query returned: " << value << std::endl;
+    return value;
+}
+
+QString DBIF_Connection::ManagedConnection::queryString(const QString& sql, int category, const char* file,
+                                                        int line) {
+    QSqlQuery result = query(sql, category, file, line);
+    result.next();
+    const QString value = result.value(0).toString();
+    if (showSql) std::cout << "String query returned: " << value << std::endl;
+    return value;
+}
+
+QDateTime DBIF_Connection::ManagedConnection::queryDateTime(const QString& sql, int category, const char* file,
+                                                            int line) {
+    QSqlQuery result = query(sql, category, file, line);
+    result.next();
+    const QDateTime value = result.value(0).toDateTime();
+    if (showSql) std::cout << "DateTime query returned: " << value.toString() << std::endl;
+    return value;
+}
+
+void DBIF_Connection::ManagedConnection::sendInsert(const QString& table, const QString& columns,
+                                                    const QString& values, const char* file, int line) {
+    query(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);\n").arg(table, columns, values), DBIF_INSERT_TIMING, file,
+          line);
+}
+
+void DBIF_Connection::ManagedConnection::insertSet(const QString& table, const QString& columns,
+                                                   const QStringList& rows, const char* file, int line) {
+    if (rows.isEmpty()) return;
+    if (singleRowInserts) {
+        for (const QString& row : rows) sendInsert(table, columns, row, file, line);
+        return;
+    }
+    const QString values = rows.join(QStringLiteral("),\n  ("));
+    if (values.size() < packetLimit) {
+        sendInsert(table, columns, values, file, line);
+        return;
+    }
+    const qsizetype batches = values.size() / packetLimit + 2;
+    // Rows longer than about half the limit leave fewer rows than batches: send them one by one.
+    const qsizetype batchSize = std::max<qsizetype>(1, rows.size() / batches);
+    for (qsizetype first = 0; first < rows.size(); first += batchSize) {
+        sendInsert(table, columns, rows.mid(first, batchSize).join(QStringLiteral(")\n, (")), file, line);
+    }
+}
+
+void DBIF_Connection::ManagedConnection::updateSet(const QString& table, const QString& columns,
+                                                   const QStringList& rows, const char* file, int line) {
+    for (const QString& row : rows) {
+        query(QStringLiteral("REPLACE INTO %1 (%2) VALUES (%3)").arg(table, columns, row), DBIF_UPDATE_TIMING, file,
+              line);
+    }
+}
+
+void DBIF_Connection::ManagedConnection::beginTransaction() {
+    if (inTransaction) endTransaction();
+    const QString name = getQtDatabaseKey();
+    QSqlDatabase::database(name, false).transaction();
+    inTransaction = true;
+    if (isShowingSql()) std::cout << "\n  Beginning Transaction: " << name << std::endl;
+}
+
+void DBIF_Connection::ManagedConnection::endTransaction() {
+    if (!inTransaction) return;
+    const QString name = getQtDatabaseKey();
+    QElapsedTimer timer;
+    timer.start();
+    QSqlDatabase::database(name, false).commit();
+    inTransaction = false;
+    const long elapsed = timer.elapsed();
+    record(DBIF_COMMIT_TIMING, elapsed);
+    if (isShowingSql()) std::cout << "\n  Committing Transaction: " << name << " (" << elapsed << " ms)" << std::endl;
+}
+
+void DBIF_Connection::ManagedConnection::dumpTimes() const {
+    long total = 0;
+    for (int category = DBIF_QUERY_TIMING; category <= DBIF_COMMIT_TIMING; ++category) total += times[category];
+    std::cout << "=====> " << objectCacheKey << std::endl
+              << "      Update: time: " << times[2] << " count: " << counts[2] << std::endl
+              << "      Insert: time: " << times[1] << " count: " << counts[1] << std::endl
+              << "      Query:  time: " << times[0] << " count: " << counts[0] << std::endl
+              << "      Alter:  time: " << times[3] << " count: " << counts[3] << std::endl
+              << "      Index:  time: " << times[4] << " count: " << counts[4] << std::endl
+              << "      Commit: time: " << times[5] << " count: " << counts[5] << std::endl
+              << "      Total time: " << total << std::endl;
+}
+
+void DBIF_Connection::ManagedConnection::dumpOpenConnections() {
+    std::cout << std::endl << (openConnections.isEmpty() ? "NO Open Connections" : "Open connections: ") << std::endl;
+    for (const QString& name : openConnections) std::cout << name << ": " << std::endl;
+}
+
+bool DBIF_Connection::ManagedConnection::hasIndex(const QString& table, const QString& index) {
+    const QString sql =
+        driver == MYSQL
+            ? QStringLiteral("SHOW INDEX FROM %1 WHERE Key_name='%2'").arg(table, index)
+            : QStringLiteral("SELECT * FROM SQLITE_MASTER WHERE type='index' AND tbl_name='%1' AND name='%2'")
+                  .arg(table, index);
+    try {
+        return query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__).next();
+    } catch (const DBIF_Exception&) {
+        return false;
+    }
+}
+
+QStringList DBIF_Connection::ManagedConnection::existingTables() {
+    if (driver != MYSQL) return QSqlDatabase::database(getQtDatabaseKey(), true).tables(QSql::Tables);
+    QStringList names;
+    try {
+        QSqlQuery result = query(QStringLiteral("SHOW TABLES"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        while (result.next()) names.append(result.value(0).toString());
+    } catch (const DBIF_Exception&) {
+        // Keep what was collected; the final index test reports a database that is not usable.
+    }
+    return names;
+}
+
+QString DBIF_Connection::ManagedConnection::readSchemaFile(QStringList& errors) {
+    hostSetEnvironment("quarn");
+    const QString variable = QStringLiteral("QUARN_%1_SCHEMA_FILE").arg(driver.mid(1));
+    char* path = hostGetVariable(variable.toLocal8Bit().constData());
+    const QString fileName = path != nullptr ? QString::fromLocal8Bit(path) : QString();
+    QFile file(fileName);
+    QStringList lines;
+    if (path != nullptr && file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        QTextStream stream(&file);
+        QString line;
+        while (stream.readLineInto(&line)) lines.append(line);
+    }
+    // Line breaks carry no meaning; every ";" ends a statement.
+    const QStringList pieces = lines.join(QLatin1Char(' ')).split(QLatin1Char(';'));
+    for (const QString& piece : pieces) {
+        const QString statement = piece.trimmed();
+        if (statement.isEmpty()) continue;
+        try {
+            query(statement, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        } catch (const DBIF_Exception& e) {
+            errors.append(QString::fromLocal8Bit(e.what()));
+        }
+    }
+    hostFreeString(path);
+    return fileName;
+}
+
+void DBIF_Connection::ManagedConnection::ensureLatestIndexes(QStringList& errors) {
+    if (hasIndex(QStringLiteral("latest_setup"), QStringLiteral("latest_setup_all"))) return;
+    try {
+        if (driver == MYSQL) {
+            query(MYSQL_LATEST_SETUP_INDEX, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        } else {
+            for (const QString& statement : SQLITE_LATEST_INDEXES) query(statement, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        }
+    } catch (const DBIF_Exception& e) {
+        errors.append(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void DBIF_Connection::ManagedConnection::initializeSchemaIfMissing() {
+    const QStringList tables = existingTables();
+    const bool initialised = std::any_of(SETUP_TABLES.begin(), SETUP_TABLES.end(), [&tables](const QString& name) {
+        return tables.contains(name, Qt::CaseInsensitive);
+    });
+    QStringList errors;
+    QString report = QStringLiteral("Database query error(s) occurred");
+    if (!initialised) {
+        const QString path = readSchemaFile(errors);
+        report += QStringLiteral(", while initializing the database schema from schema file: '%1'\n").arg(path);
+    } else {
+        ensureLatestIndexes(errors);
+        report += QStringLiteral(", while insuring schema correctness.\n");
+    }
+    if (errors.isEmpty() && hasIndex(QStringLiteral("latest_setup"), QStringLiteral("latest_setup_all"))) return;
+    const QSqlError error(errors.join(QStringLiteral("\n-------------------------\n")), QString(),
+                          QSqlError::NoError, QStringLiteral("-1"));
+    throw DBIF_Exception(report, error, QStringLiteral(__FILE__), __LINE__);
+}
+
+void DBIF_Connection::ManagedConnection::createMultiTable(const QString& table, const QString& owner) {
+    if (driver == SQLITE) {
+        query(QStringLiteral("CREATE TABLE %1 (\n  id integer NOT NULL PRIMARY KEY AUTOINCREMENT,\n  %2_id integer "
+                             "NOT NULL\n)")
+                  .arg(table, owner),
+              DBIF_INSERT_TIMING, __FILE__, __LINE__);
+        query(QStringLiteral("CREATE INDEX %1_%2_id ON %1 (%2_id ASC);\n").arg(table, owner), DBIF_INSERT_TIMING,
+              __FILE__, __LINE__);
+    } else {
+        query(QStringLiteral("CREATE TABLE `%1` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `%2_id` int(11) NOT "
+                             "NULL,\n  PRIMARY KEY (`id`),\n  INDEX `%1_%2_id` (`%2_id` ASC)\n)")
+                  .arg(table, owner),
+              DBIF_INSERT_TIMING, __FILE__, __LINE__);
+    }
+}

@@ -1,0 +1,241 @@
+// DBIF_Connection: value handle on one shared database connection record. Every statement of the
+// library runs through it: it turns database errors into DBIF_Exception, traces statements on
+// request, times them per category, groups writes into transactions and sets up a missing schema.
+// Copies share one ManagedConnection, which lives until the last handle goes.
+// Threads: a Qt database connection belongs to the thread that opened it, so the record keeps one
+// Qt connection name per thread; a second thread calls calculateDatabaseQtKey() and open() before
+// its first statement. The record's flags and statistics take no lock: one thread at a time.
+#ifndef DBIF_CONNECTION_H
+#define DBIF_CONNECTION_H
+
+#include <QDateTime>
+#include <QExplicitlySharedDataPointer>
+#include <QHash>
+#include <QList>
+#include <QSharedData>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <QThreadStorage>
+#include <QVariant>
+
+#include "dbif/DBIF_ConnectionMismatchException.h"
+#include "dbif/DBIF_Exception.h"
+#include "dbif/DBIF_Export.h"
+
+// Timing categories: the statistics slot a statement's time and count go to.
+enum DBIF_TimingCategory {
+    DBIF_QUERY_TIMING = 0,
+    DBIF_INSERT_TIMING = 1,
+    DBIF_UPDATE_TIMING = 2,
+    DBIF_ALTER_TIMING = 3,
+    DBIF_INDEX_TIMING = 4,
+    DBIF_COMMIT_TIMING = 5
+};
+
+class DBIF_EXPORT DBIF_Connection {
+public:
+    class DBIF_EXPORT ManagedConnection : public QSharedData {
+    public:
+        static const int TIMING_SLOTS = 10;
+
+        // Process-wide state of all records (plain data, one thread at a time).
+        static int nextDatabaseId;
+        static bool ALWAYS_SHOW_SQL;
+        static QStringList openConnections;
+        static const QStringList DRIVER_NAMES;
+        // Per thread: record identity -> the Qt connection name this thread uses for it.
+        static QThreadStorage<QHash<const ManagedConnection*, QString>> qtDatabaseKeys;
+
+        ManagedConnection(const char* driver, const char* host, const char* database, const char* user,
+                          const char* password, int port);
+        ~ManagedConnection();
+        ManagedConnection(const ManagedConnection&) = delete;
+        ManagedConnection& operator=(const ManagedConnection&) = delete;
+
+        void open();
+        void close();
+        bool isValid() const { return valid; }
+        QSqlError lastError() const { return lastOpenError; }
+        void getInfo(QString& driverName, QString& hostName, QString& databaseName, QString& userName,
+                     QString& password, int& port) const;
+        QString getDatabaseDriverName() const { return driver; }
+        QString getObjectCacheKey() const { return objectCacheKey; }
+        QString getQtDatabaseKey() const;
+        void calculateQtDatabaseKey();
+        QString getCaseInsensitiveSuffix() const { return caseInsensitiveSuffix; }
+        QString getCaseSensitiveSuffix() const { return caseSensitiveSuffix; }
+        QString wrapQueryForUnion(const QString& sql) const;
+        void setShowSql(bool show) { showSql = show; }
+        bool isShowingSql() const { return showSql || ALWAYS_SHOW_SQL; }
+        int getLastId() const { return lastId; }
+        int getPacketLimit() const { return packetLimit; }
+        bool usesSingleRowInserts() const { return singleRowInserts; }
+        QString quoteText(const QString& text) const;
+
+        QSqlQuery query(const QString& sql, int category, const char* file, int line);
+        QSqlQuery preparedQuery(const QString& sql, int category, const QString& value, const char* file,
+                                int line);
+        int queryInt(const QString& sql, int category, const char* file, int line);
+        QString queryString(const QString& sql, int category, const char* file, int line);
+        QDateTime queryDateTime(const QString& sql, int category, const char* file, int line);
+        void insertSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,
+                       int line);
+        void updateSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,
+                       int line);
+
+        void beginTransaction();
+        void endTransaction();
+        bool isInTransaction() const { return inTransaction; }
+        void dumpTimes() const;
+        static void dumpOpenConnections();
+        QList<long> getTimes() const { return times; }
+        QList<int> getCounts() const { return counts; }
+
+        bool hasIndex(const QString& table, const QString& index);
+        void initializeSchemaIfMissing();
+        void createMultiTable(const QString& table, const QString& owner);
+
+    private:
+        void record(int category, long milliseconds);
+        void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line) const;
+        void sendInsert(const QString& table, const QString& columns, const QString& values, const char* file,
+                        int line);
+        QStringList existingTables();
+        QString readSchemaFile(QStringList& errors);
+        void ensureLatestIndexes(QStringList& errors);
+
+        QString driver;
+        QString objectCacheKey;
+        QString host;
+        QString database;
+        QString user;
+        QString password;
+        int port;
+        bool inTransaction = false;
+        bool showSql = false;
+        int lastId = -1;
+        int packetLimit = 2000000000;
+        bool singleRowInserts = false;
+        QString caseInsensitiveSuffix;
+        QString caseSensitiveSuffix;
+        bool valid = false;
+        QSqlError lastOpenError;
+        int threadKeyCounter = 0;
+        QList<long> times;
+        QList<int> counts;
+    };
+
+    // Builds the record from the six parameters, names it for the calling thread and opens it.
+    // A failed open throws nothing: isValid() is false and lastError() says why.
+    DBIF_Connection(const char* driver, const char* host, const char* database, const char* user,
+                    const char* password, int port);
+
+    bool operator==(const DBIF_Connection& other) const { return d == other.d; }
+    bool operator!=(const DBIF_Connection& other) const { return d != other.d; }
+
+    void open() { d->open(); }
+    void close() { d->close(); }
+    bool isValid() const { return d->isValid(); }
+    QSqlError lastError() const { return d->lastError(); }
+    void getInfo(QString& driverName, QString& hostName, QString& databaseName, QString& userName,
+                 QString& password, int& port) const {
+        d->getInfo(driverName, hostName, databaseName, userName, password, port);
+    }
+    QString getDatabaseDriverName() const { return d->getDatabaseDriverName(); }
+    // The drivers of DRIVER_NAMES that Qt has loaded.
+    static QStringList driverNames();
+    QString getObjectCacheKey() const { return d->getObjectCacheKey(); }
+    QString getQtDatabaseKey() const { return d->getQtDatabaseKey(); }
+    void calculateDatabaseQtKey() { d->calculateQtDatabaseKey(); }
+    QString getCaseInsensitiveSuffix() const { return d->getCaseInsensitiveSuffix(); }
+    QString getCaseSensitiveSuffix() const { return d->getCaseSensitiveSuffix(); }
+    QString wrapQueryForUnion(const QString& sql) const { return d->wrapQueryForUnion(sql); }
+    void setShowSql(bool show) { d->setShowSql(show); }
+    bool isShowingSql() const { return d->isShowingSql(); }
+    int getLastId() const { return d->getLastId(); }
+    // Upper bound in characters of one multi-row INSERT (95% of the server's packet on MySQL).
+    int getPacketLimit() const { return d->getPacketLimit(); }
+    // The text as a single-quoted SQL literal that no value can end early (see quoteSqlText).
+    QString quoteText(const QString& text) const { return d->quoteText(text); }
+
+    // Every statement call names its timing category and the caller's file and line, which serve
+    // only the error report. A failing statement throws DBIF_Exception.
+    QSqlQuery query(const QString& sql, int category, const char* file, int line) const {
+        return d->query(sql, category, file, line);
+    }
+    // The statement's single placeholder is bound to the value, so the value needs no quoting.
+    QSqlQuery preparedQuery(const QString& sql, int category, const QString& value, const char* file,
+                            int line) const {
+        return d->preparedQuery(sql, category, value, file, line);
+    }
+    // Column 0 of the first row; 0, empty or invalid when there is no row.
+    int queryInt(const QString& sql, int category, const char* file, int line) const {
+        return d->queryInt(sql, category, file, line);
+    }
+    QString queryString(const QString& sql, int category, const char* file, int line) const {
+        return d->queryString(sql, category, file, line);
+    }
+    QDateTime queryDateTime(const QString& sql, int category, const char* file, int line) const {
+        return d->queryDateTime(sql, category, file, line);
+    }
+    // Column 0 of every row, in row order.
+    template <typename T>
+    QList<T> queryScalarList(const QString& sql, int category, const char* file, int line) const {
+        QSqlQuery result = d->query(sql, category, file, line);
+        QList<T> values;
+        while (result.next()) values.append(result.value(0).value<T>());
+        return values;
+    }
+    // Inserts rows (each the comma-separated, quoted values of one row): one statement per row on
+    // SQLite, multi-row statements below the packet limit otherwise.
+    void insertSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,
+                   int line) const {
+        d->insertSet(table, columns, rows, file, line);
+    }
+    // Writes rows that carry their primary key: one "REPLACE INTO" statement per row, timed as Update.
+    void updateSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,
+                   int line) const {
+        d->updateSet(table, columns, rows, file, line);
+    }
+
+    // Transactions do not nest: a second begin commits the first.
+    void beginTransaction() { d->beginTransaction(); }
+    void endTransaction() { d->endTransaction(); }
+    bool isInTransaction() const { return d->isInTransaction(); }
+    void dumpTimes() const { d->dumpTimes(); }
+    QList<long> getTimes() const { return d->getTimes(); }
+    QList<int> getCounts() const { return d->getCounts(); }
+    // Statement logging is not collected: startLogging has no effect, stopLogging returns "".
+    void startLogging() {}
+    QString stopLogging() { return QString(); }
+
+    // False also when the question itself fails.
+    bool hasIndex(const QString& table, const QString& index) const { return d->hasIndex(table, index); }
+    // Runs the schema file named by QUARN_<driver>_SCHEMA_FILE on a database without the setup
+    // tables, or makes sure the latest-measurement/-setup indexes exist on one that has them.
+    // Throws one DBIF_Exception with every failure collected.
+    void initializeSchemaIfMissing() { d->initializeSchemaIfMissing(); }
+    // Creates a data table of the multi-table layout with its id, <owner>_id and index.
+    void createMultiTable(const QString& table, const QString& owner) { d->createMultiTable(table, owner); }
+
+private:
+    QExplicitlySharedDataPointer<ManagedConnection> d;
+};
+
+// Throws DBIF_ConnectionMismatchException when the item belongs to another connection.
+template <typename Item>
+void checkConnection(const QString& where, const DBIF_Connection& owner, const Item& item) {
+    const DBIF_Connection itemConnection = item.getConnection();
+    if (owner != itemConnection) {
+        throw DBIF_ConnectionMismatchException(where, owner.getObjectCacheKey(), itemConnection.getObjectCacheKey());
+    }
+}
+
+template <typename Owner, typename Item>
+void checkConnection(const QString& where, const Owner* owner, const Item& item) {
+    checkConnection(where, owner->getConnection(), item);
+}
+
+#endif

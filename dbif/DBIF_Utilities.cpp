@@ -1,0 +1,91 @@
+// DBIF_Utilities.cpp: assertion reporting and the shared text helpers.
+#include "dbif/DBIF_Utilities.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <locale>
+
+bool printOnAssert = true;
+bool abortOnAssert = false;
+
+namespace {
+
+bool report(const char* file, int line, const QString& message) {
+    if (printOnAssert) {
+        std::cerr << "ASSERTION failed (" << file << ": line " << line << ") " << "  => "
+                  << message.toLocal8Bit().constData() << std::endl;
+    }
+    if (abortOnAssert) {
+        if (printOnAssert) std::cerr << "  ==> ABORTING after assertion!" << std::endl;
+        std::exit(-1);
+    }
+    return false;
+}
+
+}  // namespace
+
+bool assert0(bool condition, const char* file, int line, const QString& message) {
+    return condition || report(file, line, message);
+}
+
+bool assert1(bool condition, const char* file, int line, const QString& format, const QString& a1) {
+    return condition || report(file, line, format.arg(a1));
+}
+
+bool assert2(bool condition, const char* file, int line, const QString& format, const QString& a1,
+             const QString& a2) {
+    return condition || report(file, line, format.arg(a1, a2));
+}
+
+bool assert3(bool condition, const char* file, int line, const QString& format, const QString& a1,
+             const QString& a2, const QString& a3) {
+    return condition || report(file, line, format.arg(a1, a2, a3));
+}
+
+QString caseSensitize(const QString& text) {
+    std::uint64_t mask = 0;
+    for (const QChar c : text) {
+        mask <<= 1;
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) mask |= 1;
+    }
+    // The mask prints as a signed number: a set top bit gives "-" and the magnitude.
+    const auto signedMask = static_cast<std::int64_t>(mask);
+    const QString hex = signedMask < 0 ? QStringLiteral("-") + QString::number(0 - mask, 16)
+                                       : QString::number(mask, 16);
+    return QStringLiteral("%1_%2").arg(text, hex);
+}
+
+long hash(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    const auto& collate = std::use_facet<std::collate<char>>(std::locale());
+    return collate.hash(bytes.constData(), bytes.constData() + bytes.size());
+}
+
+QDateTime now() { return QDateTime::currentDateTime(); }
+
+QStringList toStringList(const QSet<QString>& set) {
+    QStringList result;
+    result.reserve(set.size());
+    for (const QString& member : set) result.append(member);
+    return result;
+}
+
+bool stringContains(const std::string& haystack, const std::string& needle) {
+    return haystack.find(needle) != std::string::npos;
+}
+
+std::ostream& operator<<(std::ostream& stream, const QString& text) {
+    return stream << text.toLocal8Bit().constData();
+}
+
+std::ostream& operator<<(std::ostream& stream, const QStringList& list) {
+    return stream << "\n  " << list.join(QStringLiteral("\n  "));
+}
+
+QString quoteSqlText(const QString& text, bool escapeBackslashes) {
+    QString escaped = text;
+    if (escapeBackslashes) escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('\''), QStringLiteral("''"));
+    return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}

@@ -1,0 +1,65 @@
+// DBIF_Utilities.h: the library's failure conventions for misuse (the assertion functions and
+// their two switches) and the small text helpers that several layers share.
+// The switches are plain process-wide variables: the host sets them, the library only reads them.
+// Nothing here takes a lock; the assertion output goes to standard error.
+#ifndef DBIF_UTILITIES_H
+#define DBIF_UTILITIES_H
+
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <ostream>
+#include <string>
+
+#include "dbif/DBIF_Export.h"
+
+// When true (the default) a failed assertion writes its report to standard error.
+DBIF_EXPORT extern bool printOnAssert;
+// When true a failed assertion ends the process with exit status -1 (default false).
+DBIF_EXPORT extern bool abortOnAssert;
+
+// Each returns its condition. On false it reports the message (the format's "%1".."%3" filled
+// with the text arguments in one step) and, when abortOnAssert is set, ends the process.
+// Callers pass their own __FILE__ and __LINE__ and continue on their error path on false.
+DBIF_EXPORT bool assert0(bool condition, const char* file, int line, const QString& message);
+DBIF_EXPORT bool assert1(bool condition, const char* file, int line, const QString& format, const QString& a1);
+DBIF_EXPORT bool assert2(bool condition, const char* file, int line, const QString& format, const QString& a1,
+                         const QString& a2);
+DBIF_EXPORT bool assert3(bool condition, const char* file, int line, const QString& format, const QString& a1,
+                         const QString& a2, const QString& a3);
+
+// The text followed by "_" and a lower-case hexadecimal mask of its ASCII capitals, so that keys
+// built from it tell "Vds" (Vds_4) from "VDS" (VDS_7) even after upper-casing.
+DBIF_EXPORT QString caseSensitize(const QString& text);
+
+// Hash of the text's 8-bit form. Serves only in-memory cache keys; never stored.
+DBIF_EXPORT long hash(const QString& text);
+
+// The current local date-time.
+DBIF_EXPORT QDateTime now();
+
+// The set's members in its iteration order.
+DBIF_EXPORT QStringList toStringList(const QSet<QString>& set);
+
+// Each element in decimal, in list order.
+template <typename T>
+QStringList toStringList(const QList<T>& list) {
+    QStringList result;
+    result.reserve(list.size());
+    for (const T& element : list) result.append(QString::number(element));
+    return result;
+}
+
+DBIF_EXPORT bool stringContains(const std::string& haystack, const std::string& needle);
+
+// A text's 8-bit form; a list as "\n  " followed by its members joined with "\n  ".
+DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QString& text);
+DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QStringList& list);
+
+// Puts a text between single quotes so that no value can end the literal early: quotes are doubled
+// everywhere, and on MySQL (where a backslash escapes inside literals) backslashes are doubled too.
+DBIF_EXPORT QString quoteSqlText(const QString& text, bool escapeBackslashes);
+
+#endif

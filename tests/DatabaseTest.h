@@ -1,0 +1,50 @@
+// DatabaseTest: the fixture every database test uses. Each test body is written once and runs on
+// SQLite (a fresh temporary file) and on MariaDB (a fresh database on the private server that
+// scripts/test starts; its coordinates come from DBIF_TEST_MYSQL_HOST/PORT/USER/PASSWORD).
+// Without those variables the MariaDB cases are skipped, except under CI=true, where they fail.
+#ifndef DBIF_TESTS_DATABASETEST_H
+#define DBIF_TESTS_DATABASETEST_H
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbif/DBIF_Connection.h"
+
+class DatabaseTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The connection the test works on, opened on the fresh database.
+    DBIF_Connection& connection() { return *primary; }
+    // Another record (its own Qt connection and caches) on the same database.
+    DBIF_Connection openSecondConnection() const;
+    bool isMySql() const { return GetParam() == "QMYSQL"; }
+    QString driver() const { return QString::fromStdString(GetParam()); }
+    // Creates the shipped schema through the library's schema set-up.
+    void installSchema();
+    // The shipped schema file of this driver.
+    QString schemaFile() const;
+    // Runs one statement on the test's database outside the library (set-up, checks).
+    void exec(const QString& sql);
+    int countRows(const QString& table, const QString& where = QString());
+
+private:
+    std::string databaseName;
+    std::unique_ptr<QTemporaryDir> directory;
+    std::unique_ptr<DBIF_Connection> primary;
+};
+
+// The drivers every database test runs on, and a readable name for each instance.
+std::vector<std::string> testDrivers();
+std::string driverTestName(const ::testing::TestParamInfo<std::string>& info);
+
+#define DBIF_DATABASE_TEST_SUITE(Suite) \
+    INSTANTIATE_TEST_SUITE_P(Drivers, Suite, ::testing::ValuesIn(testDrivers()), driverTestName)
+
+#endif

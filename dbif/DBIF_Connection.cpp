@@ -30,7 +30,8 @@ const QString SQLITE = QStringLiteral("QSQLITE");
 // An index statement whose columns each stand on the indent, as the hosts' own schema tools write it.
 QString spreadIndex(const QString& head, const QString& columns, int indent) {
     QStringList parts = columns.split(QLatin1Char(','));
-    for (QString& part : parts) part.prepend(QString(indent, QLatin1Char(' ')));
+    for (QString& part : parts)
+        part.prepend(QString(indent, QLatin1Char(' ')));
     return head + parts.join(QLatin1Char(',')) + QString(indent - 2, QLatin1Char(' ')) + QLatin1Char(')');
 }
 
@@ -65,20 +66,23 @@ QStringList DBIF_Connection::driverNames() {
     QStringList result;
     const QStringList loaded = QSqlDatabase::drivers();
     for (const QString& name : ManagedConnection::DRIVER_NAMES) {
-        if (loaded.contains(name)) result.append(name);
+        if (loaded.contains(name))
+            result.append(name);
     }
     return result;
 }
 
-DBIF_Connection::ManagedConnection::ManagedConnection(const char* driver, const char* host, const char* database,
-                                                      const char* user, const char* password, int port)
+DBIF_Connection::ManagedConnection::ManagedConnection(const char* driver, const char* host,
+                                                      const char* database, const char* user,
+                                                      const char* password, int port)
     : driver(QString::fromLocal8Bit(driver)),
       host(QString::fromLocal8Bit(host)),
       database(QString::fromLocal8Bit(database)),
       user(QString::fromLocal8Bit(user)),
       password(QString::fromLocal8Bit(password)),
       port(port) {
-    objectCacheKey = QStringLiteral("%1|%2|%3").arg(this->driver, this->database, QString::number(nextDatabaseId));
+    objectCacheKey =
+        QStringLiteral("%1|%2|%3").arg(this->driver, this->database, QString::number(nextDatabaseId));
     ++nextDatabaseId;
     calculateQtDatabaseKey();
     for (int i = 0; i < TIMING_SLOTS; ++i) {
@@ -99,12 +103,14 @@ DBIF_Connection::ManagedConnection::~ManagedConnection() {
     }
     close();
     const QString name = getQtDatabaseKey();
-    if (qtDatabaseKeys.hasLocalData()) qtDatabaseKeys.localData().remove(this);
+    if (qtDatabaseKeys.hasLocalData())
+        qtDatabaseKeys.localData().remove(this);
     openConnections.removeOne(name);
 }
 
 QString DBIF_Connection::ManagedConnection::getQtDatabaseKey() const {
-    if (!qtDatabaseKeys.hasLocalData()) return QString();
+    if (!qtDatabaseKeys.hasLocalData())
+        return QString();
     return qtDatabaseKeys.localData().value(this);
 }
 
@@ -123,10 +129,12 @@ void DBIF_Connection::ManagedConnection::open() {
     db.setUserName(user);
     db.setPassword(password);
     db.setPort(port);
-    if (driver == SQLITE) db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (driver == SQLITE)
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     valid = db.open();
     lastOpenError = db.lastError();
-    if (!valid) return;
+    if (!valid)
+        return;
     if (driver == MYSQL) {
         query(QStringLiteral("SET autocommit = 0"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
         query(QStringLiteral("SET SQL_MODE='ANSI_QUOTES'"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
@@ -153,8 +161,9 @@ void DBIF_Connection::ManagedConnection::close() {
     QSqlDatabase::removeDatabase(name);
 }
 
-void DBIF_Connection::ManagedConnection::getInfo(QString& driverName, QString& hostName, QString& databaseName,
-                                                 QString& userName, QString& passwordText, int& portNumber) const {
+void DBIF_Connection::ManagedConnection::getInfo(QString& driverName, QString& hostName,
+                                                 QString& databaseName, QString& userName,
+                                                 QString& passwordText, int& portNumber) const {
     const QSqlDatabase db = QSqlDatabase::database(getQtDatabaseKey(), false);
     driverName = db.driverName();
     hostName = db.hostName();
@@ -179,14 +188,16 @@ void DBIF_Connection::ManagedConnection::record(int category, long milliseconds)
 
 void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, const QString& sql,
                                                        const char* file, int line) const {
-    if (!result.lastError().isValid()) return;
+    if (!result.lastError().isValid())
+        return;
     const QString reported = result.lastQuery() == sql
                                  ? sql
                                  : QStringLiteral("%1 (reported by db as '%2')").arg(sql, result.lastQuery());
     throw DBIF_Exception(reported, result.lastError(), QString::fromLocal8Bit(file), line);
 }
 
-QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file, int line) {
+QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
+                                                    int line) {
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
@@ -196,14 +207,18 @@ QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int cate
     const long elapsed = timer.elapsed();
     record(category, elapsed);
     if (isShowingSql()) {
-        std::cout << "\n" << name << ": (" << elapsed << " ms) " << "\n" << sql << std::endl;
+        std::cout << "\n"
+                  << name << ": (" << elapsed << " ms) "
+                  << "\n"
+                  << sql << std::endl;
     }
     throwIfFailed(result, sql, file, line);
     return result;
 }
 
-QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, int category, const QString& value,
-                                                            const char* file, int line) {
+QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, int category,
+                                                            const QString& value, const char* file,
+                                                            int line) {
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
@@ -216,49 +231,56 @@ QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, 
     const long elapsed = timer.elapsed();
     record(category, elapsed);
     if (isShowingSql()) {
-        std::cout << "\n" << name << " (" << elapsed << " ms)" << "\n" << sql << " => [" << value << "]" << std::endl;
+        std::cout << "\n"
+                  << name << " (" << elapsed << " ms)"
+                  << "\n"
+                  << sql << " => [" << value << "]" << std::endl;
     }
     throwIfFailed(result, sql, file, line);
     return result;
 }
 
-int DBIF_Connection::ManagedConnection::queryInt(const QString& sql, int category, const char* file, int line) {
+int DBIF_Connection::ManagedConnection::queryInt(const QString& sql, int category, const char* file,
+                                                 int line) {
     QSqlQuery result = query(sql, category, file, line);
-    result.next();
-    const int value = result.value(0).toInt();
-    if (showSql) std::cout << "Int query returned: " << value << std::endl;
+    // A missing row gives the default value (0, empty text, invalid date-time).
+    const int value = result.next() ? result.value(0).toInt() : 0;
+    if (showSql)
+        std::cout << "Int query returned: " << value << std::endl;
     return value;
 }
 
 QString DBIF_Connection::ManagedConnection::queryString(const QString& sql, int category, const char* file,
                                                         int line) {
     QSqlQuery result = query(sql, category, file, line);
-    result.next();
-    const QString value = result.value(0).toString();
-    if (showSql) std::cout << "String query returned: " << value << std::endl;
+    const QString value = result.next() ? result.value(0).toString() : QString();
+    if (showSql)
+        std::cout << "String query returned: " << value << std::endl;
     return value;
 }
 
-QDateTime DBIF_Connection::ManagedConnection::queryDateTime(const QString& sql, int category, const char* file,
-                                                            int line) {
+QDateTime DBIF_Connection::ManagedConnection::queryDateTime(const QString& sql, int category,
+                                                            const char* file, int line) {
     QSqlQuery result = query(sql, category, file, line);
-    result.next();
-    const QDateTime value = result.value(0).toDateTime();
-    if (showSql) std::cout << "DateTime query returned: " << value.toString() << std::endl;
+    const QDateTime value = result.next() ? result.value(0).toDateTime() : QDateTime();
+    if (showSql)
+        std::cout << "DateTime query returned: " << value.toString() << std::endl;
     return value;
 }
 
 void DBIF_Connection::ManagedConnection::sendInsert(const QString& table, const QString& columns,
                                                     const QString& values, const char* file, int line) {
-    query(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);\n").arg(table, columns, values), DBIF_INSERT_TIMING, file,
-          line);
+    query(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);\n").arg(table, columns, values),
+          DBIF_INSERT_TIMING, file, line);
 }
 
 void DBIF_Connection::ManagedConnection::insertSet(const QString& table, const QString& columns,
                                                    const QStringList& rows, const char* file, int line) {
-    if (rows.isEmpty()) return;
+    if (rows.isEmpty())
+        return;
     if (singleRowInserts) {
-        for (const QString& row : rows) sendInsert(table, columns, row, file, line);
+        for (const QString& row : rows)
+            sendInsert(table, columns, row, file, line);
         return;
     }
     const QString values = rows.join(QStringLiteral("),\n  ("));
@@ -277,21 +299,24 @@ void DBIF_Connection::ManagedConnection::insertSet(const QString& table, const Q
 void DBIF_Connection::ManagedConnection::updateSet(const QString& table, const QString& columns,
                                                    const QStringList& rows, const char* file, int line) {
     for (const QString& row : rows) {
-        query(QStringLiteral("REPLACE INTO %1 (%2) VALUES (%3)").arg(table, columns, row), DBIF_UPDATE_TIMING, file,
-              line);
+        query(QStringLiteral("REPLACE INTO %1 (%2) VALUES (%3)").arg(table, columns, row), DBIF_UPDATE_TIMING,
+              file, line);
     }
 }
 
 void DBIF_Connection::ManagedConnection::beginTransaction() {
-    if (inTransaction) endTransaction();
+    if (inTransaction)
+        endTransaction();
     const QString name = getQtDatabaseKey();
     QSqlDatabase::database(name, false).transaction();
     inTransaction = true;
-    if (isShowingSql()) std::cout << "\n  Beginning Transaction: " << name << std::endl;
+    if (isShowingSql())
+        std::cout << "\n  Beginning Transaction: " << name << std::endl;
 }
 
 void DBIF_Connection::ManagedConnection::endTransaction() {
-    if (!inTransaction) return;
+    if (!inTransaction)
+        return;
     const QString name = getQtDatabaseKey();
     QElapsedTimer timer;
     timer.start();
@@ -299,12 +324,14 @@ void DBIF_Connection::ManagedConnection::endTransaction() {
     inTransaction = false;
     const long elapsed = timer.elapsed();
     record(DBIF_COMMIT_TIMING, elapsed);
-    if (isShowingSql()) std::cout << "\n  Committing Transaction: " << name << " (" << elapsed << " ms)" << std::endl;
+    if (isShowingSql())
+        std::cout << "\n  Committing Transaction: " << name << " (" << elapsed << " ms)" << std::endl;
 }
 
 void DBIF_Connection::ManagedConnection::dumpTimes() const {
     long total = 0;
-    for (int category = DBIF_QUERY_TIMING; category <= DBIF_COMMIT_TIMING; ++category) total += times[category];
+    for (int category = DBIF_QUERY_TIMING; category <= DBIF_COMMIT_TIMING; ++category)
+        total += times[category];
     std::cout << "=====> " << objectCacheKey << std::endl
               << "      Update: time: " << times[2] << " count: " << counts[2] << std::endl
               << "      Insert: time: " << times[1] << " count: " << counts[1] << std::endl
@@ -316,8 +343,10 @@ void DBIF_Connection::ManagedConnection::dumpTimes() const {
 }
 
 void DBIF_Connection::ManagedConnection::dumpOpenConnections() {
-    std::cout << std::endl << (openConnections.isEmpty() ? "NO Open Connections" : "Open connections: ") << std::endl;
-    for (const QString& name : openConnections) std::cout << name << ": " << std::endl;
+    std::cout << std::endl
+              << (openConnections.isEmpty() ? "NO Open Connections" : "Open connections: ") << std::endl;
+    for (const QString& name : openConnections)
+        std::cout << name << ": " << std::endl;
 }
 
 bool DBIF_Connection::ManagedConnection::hasIndex(const QString& table, const QString& index) {
@@ -334,11 +363,13 @@ bool DBIF_Connection::ManagedConnection::hasIndex(const QString& table, const QS
 }
 
 QStringList DBIF_Connection::ManagedConnection::existingTables() {
-    if (driver != MYSQL) return QSqlDatabase::database(getQtDatabaseKey(), true).tables(QSql::Tables);
+    if (driver != MYSQL)
+        return QSqlDatabase::database(getQtDatabaseKey(), true).tables(QSql::Tables);
     QStringList names;
     try {
         QSqlQuery result = query(QStringLiteral("SHOW TABLES"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
-        while (result.next()) names.append(result.value(0).toString());
+        while (result.next())
+            names.append(result.value(0).toString());
     } catch (const DBIF_Exception&) {
         // Keep what was collected; the final index test reports a database that is not usable.
     }
@@ -355,13 +386,15 @@ QString DBIF_Connection::ManagedConnection::readSchemaFile(QStringList& errors) 
     if (path != nullptr && file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QTextStream stream(&file);
         QString line;
-        while (stream.readLineInto(&line)) lines.append(line);
+        while (stream.readLineInto(&line))
+            lines.append(line);
     }
     // Line breaks carry no meaning; every ";" ends a statement.
     const QStringList pieces = lines.join(QLatin1Char(' ')).split(QLatin1Char(';'));
     for (const QString& piece : pieces) {
         const QString statement = piece.trimmed();
-        if (statement.isEmpty()) continue;
+        if (statement.isEmpty())
+            continue;
         try {
             query(statement, DBIF_QUERY_TIMING, __FILE__, __LINE__);
         } catch (const DBIF_Exception& e) {
@@ -373,12 +406,14 @@ QString DBIF_Connection::ManagedConnection::readSchemaFile(QStringList& errors) 
 }
 
 void DBIF_Connection::ManagedConnection::ensureLatestIndexes(QStringList& errors) {
-    if (hasIndex(QStringLiteral("latest_setup"), QStringLiteral("latest_setup_all"))) return;
+    if (hasIndex(QStringLiteral("latest_setup"), QStringLiteral("latest_setup_all")))
+        return;
     try {
         if (driver == MYSQL) {
             query(MYSQL_LATEST_SETUP_INDEX, DBIF_QUERY_TIMING, __FILE__, __LINE__);
         } else {
-            for (const QString& statement : SQLITE_LATEST_INDEXES) query(statement, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+            for (const QString& statement : SQLITE_LATEST_INDEXES)
+                query(statement, DBIF_QUERY_TIMING, __FILE__, __LINE__);
         }
     } catch (const DBIF_Exception& e) {
         errors.append(QString::fromLocal8Bit(e.what()));
@@ -387,19 +422,21 @@ void DBIF_Connection::ManagedConnection::ensureLatestIndexes(QStringList& errors
 
 void DBIF_Connection::ManagedConnection::initializeSchemaIfMissing() {
     const QStringList tables = existingTables();
-    const bool initialised = std::any_of(SETUP_TABLES.begin(), SETUP_TABLES.end(), [&tables](const QString& name) {
-        return tables.contains(name, Qt::CaseInsensitive);
-    });
+    const bool initialised =
+        std::any_of(SETUP_TABLES.begin(), SETUP_TABLES.end(),
+                    [&tables](const QString& name) { return tables.contains(name, Qt::CaseInsensitive); });
     QStringList errors;
     QString report = QStringLiteral("Database query error(s) occurred");
     if (!initialised) {
         const QString path = readSchemaFile(errors);
-        report += QStringLiteral(", while initializing the database schema from schema file: '%1'\n").arg(path);
+        report +=
+            QStringLiteral(", while initializing the database schema from schema file: '%1'\n").arg(path);
     } else {
         ensureLatestIndexes(errors);
         report += QStringLiteral(", while insuring schema correctness.\n");
     }
-    if (errors.isEmpty() && hasIndex(QStringLiteral("latest_setup"), QStringLiteral("latest_setup_all"))) return;
+    if (errors.isEmpty() && hasIndex(QStringLiteral("latest_setup"), QStringLiteral("latest_setup_all")))
+        return;
     const QSqlError error(errors.join(QStringLiteral("\n-------------------------\n")), QString(),
                           QSqlError::NoError, QStringLiteral("-1"));
     throw DBIF_Exception(report, error, QStringLiteral(__FILE__), __LINE__);
@@ -407,15 +444,17 @@ void DBIF_Connection::ManagedConnection::initializeSchemaIfMissing() {
 
 void DBIF_Connection::ManagedConnection::createMultiTable(const QString& table, const QString& owner) {
     if (driver == SQLITE) {
-        query(QStringLiteral("CREATE TABLE %1 (\n  id integer NOT NULL PRIMARY KEY AUTOINCREMENT,\n  %2_id integer "
-                             "NOT NULL\n)")
+        query(QStringLiteral(
+                  "CREATE TABLE %1 (\n  id integer NOT NULL PRIMARY KEY AUTOINCREMENT,\n  %2_id integer "
+                  "NOT NULL\n)")
                   .arg(table, owner),
               DBIF_INSERT_TIMING, __FILE__, __LINE__);
-        query(QStringLiteral("CREATE INDEX %1_%2_id ON %1 (%2_id ASC);\n").arg(table, owner), DBIF_INSERT_TIMING,
-              __FILE__, __LINE__);
+        query(QStringLiteral("CREATE INDEX %1_%2_id ON %1 (%2_id ASC);\n").arg(table, owner),
+              DBIF_INSERT_TIMING, __FILE__, __LINE__);
     } else {
-        query(QStringLiteral("CREATE TABLE `%1` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `%2_id` int(11) NOT "
-                             "NULL,\n  PRIMARY KEY (`id`),\n  INDEX `%1_%2_id` (`%2_id` ASC)\n)")
+        query(QStringLiteral(
+                  "CREATE TABLE `%1` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `%2_id` int(11) NOT "
+                  "NULL,\n  PRIMARY KEY (`id`),\n  INDEX `%1_%2_id` (`%2_id` ASC)\n)")
                   .arg(table, owner),
               DBIF_INSERT_TIMING, __FILE__, __LINE__);
     }

@@ -80,10 +80,10 @@ public:
         int queryInt(const QString& sql, int category, const char* file, int line);
         QString queryString(const QString& sql, int category, const char* file, int line);
         QDateTime queryDateTime(const QString& sql, int category, const char* file, int line);
-        void insertSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,
-                       int line);
-        void updateSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,
-                       int line);
+        void insertSet(const QString& table, const QString& columns, const QStringList& rows,
+                       const char* file, int line);
+        void updateSet(const QString& table, const QString& columns, const QStringList& rows,
+                       const char* file, int line);
 
         void beginTransaction();
         void endTransaction();
@@ -185,7 +185,8 @@ public:
     QList<T> queryScalarList(const QString& sql, int category, const char* file, int line) const {
         QSqlQuery result = d->query(sql, category, file, line);
         QList<T> values;
-        while (result.next()) values.append(result.value(0).value<T>());
+        while (result.next())
+            values.append(result.value(0).value<T>());
         return values;
     }
     // Inserts rows (each the comma-separated, quoted values of one row): one statement per row on
@@ -229,7 +230,8 @@ template <typename Item>
 void checkConnection(const QString& where, const DBIF_Connection& owner, const Item& item) {
     const DBIF_Connection itemConnection = item.getConnection();
     if (owner != itemConnection) {
-        throw DBIF_ConnectionMismatchException(where, owner.getObjectCacheKey(), itemConnection.getObjectCacheKey());
+        throw DBIF_ConnectionMismatchException(where, owner.getObjectCacheKey(),
+                                               itemConnection.getObjectCacheKey());
     }
 }
 

@@ -13,11 +13,12 @@ namespace {
 
 bool report(const char* file, int line, const QString& message) {
     if (printOnAssert) {
-        std::cerr << "ASSERTION failed (" << file << ": line " << line << ") " << "  => "
-                  << message.toLocal8Bit().constData() << std::endl;
+        std::cerr << "ASSERTION failed (" << file << ": line " << line << ") "
+                  << "  => " << message.toLocal8Bit().constData() << std::endl;
     }
     if (abortOnAssert) {
-        if (printOnAssert) std::cerr << "  ==> ABORTING after assertion!" << std::endl;
+        if (printOnAssert)
+            std::cerr << "  ==> ABORTING after assertion!" << std::endl;
         std::exit(-1);
     }
     return false;
@@ -47,12 +48,13 @@ QString caseSensitize(const QString& text) {
     std::uint64_t mask = 0;
     for (const QChar c : text) {
         mask <<= 1;
-        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) mask |= 1;
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            mask |= 1;
     }
     // The mask prints as a signed number: a set top bit gives "-" and the magnitude.
     const auto signedMask = static_cast<std::int64_t>(mask);
-    const QString hex = signedMask < 0 ? QStringLiteral("-") + QString::number(0 - mask, 16)
-                                       : QString::number(mask, 16);
+    const QString hex =
+        signedMask < 0 ? QStringLiteral("-") + QString::number(0 - mask, 16) : QString::number(mask, 16);
     return QStringLiteral("%1_%2").arg(text, hex);
 }
 
@@ -62,12 +64,15 @@ long hash(const QString& text) {
     return collate.hash(bytes.constData(), bytes.constData() + bytes.size());
 }
 
-QDateTime now() { return QDateTime::currentDateTime(); }
+QDateTime now() {
+    return QDateTime::currentDateTime();
+}
 
 QStringList toStringList(const QSet<QString>& set) {
     QStringList result;
     result.reserve(set.size());
-    for (const QString& member : set) result.append(member);
+    for (const QString& member : set)
+        result.append(member);
     return result;
 }
 
@@ -85,7 +90,8 @@ std::ostream& operator<<(std::ostream& stream, const QStringList& list) {
 
 QString quoteSqlText(const QString& text, bool escapeBackslashes) {
     QString escaped = text;
-    if (escapeBackslashes) escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    if (escapeBackslashes)
+        escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     escaped.replace(QLatin1Char('\''), QStringLiteral("''"));
     return QLatin1Char('\'') + escaped + QLatin1Char('\'');
 }

@@ -24,7 +24,8 @@ DBIF_EXPORT extern bool abortOnAssert;
 // with the text arguments in one step) and, when abortOnAssert is set, ends the process.
 // Callers pass their own __FILE__ and __LINE__ and continue on their error path on false.
 DBIF_EXPORT bool assert0(bool condition, const char* file, int line, const QString& message);
-DBIF_EXPORT bool assert1(bool condition, const char* file, int line, const QString& format, const QString& a1);
+DBIF_EXPORT bool assert1(bool condition, const char* file, int line, const QString& format,
+                         const QString& a1);
 DBIF_EXPORT bool assert2(bool condition, const char* file, int line, const QString& format, const QString& a1,
                          const QString& a2);
 DBIF_EXPORT bool assert3(bool condition, const char* file, int line, const QString& format, const QString& a1,
@@ -48,7 +49,8 @@ template <typename T>
 QStringList toStringList(const QList<T>& list) {
     QStringList result;
     result.reserve(list.size());
-    for (const T& element : list) result.append(QString::number(element));
+    for (const T& element : list)
+        result.append(QString::number(element));
     return result;
 }
 

@@ -9,17 +9,22 @@
 
 namespace {
 
-QString environment(const char* name) { return QString::fromLocal8Bit(std::getenv(name)); }
+QString environment(const char* name) {
+    return QString::fromLocal8Bit(std::getenv(name));
+}
 
-bool mysqlConfigured() { return std::getenv("DBIF_TEST_MYSQL_PORT") != nullptr; }
+bool mysqlConfigured() {
+    return std::getenv("DBIF_TEST_MYSQL_PORT") != nullptr;
+}
 
 // Runs administrative statements (CREATE/DROP DATABASE) on the server outside any test database.
 bool adminExec(const QString& sql, QString* error) {
     const QString name = QStringLiteral("dbif-test-admin");
     bool ok = false;
     {
-        QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
-                                                       : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+        QSqlDatabase db = QSqlDatabase::contains(name)
+                              ? QSqlDatabase::database(name, false)
+                              : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
         db.setHostName(environment("DBIF_TEST_MYSQL_HOST"));
         db.setPort(environment("DBIF_TEST_MYSQL_PORT").toInt());
         db.setUserName(environment("DBIF_TEST_MYSQL_USER"));
@@ -30,7 +35,8 @@ bool adminExec(const QString& sql, QString* error) {
         }
         QSqlQuery query(db);
         ok = query.exec(sql);
-        if (!ok) *error = query.lastError().text();
+        if (!ok)
+            *error = query.lastError().text();
     }
     return ok;
 }
@@ -39,14 +45,19 @@ int databaseCounter = 0;
 
 }  // namespace
 
-std::vector<std::string> testDrivers() { return {"QSQLITE", "QMYSQL"}; }
+std::vector<std::string> testDrivers() {
+    return {"QSQLITE", "QMYSQL"};
+}
 
-std::string driverTestName(const ::testing::TestParamInfo<std::string>& info) { return info.param; }
+std::string driverTestName(const ::testing::TestParamInfo<std::string>& info) {
+    return info.param;
+}
 
 void DatabaseTest::SetUp() {
     if (isMySql()) {
         if (!mysqlConfigured()) {
-            if (std::getenv("CI") != nullptr) FAIL() << "CI run without the private MariaDB server";
+            if (std::getenv("CI") != nullptr)
+                FAIL() << "CI run without the private MariaDB server";
             GTEST_SKIP() << "no MariaDB server configured (run scripts/test)";
         }
         databaseName = "dbif_test_" + std::to_string(QCoreApplication::applicationPid()) + "_" +
@@ -56,9 +67,10 @@ void DatabaseTest::SetUp() {
                                   .arg(QString::fromStdString(databaseName)),
                               &error))
             << error.toStdString();
-        primary = std::make_unique<DBIF_Connection>(
-            "QMYSQL", std::getenv("DBIF_TEST_MYSQL_HOST"), databaseName.c_str(), std::getenv("DBIF_TEST_MYSQL_USER"),
-            std::getenv("DBIF_TEST_MYSQL_PASSWORD"), environment("DBIF_TEST_MYSQL_PORT").toInt());
+        primary = std::make_unique<DBIF_Connection>("QMYSQL", std::getenv("DBIF_TEST_MYSQL_HOST"),
+                                                    databaseName.c_str(), std::getenv("DBIF_TEST_MYSQL_USER"),
+                                                    std::getenv("DBIF_TEST_MYSQL_PASSWORD"),
+                                                    environment("DBIF_TEST_MYSQL_PORT").toInt());
     } else {
         directory = std::make_unique<QTemporaryDir>();
         ASSERT_TRUE(directory->isValid());
@@ -75,7 +87,8 @@ void DatabaseTest::TearDown() {
     }
     if (isMySql() && !databaseName.empty()) {
         QString error;
-        adminExec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(QString::fromStdString(databaseName)), &error);
+        adminExec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(QString::fromStdString(databaseName)),
+                  &error);
     }
     directory.reset();
 }
@@ -90,20 +103,25 @@ DBIF_Connection DatabaseTest::openSecondConnection() const {
 }
 
 QString DatabaseTest::schemaFile() const {
-    return QStringLiteral(DBIF_SCHEMA_DIR) + (isMySql() ? QStringLiteral("/mysql.sql") : QStringLiteral("/sqlite.sql"));
+    return QStringLiteral(DBIF_SCHEMA_DIR) +
+           (isMySql() ? QStringLiteral("/mysql.sql") : QStringLiteral("/sqlite.sql"));
 }
 
 void DatabaseTest::installSchema() {
     const QByteArray variable = isMySql() ? "QUARN_MYSQL_SCHEMA_FILE" : "QUARN_SQLITE_SCHEMA_FILE";
     qputenv(variable.constData(), schemaFile().toLocal8Bit());
+    // One transaction keeps SQLite from syncing the file after every table.
+    connection().beginTransaction();
     connection().initializeSchemaIfMissing();
     connection().endTransaction();
 }
 
-void DatabaseTest::exec(const QString& sql) { connection().query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__); }
+void DatabaseTest::exec(const QString& sql) {
+    connection().query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+}
 
 int DatabaseTest::countRows(const QString& table, const QString& where) {
     const QString condition = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where;
-    return connection().queryInt(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(table, condition), DBIF_QUERY_TIMING,
-                                 __FILE__, __LINE__);
+    return connection().queryInt(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(table, condition),
+                                 DBIF_QUERY_TIMING, __FILE__, __LINE__);
 }

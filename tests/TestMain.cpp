@@ -17,12 +17,14 @@ public:
             ++counts[info.result()->Skipped() ? "skipped" : "no database"];
             return;
         }
-        const std::string driver = std::string(param).find("QMYSQL") != std::string::npos ? "QMYSQL" : "QSQLITE";
+        const std::string driver =
+            std::string(param).find("QMYSQL") != std::string::npos ? "QMYSQL" : "QSQLITE";
         ++counts[info.result()->Skipped() ? driver + " skipped" : driver];
     }
     void OnTestProgramEnd(const ::testing::UnitTest&) override {
         std::cout << "Tests run per driver:";
-        for (const auto& [name, count] : counts) std::cout << "  " << name << ": " << count;
+        for (const auto& [name, count] : counts)
+            std::cout << "  " << name << ": " << count;
         std::cout << std::endl;
     }
 

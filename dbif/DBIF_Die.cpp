@@ -1,0 +1,134 @@
+// DBIF_Die.cpp: the die entity, its statements and its cache instance.
+#include "dbif/DBIF_Die.h"
+
+template class DBIF_ObjectCache<DBIF_Die>;
+
+const QString DBIF_Die::MASTER_TABLE_NAME = QStringLiteral("die");
+const QString DBIF_Die::COLUMN_TABLE_NAME = QStringLiteral("die_column");
+const QString DBIF_Die::DATA_TABLE_NAME = QStringLiteral("die_data");
+const QString DBIF_Die::ASSOCIATION_TABLE_NAME = QStringLiteral("die_association");
+
+const DBIF_FixedColumn<DBIF_Die> DBIF_Die::LOT(QStringLiteral("lot"), true, false);
+const DBIF_FixedColumn<DBIF_Die> DBIF_Die::WAFER(QStringLiteral("wafer"), true, false);
+const DBIF_FixedColumn<DBIF_Die> DBIF_Die::DIE(QStringLiteral("die"), true, false);
+const DBIF_FixedColumn<DBIF_Die> DBIF_Die::BLOCK(QStringLiteral("block"), true, false);
+const DBIF_FixedColumn<DBIF_Die> DBIF_Die::USER(QStringLiteral("user"), true, false);
+const DBIF_FixedColumn<DBIF_Die> DBIF_Die::MODIFIED_TIME(QStringLiteral("modified_time"), false, false);
+const DBIF_FixedColumn<DBIF_Die> DBIF_Die::ID(QStringLiteral("id"), false, false);
+
+DBIF_Die::ParameterBlock::ParameterBlock(const QString& lot, const QString& wafer, const QString& die,
+                                         const QString& block, const QString& user)
+    : lot(lot), wafer(wafer), die(die), block(block), user(user) {}
+
+QString DBIF_Die::ParameterBlock::computeKey() const {
+    return QStringLiteral("<die: %1|%2|%3|%4>").arg(lot, wafer, die, block);
+}
+
+DBIF_Die::SharedData::SharedData(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
+                                 const QString& die, const QString& block, const QDateTime& modifiedTime,
+                                 const QString& user, int id)
+    : DBIF_EntityRecord(connection, DBIF_Die::computeKey(lot, wafer, die, block), modifiedTime, user, id),
+      lot(lot),
+      wafer(wafer),
+      die(die),
+      block(block) {}
+
+DBIF_Die::DBIF_Die() = default;
+
+DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
+                   const QString& die, const QString& block, const QString& user, int id)
+    : d(new SharedData(connection, lot, wafer, die, block, now(), user, id)) {}
+
+DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
+                   const QString& die, const QString& block, const QDateTime& modifiedTime,
+                   const QString& user, int id)
+    : d(new SharedData(connection, lot, wafer, die, block, modifiedTime, user, id)) {}
+
+DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const ParameterBlock& block, int id)
+    : d(new SharedData(connection, block.lot, block.wafer, block.die, block.block, now(), block.user, id)) {}
+
+DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const QSqlRecord& record)
+    : d(new SharedData(connection, record.value(0).toString(), record.value(1).toString(),
+                       record.value(2).toString(), record.value(3).toString(), record.value(4).toDateTime(),
+                       record.value(5).toString(), record.value(6).toInt())) {}
+
+DBIF_Die::DBIF_Die(const DBIF_Die& other) = default;
+DBIF_Die& DBIF_Die::operator=(const DBIF_Die& other) = default;
+DBIF_Die::~DBIF_Die() = default;
+
+DBIF_Die DBIF_Die::get(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
+                       const QString& die, const QString& block, const QString& user) {
+    return DBIF_ObjectCache<DBIF_Die>::get(connection, ParameterBlock(lot, wafer, die, block, user));
+}
+
+DBIF_Die DBIF_Die::get(const DBIF_Connection& connection, int id) {
+    return DBIF_ObjectCache<DBIF_Die>::get(connection, id);
+}
+
+DBIF_Die DBIF_Die::get(const DBIF_Connection& connection, const QString& key) {
+    return DBIF_ObjectCache<DBIF_Die>::get(connection, key);
+}
+
+QString DBIF_Die::computeKey(const QString& lot, const QString& wafer, const QString& die,
+                             const QString& block, const QString& user) {
+    return ParameterBlock(lot, wafer, die, block, user).computeKey();
+}
+
+DBIF_ObjectCache<DBIF_Die>& DBIF_Die::getObjectCache() {
+    static DBIF_ObjectCache<DBIF_Die> cache;
+    return cache;
+}
+
+void DBIF_Die::clearCache() {
+    DBIF_ObjectCache<DBIF_Die>::emptyCache();
+}
+
+void DBIF_Die::setModifiedTimeToNow() {
+    d->modifiedTime = now();
+}
+
+void DBIF_Die::save() {
+    SharedData& r = *d;
+    const auto values = [&r] {
+        return QStringList{r.lot, r.wafer, r.die, r.block, DBIF_EntityRecord::sqlTime(r.modifiedTime),
+                           r.user};
+    };
+    r.saveRow(
+        [&] {
+            const QStringList v = values();
+            r.connection.query(
+                QStringLiteral(
+                    "INSERT INTO die (lot, wafer, die, block, modified_time, user) VALUES ('%1', '%2', "
+                    "'%3', '%4', '%5', '%6')")
+                    .arg(v[0], v[1], v[2], v[3], v[4], v[5]),
+                DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+        },
+        [&] {
+            const QStringList v = values();
+            r.connection.query(
+                QStringLiteral("UPDATE die SET lot = '%1', wafer = '%2', die = '%3', block = '%4', "
+                               "modified_time = '%5', user = '%6' WHERE id = %7")
+                    .arg(v[0], v[1], v[2], v[3], v[4], v[5], QString::number(r.id)),
+                DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        });
+}
+
+void DBIF_Die::reload() {
+    DBIF_ObjectCache<DBIF_Die>::reload(*this);
+}
+
+void DBIF_Die::reload(const QSqlRecord& record) {
+    d->lot = record.value(0).toString();
+    d->wafer = record.value(1).toString();
+    d->die = record.value(2).toString();
+    d->block = record.value(3).toString();
+    d->key = computeKey(d->lot, d->wafer, d->die, d->block, d->user);
+}
+
+bool DBIF_Die::isCached() const {
+    return getObjectCache().contains(d->connection, d->key);
+}
+
+void DBIF_Die::removeFromCache() {
+    getObjectCache().removeFromCache(d->connection, *this);
+}

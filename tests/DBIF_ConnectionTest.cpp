@@ -1,0 +1,319 @@
+// Tests of DBIF_Connection: identity and naming, statement execution and its error report,
+// insert batching, transactions and statistics, on both drivers.
+#include <gtest/gtest.h>
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+#include <atomic>
+
+#include "DatabaseTest.h"
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_Utilities.h"
+
+namespace {
+
+class ConnectionTest : public DatabaseTest {
+protected:
+    void createNumbers() {
+        exec(isMySql()
+                 ? QStringLiteral(
+                       "CREATE TABLE numbers (id INT AUTO_INCREMENT PRIMARY KEY, label VARCHAR(200), "
+                       "value DOUBLE) ENGINE=InnoDB")
+                 : QStringLiteral("CREATE TABLE numbers (id INTEGER PRIMARY KEY AUTOINCREMENT, label TEXT, "
+                                  "value DOUBLE)"));
+    }
+    static QStringList rowsOfLength(int count, int length) {
+        QStringList rows;
+        for (int i = 0; i < count; ++i) {
+            const QString label = QStringLiteral("r%1-").arg(i);
+            rows.append(QStringLiteral("'%1', %2")
+                            .arg(label + QString(length - label.size(), QLatin1Char('x')))
+                            .arg(i));
+        }
+        return rows;
+    }
+};
+
+TEST_P(ConnectionTest, KeysAndIdentity) {
+    DBIF_Connection& first = connection();
+    DBIF_Connection second = openSecondConnection();
+    const DBIF_Connection copy = first;
+    EXPECT_FALSE(copy != first);
+    EXPECT_TRUE(second != first);
+    EXPECT_NE(first.getObjectCacheKey(), second.getObjectCacheKey());
+
+    // driver|database|sequence; the first thread name adds |0, a fresh one |1.
+    const QStringList parts = first.getObjectCacheKey().split(QLatin1Char('|'));
+    ASSERT_EQ(parts.size(), 3);
+    EXPECT_EQ(parts[0], driver());
+    EXPECT_EQ(second.getObjectCacheKey().split(QLatin1Char('|'))[2].toInt(), parts[2].toInt() + 1);
+    EXPECT_EQ(first.getQtDatabaseKey(), first.getObjectCacheKey() + QStringLiteral("|0"));
+    EXPECT_TRUE(DBIF_Connection::ManagedConnection::openConnections.contains(first.getQtDatabaseKey()));
+
+    QString driverName, host, database, user, password;
+    int port = -1;
+    first.getInfo(driverName, host, database, user, password, port);
+    EXPECT_EQ(driverName, driver());
+    EXPECT_EQ(database, parts[1]);
+    EXPECT_TRUE(DBIF_Connection::driverNames().contains(driver()));
+
+    first.calculateDatabaseQtKey();
+    EXPECT_EQ(first.getQtDatabaseKey(), first.getObjectCacheKey() + QStringLiteral("|1"));
+    first.open();
+    EXPECT_EQ(first.queryInt(QStringLiteral("SELECT 7"), DBIF_QUERY_TIMING, __FILE__, __LINE__), 7);
+}
+
+TEST_P(ConnectionTest, DriverSettings) {
+    DBIF_Connection& db = connection();
+    if (isMySql()) {
+        const int packet = db.queryInt(QStringLiteral("SELECT @@global.max_allowed_packet"),
+                                       DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        EXPECT_EQ(db.getPacketLimit(), packet / 100 * 95);
+        if (packet == 1048576) {  // the private test server's setting
+            EXPECT_EQ(db.getPacketLimit(), 996075);
+        }
+        EXPECT_EQ(db.getCaseSensitiveSuffix(), QStringLiteral(" COLLATE latin1_bin"));
+        EXPECT_EQ(db.getCaseInsensitiveSuffix(), QString());
+        EXPECT_EQ(db.wrapQueryForUnion(QStringLiteral("SELECT 1")), QStringLiteral("(SELECT 1)"));
+        EXPECT_EQ(db.queryInt(QStringLiteral("SELECT @@autocommit"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
+                  0);
+    } else {
+        EXPECT_EQ(db.getPacketLimit(), 2000000000);
+        EXPECT_EQ(db.getCaseSensitiveSuffix(), QString());
+        EXPECT_EQ(db.getCaseInsensitiveSuffix(), QStringLiteral(" COLLATE NOCASE"));
+        EXPECT_EQ(db.wrapQueryForUnion(QStringLiteral("SELECT 1")), QStringLiteral("SELECT 1"));
+    }
+}
+
+TEST_P(ConnectionTest, TypedQueriesAndLastId) {
+    DBIF_Connection& db = connection();
+    EXPECT_EQ(db.getLastId(), isMySql() ? 0 : -1);  // MySQL ran its settings statements at open
+    createNumbers();
+    db.query(QStringLiteral("INSERT INTO numbers (label, value) VALUES ('a', 1.5)"), DBIF_INSERT_TIMING,
+             __FILE__, __LINE__);
+    db.query(QStringLiteral("INSERT INTO numbers (label, value) VALUES ('b', 2.5)"), DBIF_INSERT_TIMING,
+             __FILE__, __LINE__);
+    EXPECT_EQ(db.getLastId(), 2);
+    EXPECT_EQ(db.queryString(QStringLiteral("SELECT label FROM numbers WHERE id = 2"), DBIF_QUERY_TIMING,
+                             __FILE__, __LINE__),
+              QStringLiteral("b"));
+    EXPECT_EQ(db.queryInt(QStringLiteral("SELECT id FROM numbers WHERE id = 99"), DBIF_QUERY_TIMING, __FILE__,
+                          __LINE__),
+              0);
+    EXPECT_EQ(db.queryString(QStringLiteral("SELECT label FROM numbers WHERE id = 99"), DBIF_QUERY_TIMING,
+                             __FILE__, __LINE__),
+              QString());
+    EXPECT_FALSE(db.queryDateTime(QStringLiteral("SELECT label FROM numbers WHERE id = 99"),
+                                  DBIF_QUERY_TIMING, __FILE__, __LINE__)
+                     .isValid());
+    EXPECT_EQ(db.queryDateTime(QStringLiteral("SELECT '2024-03-01 12:30:00'"), DBIF_QUERY_TIMING, __FILE__,
+                               __LINE__),
+              QDateTime(QDate(2024, 3, 1), QTime(12, 30)));
+    EXPECT_EQ(db.queryScalarList<int>(QStringLiteral("SELECT id FROM numbers ORDER BY id DESC"),
+                                      DBIF_QUERY_TIMING, __FILE__, __LINE__),
+              (QList<int>{2, 1}));
+
+    // A bound value needs no quoting: quotes, backslashes and line breaks come back unchanged.
+    const QString awkward = QStringLiteral("it's a \\ back\nslash");
+    db.preparedQuery(QStringLiteral("INSERT INTO numbers (label, value) VALUES (?, 3)"), DBIF_INSERT_TIMING,
+                     awkward, __FILE__, __LINE__);
+    EXPECT_EQ(db.getLastId(), 3);
+    EXPECT_EQ(db.queryString(QStringLiteral("SELECT label FROM numbers WHERE id = 3"), DBIF_QUERY_TIMING,
+                             __FILE__, __LINE__),
+              awkward);
+    // The same text quoted for the driver matches exactly that row.
+    EXPECT_EQ(countRows(QStringLiteral("numbers"), QStringLiteral("label = %1").arg(db.quoteText(awkward))),
+              1);
+}
+
+TEST_P(ConnectionTest, FailingStatementsThrowTheUniformReport) {
+    DBIF_Connection& db = connection();
+    const QString sql = QStringLiteral("SELECT * FROM no_such_table");
+    const int line = __LINE__ + 2;
+    try {
+        db.query(sql, DBIF_QUERY_TIMING, __FILE__, line);
+        FAIL() << "no exception";
+    } catch (const DBIF_Exception& e) {
+        const std::string expected =
+            QStringLiteral(
+                "==> Error reported by database in file: %1 line: %2\n  Query: %3\n  Error "
+                "reported: %4\n")
+                .arg(QStringLiteral(__FILE__), QString::number(line), sql, e.getError().text())
+                .toStdString();
+        EXPECT_EQ(std::string(e.what()), expected);
+        EXPECT_FALSE(e.getError().text().isEmpty());
+        EXPECT_EQ(e.getQuery(), sql);
+    }
+    EXPECT_THROW(db.queryInt(QStringLiteral("SELEC 1"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
+                 DBIF_Exception);
+    EXPECT_THROW(db.preparedQuery(QStringLiteral("INSERT INTO nowhere VALUES (?)"), DBIF_INSERT_TIMING,
+                                  QStringLiteral("x"), __FILE__, __LINE__),
+                 DBIF_Exception);
+    // The statistics already count the failed statements.
+    EXPECT_GE(db.getCounts()[DBIF_QUERY_TIMING], 2);
+    EXPECT_EQ(db.getCounts()[DBIF_INSERT_TIMING], 1);
+
+    // After close the thread's connection is gone: statements fail with the same exception; open restores it.
+    db.close();
+    EXPECT_THROW(db.queryInt(QStringLiteral("SELECT 1"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
+                 DBIF_Exception);
+    db.open();
+    EXPECT_TRUE(db.isValid());
+    EXPECT_EQ(db.queryInt(QStringLiteral("SELECT 1"), DBIF_QUERY_TIMING, __FILE__, __LINE__), 1);
+}
+
+TEST_P(ConnectionTest, InsertSetStoresEveryRow) {
+    DBIF_Connection& db = connection();
+    createNumbers();
+    db.insertSet(QStringLiteral("numbers"), QStringLiteral("label, value"), QStringList(), __FILE__,
+                 __LINE__);
+    EXPECT_EQ(db.getCounts()[DBIF_INSERT_TIMING], 0);
+
+    db.insertSet(QStringLiteral("numbers"), QStringLiteral("label, value"), rowsOfLength(3, 10), __FILE__,
+                 __LINE__);
+    EXPECT_EQ(countRows(QStringLiteral("numbers")), 3);
+    // SQLite: one statement per row; MySQL: one multi-row statement.
+    EXPECT_EQ(db.getCounts()[DBIF_INSERT_TIMING], isMySql() ? 1 : 3);
+    EXPECT_EQ(db.queryScalarList<int>(QStringLiteral("SELECT value FROM numbers ORDER BY id"),
+                                      DBIF_QUERY_TIMING, __FILE__, __LINE__),
+              (QList<int>{0, 1, 2}));
+
+    db.updateSet(QStringLiteral("numbers"), QStringLiteral("id, label, value"),
+                 {QStringLiteral("2, 'changed', 20"), QStringLiteral("3, 'also', 30")}, __FILE__, __LINE__);
+    EXPECT_EQ(countRows(QStringLiteral("numbers")), 3);
+    EXPECT_EQ(countRows(QStringLiteral("numbers"), QStringLiteral("label = 'changed' AND value = 20")), 1);
+    EXPECT_EQ(db.getCounts()[DBIF_UPDATE_TIMING], 2);
+}
+
+TEST_P(ConnectionTest, InsertSetSplitsAtThePacketLimit) {
+    if (!isMySql())
+        GTEST_SKIP() << "SQLite sends one statement per row";
+    DBIF_Connection& db = connection();
+    createNumbers();
+    // Rows whose joined text is 2.5 times the packet limit go out in batches of n / 4 rows.
+    const int rowCount = 40;
+    const int rowLength = static_cast<int>(2.5 * db.getPacketLimit() / rowCount);
+    const QStringList rows = rowsOfLength(rowCount, rowLength - 8);
+    const int before = db.getCounts()[DBIF_INSERT_TIMING];
+    exec(QStringLiteral("ALTER TABLE numbers MODIFY label LONGTEXT"));
+    db.insertSet(QStringLiteral("numbers"), QStringLiteral("label, value"), rows, __FILE__, __LINE__);
+    EXPECT_EQ(db.getCounts()[DBIF_INSERT_TIMING] - before, 4);
+    EXPECT_EQ(countRows(QStringLiteral("numbers")), rowCount);
+    EXPECT_EQ(
+        db.queryInt(QStringLiteral("SELECT SUM(value) FROM numbers"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
+        rowCount * (rowCount - 1) / 2);
+
+    // Rows each longer than half the limit: one statement per row, none lost.
+    exec(QStringLiteral("DELETE FROM numbers"));
+    const int huge = db.getPacketLimit() / 2 + 10;
+    db.insertSet(QStringLiteral("numbers"), QStringLiteral("label, value"), rowsOfLength(2, huge), __FILE__,
+                 __LINE__);
+    EXPECT_EQ(countRows(QStringLiteral("numbers")), 2);
+}
+
+TEST_P(ConnectionTest, TraceWritesConnectionNameTimeAndStatement) {
+    DBIF_Connection& db = connection();
+    db.setShowSql(true);
+    EXPECT_TRUE(db.isShowingSql());
+    testing::internal::CaptureStdout();
+    db.queryInt(QStringLiteral("SELECT 5"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    const std::string traced = testing::internal::GetCapturedStdout();
+    db.setShowSql(false);
+    const std::string head = "\n" + db.getQtDatabaseKey().toStdString() + ": (";
+    EXPECT_EQ(traced.rfind(head, 0), 0u) << traced;
+    EXPECT_NE(traced.find(" ms) \nSELECT 5\nInt query returned: 5\n"), std::string::npos) << traced;
+
+    // The global switch traces statements but not the typed results.
+    DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = true;
+    testing::internal::CaptureStdout();
+    db.queryInt(QStringLiteral("SELECT 6"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    const std::string global = testing::internal::GetCapturedStdout();
+    DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = false;
+    EXPECT_NE(global.find("SELECT 6\n"), std::string::npos);
+    EXPECT_EQ(global.find("Int query returned"), std::string::npos);
+}
+
+TEST_P(ConnectionTest, SecondThreadNamesAndOpensItsOwnConnection) {
+    DBIF_Connection db = connection();
+    const QString mainName = db.getQtDatabaseKey();
+    QString threadNameBefore, threadName;
+    int answer = 0;
+    std::atomic<bool> threw{false};
+    QThread* worker = QThread::create([&] {
+        threadNameBefore = db.getQtDatabaseKey();
+        db.calculateDatabaseQtKey();
+        threadName = db.getQtDatabaseKey();
+        db.open();
+        try {
+            answer = db.queryInt(QStringLiteral("SELECT 11"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        } catch (const DBIF_Exception&) {
+            threw = true;
+        }
+        db.close();
+    });
+    worker->start();
+    worker->wait();
+    delete worker;
+    EXPECT_TRUE(threadNameBefore.isEmpty());
+    EXPECT_EQ(threadName, db.getObjectCacheKey() + QStringLiteral("|1"));
+    EXPECT_FALSE(threw);
+    EXPECT_EQ(answer, 11);
+    // The creating thread keeps its own name and connection.
+    EXPECT_EQ(db.getQtDatabaseKey(), mainName);
+    EXPECT_EQ(db.queryInt(QStringLiteral("SELECT 12"), DBIF_QUERY_TIMING, __FILE__, __LINE__), 12);
+}
+
+DBIF_DATABASE_TEST_SUITE(ConnectionTest);
+
+TEST(Connection, FailedOpenThrowsNothingAndLeavesDefaults) {
+    DBIF_Connection db("QMYSQL", "127.0.0.1", "nowhere", "nobody", "wrong", 1);
+    EXPECT_FALSE(db.isValid());
+    EXPECT_TRUE(db.lastError().isValid());
+    EXPECT_EQ(db.getPacketLimit(), 2000000000);
+    EXPECT_EQ(db.getCaseSensitiveSuffix(), QString());
+    EXPECT_EQ(db.getCaseInsensitiveSuffix(), QString());
+}
+
+TEST(Connection, DestructionUnregistersTheName) {
+    QString name;
+    {
+        DBIF_Connection db("QSQLITE", "", ":memory:", "", "", 0);
+        name = db.getQtDatabaseKey();
+        EXPECT_TRUE(DBIF_Connection::ManagedConnection::openConnections.contains(name));
+        EXPECT_TRUE(QSqlDatabase::contains(name));
+    }
+    EXPECT_FALSE(DBIF_Connection::ManagedConnection::openConnections.contains(name));
+    EXPECT_FALSE(QSqlDatabase::contains(name));
+}
+
+TEST(Connection, MismatchExceptionsReportTheirOwnTexts) {
+    const DBIF_ConnectionMismatchException a(QStringLiteral("addDie"), QStringLiteral("A|x|0"),
+                                             QStringLiteral("B|y|1"));
+    const DBIF_ConnectionMismatchException b(QStringLiteral("addSetup"), QStringLiteral("C|z|2"),
+                                             QStringLiteral("D|w|3"));
+    EXPECT_STREQ(a.what(),
+                 "Connection mismatch in addDie. owner connection: 'A|x|0' adding connection: 'B|y|1'");
+    EXPECT_STREQ(b.what(),
+                 "Connection mismatch in addSetup. owner connection: 'C|z|2' adding connection: 'D|w|3'");
+
+    struct Item {
+        DBIF_Connection connection;
+        DBIF_Connection getConnection() const { return connection; }
+    };
+    DBIF_Connection one("QSQLITE", "", ":memory:", "", "", 0);
+    DBIF_Connection two("QSQLITE", "", ":memory:", "", "", 0);
+    EXPECT_NO_THROW(checkConnection(QStringLiteral("link"), one, Item{one}));
+    try {
+        checkConnection(QStringLiteral("link"), one, Item{two});
+        FAIL() << "no exception";
+    } catch (const DBIF_ConnectionMismatchException& e) {
+        EXPECT_EQ(e.getOwnerKey(), one.getObjectCacheKey());
+        EXPECT_EQ(e.getAddingKey(), two.getObjectCacheKey());
+    }
+    const Item owner{two};
+    EXPECT_THROW(checkConnection(QStringLiteral("link"), &owner, Item{one}),
+                 DBIF_ConnectionMismatchException);
+}
+
+}  // namespace

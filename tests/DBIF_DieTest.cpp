@@ -1,0 +1,187 @@
+// Tests of DBIF_Die and the object cache it runs through, on both drivers.
+#include <gtest/gtest.h>
+
+#include "DatabaseTest.h"
+#include "dbif/DBIF_Die.h"
+
+namespace {
+
+class DieTest : public DatabaseTest {
+protected:
+    void SetUp() override {
+        DatabaseTest::SetUp();
+        if (!IsSkipped() && !HasFatalFailure())
+            installSchema();
+    }
+    void TearDown() override {
+        DBIF_Die::clearCache();
+        DatabaseTest::TearDown();
+    }
+    int statements() const {
+        const QList<int> counts = const_cast<DieTest*>(this)->connection().getCounts();
+        int total = 0;
+        for (int count : counts)
+            total += count;
+        return total;
+    }
+};
+
+TEST_P(DieTest, GetReturnsOneRecordPerKeyAndConnection) {
+    DBIF_Connection& db = connection();
+    DBIF_Die first = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "alice");
+    DBIF_Die again = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "bob");
+    EXPECT_TRUE(first == again);
+    EXPECT_EQ(again.getUser(), QStringLiteral("alice"));  // the user is not part of the key
+    EXPECT_EQ(first.getKey(), QStringLiteral("<die: L1|W1|D1|B1>"));
+    EXPECT_EQ(first.getKey(), DBIF_Die::computeKey("L1", "W1", "D1", "B1", "anyone"));
+    EXPECT_EQ(first.getId(), -1);
+    EXPECT_TRUE(first.isModified());
+    EXPECT_TRUE(first.isCached());
+
+    DBIF_Connection other = openSecondConnection();
+    DBIF_Die elsewhere = DBIF_Die::get(other, "L1", "W1", "D1", "B1", "alice");
+    EXPECT_TRUE(elsewhere != first);
+
+    // A change through one handle is seen through every handle of the row.
+    first.setModifiedTimeToNow();
+    EXPECT_EQ(again.getModifiedTime(), first.getModifiedTime());
+}
+
+TEST_P(DieTest, SaveInsertsOnceThenUpdatesOnceThenNothing) {
+    DBIF_Connection& db = connection();
+    DBIF_Die die = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "alice");
+    const QList<int> before = db.getCounts();
+    die.save();
+    const QList<int> afterInsert = db.getCounts();
+    EXPECT_EQ(afterInsert[DBIF_UPDATE_TIMING] - before[DBIF_UPDATE_TIMING], 1);  // the INSERT
+    EXPECT_EQ(afterInsert[DBIF_QUERY_TIMING], before[DBIF_QUERY_TIMING]);
+    EXPECT_GT(die.getId(), 0);
+    EXPECT_EQ(die.getId(),
+              db.queryInt("SELECT id FROM die WHERE lot = 'L1'", DBIF_QUERY_TIMING, __FILE__, __LINE__));
+    EXPECT_TRUE(die.isModified());
+
+    const int beforeUpdate = db.getCounts()[DBIF_QUERY_TIMING];
+    die.saveSelf();
+    EXPECT_EQ(db.getCounts()[DBIF_QUERY_TIMING] - beforeUpdate, 1);  // the UPDATE
+    EXPECT_FALSE(die.isModified());
+
+    const int beforeNothing = statements();
+    die.save();
+    EXPECT_EQ(statements(), beforeNothing);
+    EXPECT_EQ(countRows("die"), 1);
+    EXPECT_EQ(
+        countRows("die", "lot = 'L1' AND wafer = 'W1' AND die = 'D1' AND block = 'B1' AND user = 'alice'"),
+        1);
+}
+
+TEST_P(DieTest, LookupsByIdAndKey) {
+    DBIF_Connection& db = connection();
+    exec(
+        "INSERT INTO die (lot, wafer, die, block, modified_time, user) VALUES ('L', 'W', 'D', 'B', "
+        "'2024-01-02 03:04:05', 'carol')");
+    const int id = db.getLastId();
+
+    // The first lookup reads the whole table once; later lookups run nothing.
+    const int before = statements();
+    DBIF_Die stored = DBIF_Die::get(db, id);
+    ASSERT_FALSE(stored.isNull());
+    EXPECT_EQ(statements() - before, 1);
+    EXPECT_EQ(stored.getUser(), QStringLiteral("carol"));
+    EXPECT_EQ(stored.getModifiedTime(), QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5)));
+    EXPECT_FALSE(stored.isModified());
+    EXPECT_TRUE(DBIF_Die::get(db, stored.getKey()) == stored);
+    EXPECT_TRUE(DBIF_Die::get(db, "L", "W", "D", "B", "x") == stored);
+    EXPECT_EQ(statements() - before, 1);
+
+    // A new die clears the id index; the rebuild leaves the unsaved die out.
+    DBIF_Die fresh = DBIF_Die::get(db, "L", "W", "D", "B2", "x");
+    EXPECT_TRUE(DBIF_Die::get(db, id) == stored);
+    EXPECT_FALSE(DBIF_Die::getObjectCache().connectionToIdToObjectMap[db.getObjectCacheKey()].contains(-1));
+
+    // A missing key reports and gives a null handle, without a query.
+    testing::internal::CaptureStderr();
+    const int beforeMiss = statements();
+    EXPECT_TRUE(DBIF_Die::get(db, QStringLiteral("<die: no|such|die|here>")).isNull());
+    EXPECT_EQ(statements(), beforeMiss);
+    const std::string keyReport = testing::internal::GetCapturedStderr();
+    EXPECT_NE(keyReport.find("ASSERTION failed ("), std::string::npos);
+    EXPECT_NE(keyReport.find("  => Couldn't find object with key <die: no|such|die|here>\n"),
+              std::string::npos);
+
+    // A missing id reports the statement once and is remembered as a null handle.
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(DBIF_Die::get(db, 9999).isNull());
+    const std::string idReport = testing::internal::GetCapturedStderr();
+    EXPECT_NE(
+        idReport.find("DBIF_ObjectCache::load while loading an item by id, the item was not found:\n  SELECT "
+                      "lot, wafer, die, block, modified_time, user, id FROM die WHERE id = 9999"),
+        std::string::npos)
+        << idReport;
+    testing::internal::CaptureStderr();
+    const int beforeSecond = statements();
+    EXPECT_TRUE(DBIF_Die::get(db, 9999).isNull());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(statements(), beforeSecond);
+}
+
+TEST_P(DieTest, ReloadMovesTheDieToItsNewKey) {
+    DBIF_Connection& db = connection();
+    DBIF_Die die = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "alice");
+    die.save();
+    db.endTransaction();
+    db.beginTransaction();  // MySQL: a fresh snapshot sees the other connection's commit
+
+    DBIF_Connection other = openSecondConnection();
+    other.query(QStringLiteral("UPDATE die SET lot = 'L9' WHERE id = %1").arg(die.getId()),
+                DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    other.beginTransaction();
+    other.endTransaction();  // commit on MySQL, where autocommit is off
+    db.endTransaction();
+
+    const DBIF_Die handle = die;
+    die.reload();
+    EXPECT_EQ(handle.getLot(), QStringLiteral("L9"));
+    EXPECT_EQ(handle.getKey(), QStringLiteral("<die: L9|W1|D1|B1>"));
+    EXPECT_TRUE(DBIF_Die::get(db, QStringLiteral("<die: L9|W1|D1|B1>")) == die);
+    EXPECT_FALSE(DBIF_Die::getObjectCache().contains(db, QStringLiteral("<die: L1|W1|D1|B1>")));
+}
+
+TEST_P(DieTest, RemoveAndClearDropOnlyTheCachesHandles) {
+    DBIF_Connection& db = connection();
+    DBIF_Die kept = DBIF_Die::get(db, "L1", "W1", "D1", "B0", "alice");
+    DBIF_Die die = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "alice");
+    kept.save();
+    die.save();
+    die.removeFromCache();
+    EXPECT_FALSE(die.isCached());
+    EXPECT_TRUE(kept.isCached());
+    EXPECT_EQ(die.getLot(), QStringLiteral("L1"));  // the handle keeps its record
+
+    // A lookup by id reads the row again: a new record for the same row.
+    DBIF_Die again = DBIF_Die::get(db, die.getId());
+    EXPECT_TRUE(again != die);
+    EXPECT_EQ(again.getKey(), die.getKey());
+    EXPECT_TRUE(again.isCached());
+
+    DBIF_Die::clearCache();
+    EXPECT_TRUE(DBIF_Die::getObjectCache().connectionToKeyToObjectMap.isEmpty());
+    EXPECT_EQ(again.getId(), die.getId());
+    // An emptied cache of a kind cached whole is filled from the table on the next lookup.
+    EXPECT_TRUE(DBIF_Die::get(db, kept.getKey()) != kept);
+    EXPECT_TRUE(kept.isCached());
+}
+
+TEST_P(DieTest, FailingSaveKeepsIdAndFlagsAndCanBeRepeated) {
+    DBIF_Connection& db = connection();
+    // Names are not escaped: a quote breaks the statement, which reports the database error.
+    DBIF_Die die = DBIF_Die::get(db, "O'Brien", "W1", "D1", "B1", "alice");
+    EXPECT_THROW(die.save(), DBIF_Exception);
+    EXPECT_EQ(die.getId(), -1);
+    EXPECT_TRUE(die.isModified());
+    EXPECT_EQ(countRows("die"), 0);
+    EXPECT_THROW(die.save(), DBIF_Exception);  // the saving guard was released
+}
+
+DBIF_DATABASE_TEST_SUITE(DieTest);
+
+}  // namespace

@@ -7,7 +7,8 @@ DBIF_Exception::DBIF_Exception(const QString& query, const QSqlError& error, con
 DBIF_Exception::~DBIF_Exception() noexcept = default;
 
 const char* DBIF_Exception::what() const noexcept {
-    message = QStringLiteral("==> Error reported by database in file: %1 line: %2\n  Query: %3\n  Error reported: %4\n")
+    message = QStringLiteral(
+                  "==> Error reported by database in file: %1 line: %2\n  Query: %3\n  Error reported: %4\n")
                   .arg(file, QString::number(line), query, error.text())
                   .toLocal8Bit();
     return message.constData();

@@ -8,11 +8,15 @@ void hostSetEnvironment(const char* /*applicationName*/) {}
 
 char* hostGetVariable(const char* name) {
     const char* value = std::getenv(name);
-    if (value == nullptr) return nullptr;
+    if (value == nullptr)
+        return nullptr;
     const std::size_t size = std::strlen(value) + 1;
     char* copy = static_cast<char*>(std::malloc(size));
-    if (copy != nullptr) std::memcpy(copy, value, size);
+    if (copy != nullptr)
+        std::memcpy(copy, value, size);
     return copy;
 }
 
-void hostFreeString(char* value) { std::free(value); }
+void hostFreeString(char* value) {
+    std::free(value);
+}

@@ -24,9 +24,9 @@ QString DBIF_Die::ParameterBlock::computeKey() const {
     return QStringLiteral("<die: %1|%2|%3|%4>").arg(lot, wafer, die, block);
 }
 
-DBIF_Die::SharedData::SharedData(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
-                                 const QString& die, const QString& block, const QDateTime& modifiedTime,
-                                 const QString& user, int id)
+DBIF_DieRecord::DBIF_DieRecord(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
+                               const QString& die, const QString& block, const QDateTime& modifiedTime,
+                               const QString& user, int id)
     : DBIF_EntityRecord(connection, DBIF_Die::computeKey(lot, wafer, die, block), modifiedTime, user, id),
       lot(lot),
       wafer(wafer),
@@ -37,20 +37,22 @@ DBIF_Die::DBIF_Die() = default;
 
 DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
                    const QString& die, const QString& block, const QString& user, int id)
-    : d(new SharedData(connection, lot, wafer, die, block, now(), user, id)) {}
+    : DBIF_Entity(new SharedData(connection, lot, wafer, die, block, now(), user, id)) {}
 
 DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
                    const QString& die, const QString& block, const QDateTime& modifiedTime,
                    const QString& user, int id)
-    : d(new SharedData(connection, lot, wafer, die, block, modifiedTime, user, id)) {}
+    : DBIF_Entity(new SharedData(connection, lot, wafer, die, block, modifiedTime, user, id)) {}
 
 DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const ParameterBlock& block, int id)
-    : d(new SharedData(connection, block.lot, block.wafer, block.die, block.block, now(), block.user, id)) {}
+    : DBIF_Entity(new SharedData(connection, block.lot, block.wafer, block.die, block.block, now(),
+                                 block.user, id)) {}
 
 DBIF_Die::DBIF_Die(const DBIF_Connection& connection, const QSqlRecord& record)
-    : d(new SharedData(connection, record.value(0).toString(), record.value(1).toString(),
-                       record.value(2).toString(), record.value(3).toString(), record.value(4).toDateTime(),
-                       record.value(5).toString(), record.value(6).toInt())) {}
+    : DBIF_Entity(new SharedData(connection, record.value(0).toString(), record.value(1).toString(),
+                                 record.value(2).toString(), record.value(3).toString(),
+                                 record.value(4).toDateTime(), record.value(5).toString(),
+                                 record.value(6).toInt())) {}
 
 DBIF_Die::DBIF_Die(const DBIF_Die& other) = default;
 DBIF_Die& DBIF_Die::operator=(const DBIF_Die& other) = default;
@@ -61,30 +63,9 @@ DBIF_Die DBIF_Die::get(const DBIF_Connection& connection, const QString& lot, co
     return DBIF_ObjectCache<DBIF_Die>::get(connection, ParameterBlock(lot, wafer, die, block, user));
 }
 
-DBIF_Die DBIF_Die::get(const DBIF_Connection& connection, int id) {
-    return DBIF_ObjectCache<DBIF_Die>::get(connection, id);
-}
-
-DBIF_Die DBIF_Die::get(const DBIF_Connection& connection, const QString& key) {
-    return DBIF_ObjectCache<DBIF_Die>::get(connection, key);
-}
-
 QString DBIF_Die::computeKey(const QString& lot, const QString& wafer, const QString& die,
                              const QString& block, const QString& user) {
     return ParameterBlock(lot, wafer, die, block, user).computeKey();
-}
-
-DBIF_ObjectCache<DBIF_Die>& DBIF_Die::getObjectCache() {
-    static DBIF_ObjectCache<DBIF_Die> cache;
-    return cache;
-}
-
-void DBIF_Die::clearCache() {
-    DBIF_ObjectCache<DBIF_Die>::emptyCache();
-}
-
-void DBIF_Die::setModifiedTimeToNow() {
-    d->modifiedTime = now();
 }
 
 void DBIF_Die::save() {
@@ -113,22 +94,10 @@ void DBIF_Die::save() {
         });
 }
 
-void DBIF_Die::reload() {
-    DBIF_ObjectCache<DBIF_Die>::reload(*this);
-}
-
 void DBIF_Die::reload(const QSqlRecord& record) {
     d->lot = record.value(0).toString();
     d->wafer = record.value(1).toString();
     d->die = record.value(2).toString();
     d->block = record.value(3).toString();
     d->key = computeKey(d->lot, d->wafer, d->die, d->block, d->user);
-}
-
-bool DBIF_Die::isCached() const {
-    return getObjectCache().contains(d->connection, d->key);
-}
-
-void DBIF_Die::removeFromCache() {
-    getObjectCache().removeFromCache(d->connection, *this);
 }

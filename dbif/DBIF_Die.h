@@ -11,13 +11,25 @@
 #include <QString>
 
 #include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_Entity.h"
 #include "dbif/DBIF_EntityRecord.h"
 #include "dbif/DBIF_Export.h"
 #include "dbif/DBIF_FixedColumn.h"
 #include "dbif/DBIF_ObjectCache.h"
 
-class DBIF_EXPORT DBIF_Die {
+// The die's shared record (DBIF_Die::SharedData).
+struct DBIF_DieRecord : public DBIF_EntityRecord {
+    DBIF_DieRecord(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
+                   const QString& die, const QString& block, const QDateTime& modifiedTime,
+                   const QString& user, int id);
+    QString lot, wafer, die, block;
+};
+
+class DBIF_EXPORT DBIF_Die : public DBIF_Entity<DBIF_Die, DBIF_DieRecord> {
 public:
+    using SharedData = DBIF_DieRecord;
+    using DBIF_Entity::get;
+
     class DBIF_EXPORT ParameterBlock {
     public:
         ParameterBlock(const QString& lot, const QString& wafer, const QString& die, const QString& block,
@@ -26,13 +38,6 @@ public:
         QString computeKey() const;
 
         QString lot, wafer, die, block, user;
-    };
-
-    struct SharedData : public DBIF_EntityRecord {
-        SharedData(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
-                   const QString& die, const QString& block, const QDateTime& modifiedTime,
-                   const QString& user, int id);
-        QString lot, wafer, die, block;
     };
 
     static const QString MASTER_TABLE_NAME;
@@ -65,44 +70,21 @@ public:
     // The cached die with these names, or a new unsaved one (id -1) that the cache now holds.
     static DBIF_Die get(const DBIF_Connection& connection, const QString& lot, const QString& wafer,
                         const QString& die, const QString& block, const QString& user);
-    // The stored die or a null handle (reported through the assertions).
-    static DBIF_Die get(const DBIF_Connection& connection, int id);
-    static DBIF_Die get(const DBIF_Connection& connection, const QString& key);
     static QString computeKey(const QString& lot, const QString& wafer, const QString& die,
                               const QString& block, const QString& user = QString());
 
-    static DBIF_ObjectCache<DBIF_Die>& getObjectCache();
-    static void clearCache();
-
-    bool isNull() const { return !d; }
     QString getLot() const { return d->lot; }
     QString getWafer() const { return d->wafer; }
     QString getDie() const { return d->die; }
     QString getBlock() const { return d->block; }
-    QString getKey() const { return d->key; }
-    QString getUser() const { return d->user; }
-    int getId() const { return d->id; }
-    QDateTime getModifiedTime() const { return d->modifiedTime; }
-    bool isModified() const { return d->modified; }
-    DBIF_Connection getConnection() const { return d->connection; }
-    void setModifiedTimeToNow();
 
     // Inserts a new die once, then rewrites the row only while it is marked modified.
     // Names go into the statement unescaped: a single quote in a name fails with DBIF_Exception.
     void save();
     void saveSelf() { save(); }
-    // Re-reads the row (another connection may have changed it) and refiles the die under its new key.
-    void reload();
+    using DBIF_Entity::reload;
     // Takes lot, wafer, die and block from positions 0-3 and recomputes the key.
     void reload(const QSqlRecord& record);
-    bool isCached() const;
-    void removeFromCache();
-
-    bool operator==(const DBIF_Die& other) const { return d == other.d; }
-    bool operator!=(const DBIF_Die& other) const { return d != other.d; }
-
-private:
-    QExplicitlySharedDataPointer<SharedData> d;
 };
 
 template <>

@@ -1,0 +1,62 @@
+// DBIF_Entity: what the fixed-table entity kinds (die, routine) share as value handles: the
+// explicitly shared record, the lookups through the kind's object cache, cache membership and the
+// accessors of the common fields. T is the kind (CRTP), Record its shared record, derived from
+// DBIF_EntityRecord. Copies share the record and see each other's changes; no copy-on-write.
+// Not thread-safe: a kind's cache and a connection serve one thread at a time.
+#ifndef DBIF_ENTITY_H
+#define DBIF_ENTITY_H
+
+#include <QDateTime>
+#include <QExplicitlySharedDataPointer>
+#include <QString>
+
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_EntityRecord.h"
+#include "dbif/DBIF_ObjectCache.h"
+
+template <typename T, typename Record>
+class DBIF_Entity {
+public:
+    // The stored entity, or a null handle (reported through the assertions).
+    static T get(const DBIF_Connection& connection, int id) {
+        return DBIF_ObjectCache<T>::get(connection, id);
+    }
+    static T get(const DBIF_Connection& connection, const QString& key) {
+        return DBIF_ObjectCache<T>::get(connection, key);
+    }
+
+    static DBIF_ObjectCache<T>& getObjectCache() {
+        static DBIF_ObjectCache<T> cache;
+        return cache;
+    }
+    static void clearCache() { DBIF_ObjectCache<T>::emptyCache(); }
+
+    bool isNull() const { return !d; }
+    int getId() const { return d->id; }
+    QString getKey() const { return d->key; }
+    QString getUser() const { return d->user; }
+    QDateTime getModifiedTime() const { return d->modifiedTime; }
+    bool isModified() const { return d->modified; }
+    DBIF_Connection getConnection() const { return d->connection; }
+    void setModifiedTimeToNow() { d->modifiedTime = now(); }
+
+    // Re-reads the row (another connection may have changed it) and refiles the entity under its key.
+    void reload() { DBIF_ObjectCache<T>::reload(self()); }
+    bool isCached() const { return getObjectCache().contains(d->connection, d->key); }
+    void removeFromCache() { getObjectCache().removeFromCache(d->connection, self()); }
+
+    bool operator==(const T& other) const { return d == other.d; }
+    bool operator!=(const T& other) const { return d != other.d; }
+
+protected:
+    DBIF_Entity() = default;
+    explicit DBIF_Entity(Record* record) : d(record) {}
+    ~DBIF_Entity() = default;
+
+    QExplicitlySharedDataPointer<Record> d;
+
+private:
+    const T& self() const { return static_cast<const T&>(*this); }
+};
+
+#endif

@@ -1,0 +1,171 @@
+// Tests of the schema set-up, index checks and multi-table creation, on both drivers.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryFile>
+
+#include "DatabaseTest.h"
+#include "dbif/DBIF_Connection.h"
+
+namespace {
+
+class SchemaTest : public DatabaseTest {
+protected:
+    QByteArray variable() const { return isMySql() ? "QUARN_MYSQL_SCHEMA_FILE" : "QUARN_SQLITE_SCHEMA_FILE"; }
+    void pointAt(const QString& path) { qputenv(variable().constData(), path.toLocal8Bit()); }
+    void TearDown() override {
+        qunsetenv(variable().constData());
+        DatabaseTest::TearDown();
+    }
+    int queries() { return connection().getCounts()[DBIF_QUERY_TIMING]; }
+    // Runs the set-up and returns the report it threw, or an empty text.
+    std::string initialize() {
+        try {
+            connection().initializeSchemaIfMissing();
+        } catch (const DBIF_Exception& e) {
+            return e.what();
+        }
+        return std::string();
+    }
+    void createLatestTables() {
+        const QString columns = QStringLiteral(
+            "die_id INT, device_type VARCHAR(50), device_parent_subsite_name VARCHAR(50), "
+            "device_position_within_subsite INT, measurement_condition_name VARCHAR(50), "
+            "measurement_temperature "
+            "DOUBLE, routine_name VARCHAR(50), data_origin VARCHAR(50), mode VARCHAR(50)");
+        exec(QStringLiteral("CREATE TABLE setup (id INT)"));
+        exec(QStringLiteral("CREATE TABLE latest_measurement (measurement_id INT, %1)").arg(columns));
+        exec(QStringLiteral("CREATE TABLE latest_setup (setup_id INT, path VARCHAR(100), %1)").arg(columns));
+    }
+};
+
+TEST_P(SchemaTest, CreatesTheShippedSchemaOnceAndThenOnlyChecks) {
+    pointAt(schemaFile());
+    EXPECT_EQ(initialize(), "");
+    for (const char* table :
+         {"die", "routine", "measurement", "setup", "setup_column", "setup_data", "setup_association",
+          "multi_table", "multi_table_column", "latest_measurement"}) {
+        EXPECT_EQ(countRows(QString::fromLatin1(table)), 0) << table;
+    }
+    EXPECT_TRUE(connection().hasIndex("latest_setup", "latest_setup_all"));
+    if (!isMySql()) {
+        EXPECT_TRUE(connection().hasIndex("latest_measurement", "latest_measurement_all"));
+        EXPECT_TRUE(connection().hasIndex("latest_setup", "latest_setup_setup_id"));
+    }
+
+    // The second call sees the setup tables and the index: no schema or index statement.
+    const int before = queries();
+    EXPECT_EQ(initialize(), "");
+    // hasIndex twice, plus SHOW TABLES on MySQL.
+    EXPECT_EQ(queries() - before, isMySql() ? 3 : 2);
+}
+
+TEST_P(SchemaTest, RunsEveryStatementAndReportsAllFailuresTogether) {
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    // Two statements on one line, one over three lines, one that fails, a trailing ";".
+    file.write(
+        "CREATE TABLE first_table (x INT); CREATE TABLE second_table (x INT);\n"
+        "CREATE TABLE\n  third_table\n  (x INT);\n"
+        "CREATE TABLE broken (;\n"
+        "CREATE TABLE fourth_table (x INT);\n");
+    file.close();
+    pointAt(file.fileName());
+    const int before = queries();
+    const std::string report = initialize();
+    // SHOW TABLES on MySQL, then the five pieces; with failures collected the index is not checked.
+    EXPECT_EQ(queries() - before, (isMySql() ? 1 : 0) + 5);
+    for (const char* table : {"first_table", "second_table", "third_table", "fourth_table"}) {
+        EXPECT_EQ(countRows(QString::fromLatin1(table)), 0) << table;
+    }
+    const std::string head = "==> Error reported by database in file: ";
+    ASSERT_EQ(report.rfind(head, 0), 0u) << report;
+    EXPECT_NE(
+        report.find("  Query: Database query error(s) occurred, while initializing the database schema from "
+                    "schema file: '" +
+                    file.fileName().toStdString() + "'\n\n"),
+        std::string::npos)
+        << report;
+    // The one failure is carried whole as the error text (its own report inside).
+    EXPECT_NE(report.find("  Error reported: ==> Error reported by database in file: "), std::string::npos);
+    EXPECT_NE(report.find("  Query: CREATE TABLE broken ("), std::string::npos);
+    EXPECT_EQ(report.find("-------------------------"), std::string::npos);
+}
+
+TEST_P(SchemaTest, MissingSchemaFileThrowsWithAnEmptyErrorList) {
+    qunsetenv(variable().constData());
+    const std::string report = initialize();
+    EXPECT_NE(
+        report.find("  Query: Database query error(s) occurred, while initializing the database schema from "
+                    "schema file: ''\n\n  Error reported: "),
+        std::string::npos)
+        << report;
+    pointAt(QStringLiteral("/nonexistent/schema.sql"));
+    EXPECT_NE(initialize().find("schema file: '/nonexistent/schema.sql'"), std::string::npos);
+}
+
+TEST_P(SchemaTest, AddsTheLatestIndexesToAnInitialisedDatabase) {
+    createLatestTables();
+    connection().setShowSql(true);
+    testing::internal::CaptureStdout();
+    const std::string report = initialize();
+    const std::string trace = testing::internal::GetCapturedStdout();
+    connection().setShowSql(false);
+    EXPECT_EQ(report, "");
+    EXPECT_TRUE(connection().hasIndex("latest_setup", "latest_setup_all"));
+    if (isMySql()) {
+        EXPECT_NE(
+            trace.find("\nCREATE UNIQUE INDEX latest_setup_all on latest_setup(path,die_id,device_type,"
+                       "device_parent_subsite_name,device_position_within_subsite,measurement_condition_name,"
+                       "measurement_temperature,routine_name,data_origin,mode)\n"),
+            std::string::npos)
+            << trace;
+        return;
+    }
+    const std::string indent27(27, ' ');
+    const std::string indent26(26, ' ');
+    const std::string statements[] = {
+        "\nCREATE INDEX latest_measurement_measurement_id ON latest_measurement(measurement_id)\n",
+        "\n CREATE INDEX latest_measurement_all ON latest_measurement(" + indent27 + "die_id," + indent27 +
+            "device_type," + indent27 + "device_parent_subsite_name," + indent27 +
+            "device_position_within_subsite," + indent27 + "measurement_condition_name," + indent27 +
+            "measurement_temperature," + indent27 + "routine_name," + indent27 + "data_origin," + indent27 +
+            "mode" + std::string(25, ' ') + ")\n",
+        "\nCREATE INDEX latest_setup_setup_id ON latest_setup(setup_id)\n",
+        "\nCREATE INDEX latest_setup_all ON latest_setup(" + indent26 + "path," + indent26 + "die_id," +
+            indent26 + "device_type," + indent26 + "device_parent_subsite_name," + indent26 +
+            "device_position_within_subsite," + indent26 + "measurement_condition_name," + indent26 +
+            "measurement_temperature," + indent26 + "routine_name," + indent26 + "data_origin," + indent26 +
+            "mode" + std::string(24, ' ') + ")\n",
+    };
+    std::size_t position = 0;
+    for (const std::string& statement : statements) {
+        const std::size_t found = trace.find(statement, position);
+        ASSERT_NE(found, std::string::npos) << statement << "\nin\n" << trace;
+        position = found + statement.size();
+    }
+}
+
+TEST_P(SchemaTest, FailingIndexGuaranteeIsReported) {
+    exec(QStringLiteral("CREATE TABLE setup_column (id INT)"));  // initialised, but no latest tables
+    const std::string report = initialize();
+    EXPECT_NE(
+        report.find("  Query: Database query error(s) occurred, while insuring schema correctness.\n\n"),
+        std::string::npos)
+        << report;
+}
+
+TEST_P(SchemaTest, IndexesAndMultiTables) {
+    EXPECT_FALSE(connection().hasIndex("no_such_table", "no_such_index"));
+    connection().createMultiTable("measurement_data_7", "measurement");
+    EXPECT_TRUE(connection().hasIndex("measurement_data_7", "measurement_data_7_measurement_id"));
+    exec(QStringLiteral("INSERT INTO measurement_data_7 (measurement_id) VALUES (42)"));
+    EXPECT_EQ(connection().getLastId(), 1);
+    EXPECT_EQ(countRows("measurement_data_7", "measurement_id = 42 AND id = 1"), 1);
+    EXPECT_GE(connection().getCounts()[DBIF_INSERT_TIMING], 1);
+    EXPECT_THROW(connection().createMultiTable("measurement_data_7", "measurement"), DBIF_Exception);
+}
+
+DBIF_DATABASE_TEST_SUITE(SchemaTest);
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
+#include <cstdlib>
 
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_ObjectCacheTraits.h"
@@ -132,7 +133,17 @@ private:
         return keyToObjectMap(connection.getObjectCacheKey());
     }
     static IdMap& idToObjectMap(const DBIF_Connection& connection) {
+        emptyAtExit();
         return connectionToIdToObjectMap[connection.getObjectCacheKey()];
+    }
+
+    // Cached objects hold their connections, so the last handle of a connection may be the cache's.
+    // The maps are emptied by a handler registered at first use, which runs before Qt's SQL module
+    // tears down its connection registry (created earlier, so released later): the connections can
+    // still commit and close. Static destruction of the maps would come too late for that.
+    static void emptyAtExit() {
+        static const bool registered = std::atexit([] { emptyCache(); }) == 0;
+        (void)registered;
     }
 
     static QString byIdStatement(int id) {

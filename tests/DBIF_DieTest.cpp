@@ -1,6 +1,9 @@
 // Tests of DBIF_Die and the object cache it runs through, on both drivers.
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+#include <cstdlib>
+
 #include "DatabaseTest.h"
 #include "dbif/DBIF_Die.h"
 
@@ -183,5 +186,36 @@ TEST_P(DieTest, FailingSaveKeepsIdAndFlagsAndCanBeRepeated) {
 }
 
 DBIF_DATABASE_TEST_SUITE(DieTest);
+
+}  // namespace
+
+namespace {
+
+// A host that ends without releasing its handles: the die cache holds the connection's last handle,
+// which must still commit the open transaction and close while Qt's SQL module is alive.
+TEST(DieCacheAtExit, LastHandleInTheCacheCommitsAtProcessExit) {
+    QTemporaryDir directory;
+    const QByteArray path = directory.filePath(QStringLiteral("exit.db")).toLocal8Bit();
+    {
+        DBIF_Connection db("QSQLITE", "", path.constData(), "", "", 0);
+        db.query(QStringLiteral("CREATE TABLE die (id INTEGER PRIMARY KEY AUTOINCREMENT, lot TEXT, wafer TEXT, die "
+                                "TEXT, block TEXT, modified_time TEXT, user TEXT)"),
+                 DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    }
+    EXPECT_EXIT(
+        {
+            {
+                DBIF_Connection db("QSQLITE", "", path.constData(), "", "", 0);
+                db.beginTransaction();
+                DBIF_Die::get(db, "L", "W", "D", "B", "u").save();
+            }
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    DBIF_Connection check("QSQLITE", "", path.constData(), "", "", 0);
+    EXPECT_EQ(check.queryInt(QStringLiteral("SELECT COUNT(*) FROM die WHERE lot = 'L'"), DBIF_QUERY_TIMING, __FILE__,
+                             __LINE__),
+              1);
+}
 
 }  // namespace

@@ -1,10 +1,12 @@
 // DBIF_CatalogEntry.cpp: the catalog entry kind's table names and fixed columns.
 #include "dbif/DBIF_CatalogEntry.h"
 
-const QString DBIF_CatalogEntry::MASTER_TABLE_NAME = QStringLiteral("catalog_entry");
-const QString DBIF_CatalogEntry::COLUMN_TABLE_NAME = QStringLiteral("catalog_entry_column");
-const QString DBIF_CatalogEntry::DATA_TABLE_NAME = QStringLiteral("catalog_entry_data");
-const QString DBIF_CatalogEntry::ASSOCIATION_TABLE_NAME = QStringLiteral("catalog_entry_association");
+#include "dbif/DBIF_CatalogEntryColumn.h"
+
+const QString DBIF_CatalogEntry::MASTER_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().masterTableName;
+const QString DBIF_CatalogEntry::COLUMN_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().columnTableName;
+const QString DBIF_CatalogEntry::DATA_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().dataTableName;
+const QString DBIF_CatalogEntry::ASSOCIATION_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().associationTableName;
 const int DBIF_CatalogEntry::NO_PARENT_ID = -1;
 const int DBIF_CatalogEntry::MAJOR_SCHEMA_VERSION = 0;
 const int DBIF_CatalogEntry::MINOR_SCHEMA_VERSION = 1;

@@ -1,10 +1,12 @@
 // DBIF_Device.cpp: the device kind's table names and fixed columns.
 #include "dbif/DBIF_Device.h"
 
-const QString DBIF_Device::MASTER_TABLE_NAME = QStringLiteral("device");
-const QString DBIF_Device::COLUMN_TABLE_NAME = QStringLiteral("device_column");
-const QString DBIF_Device::DATA_TABLE_NAME = QStringLiteral("device_data");
-const QString DBIF_Device::ASSOCIATION_TABLE_NAME = QStringLiteral("device_association");
+#include "dbif/DBIF_DeviceColumn.h"
+
+const QString DBIF_Device::MASTER_TABLE_NAME = DBIF_DeviceColumn::tableSet().masterTableName;
+const QString DBIF_Device::COLUMN_TABLE_NAME = DBIF_DeviceColumn::tableSet().columnTableName;
+const QString DBIF_Device::DATA_TABLE_NAME = DBIF_DeviceColumn::tableSet().dataTableName;
+const QString DBIF_Device::ASSOCIATION_TABLE_NAME = DBIF_DeviceColumn::tableSet().associationTableName;
 
 const DBIF_FixedColumn<DBIF_Device> DBIF_Device::ID(QStringLiteral("id"), false, false);
 const DBIF_FixedColumn<DBIF_Device> DBIF_Device::NAME(QStringLiteral("name"), true, false);

@@ -1,10 +1,12 @@
 // DBIF_Measurement.cpp: the measurement kind's table names and fixed columns.
 #include "dbif/DBIF_Measurement.h"
 
-const QString DBIF_Measurement::MASTER_TABLE_NAME = QStringLiteral("measurement");
-const QString DBIF_Measurement::COLUMN_TABLE_NAME = QStringLiteral("measurement_column");
-const QString DBIF_Measurement::DATA_TABLE_NAME = QStringLiteral("measurement_data");
-const QString DBIF_Measurement::ASSOCIATION_TABLE_NAME = QStringLiteral("measurement_association");
+#include "dbif/DBIF_MeasurementColumn.h"
+
+const QString DBIF_Measurement::MASTER_TABLE_NAME = DBIF_MeasurementColumn::tableSet().masterTableName;
+const QString DBIF_Measurement::COLUMN_TABLE_NAME = DBIF_MeasurementColumn::tableSet().columnTableName;
+const QString DBIF_Measurement::DATA_TABLE_NAME = DBIF_MeasurementColumn::tableSet().dataTableName;
+const QString DBIF_Measurement::ASSOCIATION_TABLE_NAME = DBIF_MeasurementColumn::tableSet().associationTableName;
 const QString DBIF_Measurement::DATA_ORIGIN = QStringLiteral("DataOrigin");
 
 const DBIF_FixedColumn<DBIF_Measurement> DBIF_Measurement::ID(QStringLiteral("id"), false, false);

@@ -1,9 +1,11 @@
 // DBIF_MeasurementCondition.cpp: the measurement condition kind's table names and fixed columns.
 #include "dbif/DBIF_MeasurementCondition.h"
 
-const QString DBIF_MeasurementCondition::MASTER_TABLE_NAME = QStringLiteral("measurement_condition");
-const QString DBIF_MeasurementCondition::COLUMN_TABLE_NAME = QStringLiteral("measurement_condition_column");
-const QString DBIF_MeasurementCondition::DATA_TABLE_NAME = QStringLiteral("measurement_condition_data");
+#include "dbif/DBIF_MeasurementConditionColumn.h"
+
+const QString DBIF_MeasurementCondition::MASTER_TABLE_NAME = DBIF_MeasurementConditionColumn::tableSet().masterTableName;
+const QString DBIF_MeasurementCondition::COLUMN_TABLE_NAME = DBIF_MeasurementConditionColumn::tableSet().columnTableName;
+const QString DBIF_MeasurementCondition::DATA_TABLE_NAME = DBIF_MeasurementConditionColumn::tableSet().dataTableName;
 const QString DBIF_MeasurementCondition::ASSOCIATION_TABLE_NAME =
     QStringLiteral("measurement_condition_association");
 

@@ -1,10 +1,12 @@
 // DBIF_Setup.cpp: the setup kind's table names and fixed columns.
 #include "dbif/DBIF_Setup.h"
 
-const QString DBIF_Setup::MASTER_TABLE_NAME = QStringLiteral("setup");
-const QString DBIF_Setup::COLUMN_TABLE_NAME = QStringLiteral("setup_column");
-const QString DBIF_Setup::DATA_TABLE_NAME = QStringLiteral("setup_data");
-const QString DBIF_Setup::ASSOCIATION_TABLE_NAME = QStringLiteral("setup_association");
+#include "dbif/DBIF_SetupColumn.h"
+
+const QString DBIF_Setup::MASTER_TABLE_NAME = DBIF_SetupColumn::tableSet().masterTableName;
+const QString DBIF_Setup::COLUMN_TABLE_NAME = DBIF_SetupColumn::tableSet().columnTableName;
+const QString DBIF_Setup::DATA_TABLE_NAME = DBIF_SetupColumn::tableSet().dataTableName;
+const QString DBIF_Setup::ASSOCIATION_TABLE_NAME = DBIF_SetupColumn::tableSet().associationTableName;
 const int DBIF_Setup::NO_ASSOCIATED_DEVICE = -1;
 
 const DBIF_FixedColumn<DBIF_Setup> DBIF_Setup::ID(QStringLiteral("id"), false, false);

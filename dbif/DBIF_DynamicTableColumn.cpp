@@ -1,0 +1,143 @@
+// DBIF_DynamicTableColumn.cpp: the shared column record, its keys and its catalog statements.
+#include "dbif/DBIF_DynamicTableColumn.h"
+
+#include "dbif/DBIF_DataType.h"
+#include "dbif/DBIF_Utilities.h"
+
+namespace {
+
+QString dataColumnFormatOf(const QString& dataType) {
+    if (dataType == QLatin1String(DOUBLE_DATATYPE))
+        return QStringLiteral("DOUBLE");
+    if (dataType == QLatin1String(TEXT_DATATYPE) || dataType == QLatin1String(COMPLEX_MATRIX_DATATYPE) ||
+        dataType == QLatin1String(COMPLEX_NUMBER_DATATYPE))
+        return QStringLiteral("VARCHAR(200)");
+    assert1(false, __FILE__, __LINE__, QStringLiteral("Don't understand data type %1"), dataType);
+    return QString();
+}
+
+QStringList catalogColumns(const QString& extraColumn) {
+    QStringList columns{QStringLiteral("name"), QStringLiteral("data_type")};
+    if (!extraColumn.isEmpty())
+        columns << extraColumn;
+    columns << QStringLiteral("flags");
+    return columns;
+}
+
+}  // namespace
+
+DBIF_DynamicTableColumn::SharedData::SharedData(const DBIF_Connection& connection, const QString& name,
+                                                const QString& dataType, const QString& key, int flags,
+                                                int id)
+    : connection(connection),
+      name(name),
+      dataType(dataType),
+      dataColumnFormat(dataColumnFormatOf(dataType)),
+      key(key),
+      flags(flags),
+      id(id),
+      dirty(id == -1) {}
+
+DBIF_DynamicTableColumn::SharedData::~SharedData() = default;
+
+DBIF_DynamicTableColumn::DBIF_DynamicTableColumn() = default;
+
+DBIF_DynamicTableColumn::DBIF_DynamicTableColumn(const DBIF_Connection& connection, const QString& name,
+                                                 const QString& dataType, const QString& key, int flags,
+                                                 int id)
+    : d(new SharedData(connection, name, dataType, key, flags, id)) {}
+
+DBIF_DynamicTableColumn::DBIF_DynamicTableColumn(const DBIF_DynamicTableColumn& other) = default;
+DBIF_DynamicTableColumn& DBIF_DynamicTableColumn::operator=(const DBIF_DynamicTableColumn& other) = default;
+DBIF_DynamicTableColumn::~DBIF_DynamicTableColumn() = default;
+
+void DBIF_DynamicTableColumn::reload(const QSqlRecord&) {}
+
+void DBIF_DynamicTableColumn::loadSubordinates() {}
+
+void DBIF_DynamicTableColumn::setFlags(int flags) {
+    d->flags = flags;
+    d->dirty = true;
+}
+
+void DBIF_DynamicTableColumn::setId(int id) {
+    d->id = id;
+    d->dirty = true;
+}
+
+DBIF_SingleColumnCondition DBIF_DynamicTableColumn::notNull() const {
+    return DBIF_SingleColumnCondition(getTableSet().dataTableName, d->key, IsNotNull, 0, false, false,
+                                      DBIF_DEFAULT_RELATIVE_TOLERANCE, DBIF_DEFAULT_ABSOLUTE_TOLERANCE);
+}
+
+bool DBIF_DynamicTableColumn::isTextColumn() const {
+    return d->dataType == QLatin1String(TEXT_DATATYPE);
+}
+
+bool DBIF_DynamicTableColumn::isDoubleColumn() const {
+    return d->dataType == QLatin1String(DOUBLE_DATATYPE);
+}
+
+QString DBIF_DynamicTableColumn::composeKey(const QString& name, const QStringList& qualifiers) {
+    return (QStringList(caseSensitize(name)) + qualifiers).join(QLatin1Char('_')).toUpper();
+}
+
+QString DBIF_DynamicTableColumn::catalogSelectStatement(const QString& table, const QString& extraColumn) {
+    return QStringLiteral("SELECT %1, id FROM %2")
+        .arg(catalogColumns(extraColumn).join(QStringLiteral(", ")), table);
+}
+
+// Texts are quoted by the connection, so a quote inside a name can never end its literal early.
+QStringList DBIF_DynamicTableColumn::catalogValues(const QString& extraColumn,
+                                                   const QString& extraText) const {
+    QStringList values{d->connection.quoteText(d->name), d->connection.quoteText(d->dataType)};
+    if (!extraColumn.isEmpty())
+        values << d->connection.quoteText(extraText);
+    values << QString::number(d->flags);
+    return values;
+}
+
+QString DBIF_DynamicTableColumn::catalogInsertStatement(const QString& table, const QString& extraColumn,
+                                                        const QString& extraText) const {
+    return QStringLiteral("INSERT INTO %1 (%2) values (%3)")
+        .arg(table, catalogColumns(extraColumn).join(QStringLiteral(", ")),
+             catalogValues(extraColumn, extraText).join(QStringLiteral(", ")));
+}
+
+QString DBIF_DynamicTableColumn::catalogUpdateStatement(const QString& table, const QString& extraColumn,
+                                                        const QString& extraText) const {
+    const QStringList columns = catalogColumns(extraColumn);
+    const QStringList values = catalogValues(extraColumn, extraText);
+    QStringList assignments;
+    for (int i = 0; i < columns.size(); ++i)
+        assignments << columns[i] + QStringLiteral(" = ") + values[i];
+    return QStringLiteral("UPDATE %1 set %2 WHERE id = %3")
+        .arg(table, assignments.join(QStringLiteral(", ")), QString::number(d->id));
+}
+
+void DBIF_DynamicTableColumn::saveCatalogRow(const QString& table, const QString& extraColumn,
+                                             const QString& extraText) {
+    SharedData& r = *d;
+    if (r.currentlyInSave)
+        return;
+    r.currentlyInSave = true;
+    // Released also when a statement throws, so that the repeated save is not taken for a re-entry.
+    struct Release {
+        bool& flag;
+        ~Release() { flag = false; }
+    } release{r.currentlyInSave};
+    if (r.id == -1) {
+        r.connection.query(catalogInsertStatement(table, extraColumn, extraText), DBIF_UPDATE_TIMING,
+                           __FILE__, __LINE__);
+        setId(r.connection.getLastId());
+    } else if (r.dirty) {
+        r.connection.query(catalogUpdateStatement(table, extraColumn, extraText), DBIF_UPDATE_TIMING,
+                           __FILE__, __LINE__);
+    }
+    r.dirty = false;
+}
+
+std::ostream& operator<<(std::ostream& stream, const DBIF_DynamicTableColumn& column) {
+    return stream << "Column::name: " << column.getName() << " key: " << column.getKey()
+                  << " data type: " << column.getDataType() << " flags: " << column.getFlags() << std::endl;
+}

@@ -1,0 +1,38 @@
+// DBIF_InMemoryColumn: the cells of one column of a DBIF_InMemoryTable, indexed by row. Internal
+// to the in-memory table, which keeps its data column by column so that large tables stay cheap:
+// while every value stored is a real number the cells are plain doubles with a set-mask (about
+// 8 bytes a cell instead of a 32-byte QVariant); the first value of another kind moves the column
+// to variants for good. Cells past the last one set read as never set. Plain value, one thread.
+#ifndef DBIF_INMEMORYCOLUMN_H
+#define DBIF_INMEMORYCOLUMN_H
+
+#include <QVariant>
+#include <QVector>
+#include <vector>
+
+#include "dbif/DBIF_Export.h"
+
+class DBIF_EXPORT DBIF_InMemoryColumn {
+public:
+    // The cell's value; an invalid variant for a cell that was never set.
+    QVariant value(int row) const;
+    // Stores the value unless the cell already holds an equal one (QVariant equality, a never-set
+    // cell reading as an invalid variant). Returns whether the cell changed.
+    bool set(int row, const QVariant& value);
+    // Whether the cell holds a value (a valid variant).
+    bool holdsValue(int row) const;
+    // Number of rows up to the last one that was ever written; later rows are never set.
+    int size() const { return variantCells ? variants.size() : static_cast<int>(doubles.size()); }
+    void clear();
+
+private:
+    static bool isPlainDouble(const QVariant& value);
+    void moveToVariants();
+
+    bool variantCells = false;
+    std::vector<double> doubles;  // while !variantCells
+    std::vector<bool> present;    // while !variantCells: the double cell was set
+    QVector<QVariant> variants;   // once variantCells
+};
+
+#endif

@@ -1,0 +1,261 @@
+// DBIF_InMemoryTable<C>: the data table of an entity kind whose columns are of column kind C, and
+// the bookkeeping fields every such entity has; the base of the five data-table entities. A value
+// handle over an explicitly shared record: every copy of an entity sees the same rows. The table
+// never touches the database: the first read or write of a cell asks the entity to fill it through
+// the virtual loadData(), and the storage engines fill it on load and read it on save.
+// Cells are kept column by column (DBIF_InMemoryColumn), so that a large table of numbers costs
+// little more than its doubles; the rows as maps exist only in what getAllData() returns.
+// Misuse is reported through the assertion functions and leaves the table unchanged; nothing here
+// throws. Not thread-safe: a table is used by one thread at a time.
+#ifndef DBIF_INMEMORYTABLE_H
+#define DBIF_INMEMORYTABLE_H
+
+#include <QDateTime>
+#include <QExplicitlySharedDataPointer>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QSharedData>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+#include <iostream>
+#include <type_traits>
+
+#include "dbif/DBIF_CatalogEntryColumn.h"
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_DataType.h"
+#include "dbif/DBIF_DeviceColumn.h"
+#include "dbif/DBIF_DynamicTableColumn.h"
+#include "dbif/DBIF_Export.h"
+#include "dbif/DBIF_InMemoryColumn.h"
+#include "dbif/DBIF_MeasurementColumn.h"
+#include "dbif/DBIF_MeasurementConditionColumn.h"
+#include "dbif/DBIF_SetupColumn.h"
+#include "dbif/DBIF_StorageEngineType.h"
+#include "dbif/DBIF_Utilities.h"
+
+template <typename C>
+class DBIF_InMemoryTable {
+public:
+    // One row: column key -> cell. A key is absent where the cell holds no value.
+    using Row = QMap<QString, QVariant>;
+
+    struct SharedData : public QSharedData {
+        SharedData(const DBIF_Connection& connection, DBIF_StorageEngineType storageEngineType,
+                   const QDateTime& modifiedTime, const QString& user, int id)
+            : connection(connection),
+              storageEngineType(storageEngineType),
+              modifiedTime(modifiedTime),
+              user(user),
+              id(id) {}
+
+        DBIF_Connection connection;
+        DBIF_StorageEngineType storageEngineType;
+        QStringList columnKeys;           // in the order added, no duplicates
+        QHash<QString, int> columnIndex;  // key -> position in columnKeys and columns
+        QVector<DBIF_InMemoryColumn> columns;
+        int rowsInMemory = 0;
+        int currentRow = -1;  // the row set() writes into: the last one appended; -1 for none
+        bool dirty = false;
+        bool currentlyInSave = false;
+        QDateTime modifiedTime;
+        QString user;
+        int id;
+        QString key;
+        int rowCount = 0;  // rows in the database, valid while the data is not loaded
+        bool dataIsLoaded = true;
+        bool loading = false;
+    };
+
+    DBIF_InMemoryTable() = default;  // no record
+    // A table of a new entity: no rows, loaded, modified now.
+    DBIF_InMemoryTable(const DBIF_Connection& connection, int id, DBIF_StorageEngineType storageEngineType)
+        : d(new SharedData(connection, storageEngineType, now(), QString(), id)) {}
+    // The table of an entity read from its master row, with the engine number stored there.
+    DBIF_InMemoryTable(const DBIF_Connection& connection, const QDateTime& modifiedTime, const QString& user,
+                       int id, int storedStorageEngineType)
+        : d(new SharedData(connection, computeStorageEngineType(storedStorageEngineType), modifiedTime, user,
+                           id)) {}
+    DBIF_InMemoryTable(const DBIF_Connection& connection, const QDateTime& modifiedTime, const QString& user,
+                       int id, DBIF_StorageEngineType storageEngineType)
+        : d(new SharedData(connection, storageEngineType, modifiedTime, user, id)) {}
+    DBIF_InMemoryTable(const DBIF_InMemoryTable& other) = default;
+    DBIF_InMemoryTable& operator=(const DBIF_InMemoryTable& other) = default;
+    virtual ~DBIF_InMemoryTable() = default;
+
+    // Appends an empty row and makes it the current row.
+    virtual void addRow() { d->currentRow = d->rowsInMemory++; }
+    // Fills columns and rows (addColumn, addRow, set) and marks the data loaded. Entities send their
+    // load-data event here; this base only reports that it cannot load. Called on first use of a
+    // cell while the data is not loaded.
+    virtual void loadData() { std::cout << "fail: using generic DBIF_InMemoryTable::loadData\n"; }
+    virtual void loadSubordinates() {}
+    virtual void unloadSubordinates() {}
+
+    // 2 is the multi-table engine; every other stored number means the sparse table.
+    static DBIF_StorageEngineType computeStorageEngineType(int stored) {
+        return stored == DBIF_MULTI_TABLE_STORAGE ? DBIF_MULTI_TABLE_STORAGE : DBIF_SPARSE_TABLE_STORAGE;
+    }
+
+    // Empties the object cache of the column kind C (not of the entity kind).
+    static void clearCache() { DBIF_DynamicTableColumn::clearCache<C>(); }
+
+    // REQUIRES for everything below except isNull: a record. None of the setters marks the table dirty.
+    bool isNull() const { return !d; }
+    DBIF_Connection getConnection() const { return d->connection; }
+    DBIF_StorageEngineType getStorageEngineType() const { return d->storageEngineType; }
+    int getId() const { return d->id; }
+    void setId(int id) { d->id = id; }
+    bool isNew() const { return d->id == -1; }
+    QString getKey() const { return d->key; }
+    QString getUser() const { return d->user; }
+    void setUser(const QString& user) { d->user = user; }
+    QDateTime getModifiedTime() const { return d->modifiedTime; }
+    void setModifiedTimeToNow() { d->modifiedTime = now(); }
+    bool isDirty() const { return d->dirty; }
+    void setDirty(bool dirty) { d->dirty = dirty; }
+    bool isCurrentlyInSave() const { return d->currentlyInSave; }
+    void setCurrentlyInSave(bool inSave) { d->currentlyInSave = inSave; }
+    // The number of rows stored in the database, reported by rowCount() while the data is not loaded.
+    void setRowCount(int rowCount) { d->rowCount = rowCount; }
+
+    // Appends the key unless it is already there (keys are compared case-sensitively).
+    void addColumn(const QString& key) {
+        if (d->columnIndex.contains(key))
+            return;
+        d->columnIndex.insert(key, d->columnKeys.size());
+        d->columnKeys.append(key);
+        d->columns.append(DBIF_InMemoryColumn());
+    }
+    bool hasColumn(const QString& key) const { return d->columnIndex.contains(key); }
+    unsigned columnCount() const { return static_cast<unsigned>(d->columnKeys.size()); }
+    QStringList getColumnKeys() const { return d->columnKeys; }
+    // The cached column of each key, in order (a null handle, reported, for a key not in the catalog).
+    QList<C> getColumns() const {
+        QList<C> columns;
+        for (const QString& key : d->columnKeys)
+            columns.append(C::get(d->connection, key));
+        return columns;
+    }
+
+    // Rows in memory when the data is loaded, else the stored row count. Never loads.
+    unsigned rowCount() const {
+        return static_cast<unsigned>(d->dataIsLoaded ? d->rowsInMemory : d->rowCount);
+    }
+    bool isEmpty() const { return rowCount() == 0 || d->columnKeys.isEmpty(); }
+
+    // Sets the column's cell in the current row, loading the data first if needed. The table becomes
+    // dirty only when the value differs from the cell's (QVariant equality; a never-set cell reads
+    // as an invalid variant). REQUIRES: addColumn of the column's key, then addRow.
+    void set(const C& column, const QVariant& value) {
+        const QString key = column.getKey();
+        const int index = d->columnIndex.value(key, -1);
+        if (!assert1(
+                index >= 0, __FILE__, __LINE__,
+                QStringLiteral("Attempting to set column '%1': the column has not been added to the table "
+                               "yet. Call addColumn first"),
+                key))
+            return;
+        loadDataIfNeeded();
+        if (!assert0(
+                d->currentRow >= 0, __FILE__, __LINE__,
+                QStringLiteral("Attempting to set data before adding a row to the table. Call addRow first")))
+            return;
+        if (d->columns[index].set(d->currentRow, value))
+            d->dirty = true;
+    }
+    void set(const C& column, const QString& value) { set(column, QVariant(value)); }
+    // A string literal would otherwise be ambiguous between the two forms above.
+    void set(const C& column, const char* value) { set(column, QVariant(QString::fromUtf8(value))); }
+
+    // The cell, loading the data first if needed: an invalid variant for a cell never set, or the
+    // int -9999 (reported) when the load failed, the column was not added or the row does not exist.
+    QVariant getData(const QString& key, unsigned row) const {
+        const QVariant badValue(-9999);
+        loadDataIfNeeded();
+        if (!assert2(
+                d->dataIsLoaded, __FILE__, __LINE__,
+                QStringLiteral("Attempting to read data from row '%1', column '%2--but due to errors, no "
+                               "data was loaded from database."),
+                QString::number(row), key))
+            return badValue;
+        const int index = d->columnIndex.value(key, -1);
+        if (!assert1(index >= 0, __FILE__, __LINE__,
+                     QStringLiteral("Attempting to read data from column '%1': the column has not been added "
+                                    "to the table yet. Call addColumn first"),
+                     key))
+            return badValue;
+        if (!assert1(row < rowCount(), __FILE__, __LINE__,
+                     QStringLiteral("Attempting to read data from row %1--but there is no such row"),
+                     QString::number(row)))
+            return badValue;
+        return d->columns[index].value(static_cast<int>(row));
+    }
+    template <typename Column,
+              typename = std::enable_if_t<std::is_base_of_v<DBIF_DynamicTableColumn, Column>>>
+    QVariant getData(const Column& column, unsigned row) const {
+        return getData(column.getKey(), row);
+    }
+    // The cell as a value object of the column's data type, or nullptr (reported) when it cannot be
+    // made from the cell. The caller owns the result.
+    DBIF_DataType* getDataElement(const C& column, unsigned row) const {
+        loadDataIfNeeded();
+        return DBIF_DataType::toDataType(getData(column, row), column.getDataType());
+    }
+    // A copy of all rows, loading the data first if needed; a row holds the keys of its set cells.
+    QList<Row> getAllData() const {
+        loadDataIfNeeded();
+        QList<Row> rows(d->rowsInMemory);
+        for (int index = 0; index < d->columns.size(); ++index) {
+            const DBIF_InMemoryColumn& column = d->columns[index];
+            const QString& key = d->columnKeys[index];
+            for (int row = 0; row < column.size(); ++row) {
+                if (column.holdsValue(row))
+                    rows[row].insert(key, column.value(row));
+            }
+        }
+        return rows;
+    }
+    // Drops the rows to free memory, keeping the column keys; the row count stays known. The next
+    // read or write of a cell loads the data again.
+    void releaseData() {
+        d->rowCount = rowCount();
+        for (DBIF_InMemoryColumn& column : d->columns)
+            column.clear();
+        d->rowsInMemory = 0;
+        d->currentRow = -1;
+        d->dataIsLoaded = false;
+    }
+
+    // Identity: the same shared record.
+    bool operator==(const DBIF_InMemoryTable& other) const { return d == other.d; }
+    bool operator!=(const DBIF_InMemoryTable& other) const { return d != other.d; }
+
+protected:
+    void setKey(const QString& key) { d->key = key; }
+    bool isDataLoaded() const { return d->dataIsLoaded; }
+    void setDataIsLoaded(bool loaded) { d->dataIsLoaded = loaded; }
+
+private:
+    // Loading fills the shared record, which const handles share too; hence the cast, and the guard
+    // against a loadData() that reads cells itself.
+    void loadDataIfNeeded() const {
+        if (d->dataIsLoaded || d->loading)
+            return;
+        d->loading = true;
+        const_cast<DBIF_InMemoryTable*>(this)->loadData();
+        d->loading = false;
+    }
+
+    QExplicitlySharedDataPointer<SharedData> d;
+};
+
+extern template class DBIF_EXPORT DBIF_InMemoryTable<DBIF_CatalogEntryColumn>;
+extern template class DBIF_EXPORT DBIF_InMemoryTable<DBIF_DeviceColumn>;
+extern template class DBIF_EXPORT DBIF_InMemoryTable<DBIF_MeasurementConditionColumn>;
+extern template class DBIF_EXPORT DBIF_InMemoryTable<DBIF_MeasurementColumn>;
+extern template class DBIF_EXPORT DBIF_InMemoryTable<DBIF_SetupColumn>;
+
+#endif

@@ -1,0 +1,265 @@
+// Tests of DBIF_InMemoryTable: misuse reports, dirty tracking, rows and the current row, lazy
+// loading through a subclass's loadData(), and the column-kind lookups on both drivers.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "DatabaseTest.h"
+#include "dbif/DBIF_InMemoryTable.h"
+
+namespace {
+
+using Table = DBIF_InMemoryTable<DBIF_MeasurementColumn>;
+
+// The table itself never touches the database; its constructors only need a connection.
+class InMemoryTable : public ::testing::Test {
+protected:
+    DBIF_MeasurementColumn column(const QString& name, const QString& dataType = QStringLiteral("DB")) {
+        return DBIF_MeasurementColumn(db, name, dataType, 1, -1);
+    }
+
+    QTemporaryDir directory;
+    DBIF_Connection db{"QSQLITE", "", directory.filePath("table.db").toLocal8Bit().constData(), "", "", 0};
+};
+
+// The assertion report an action prints, or "" when it prints none.
+template <typename Action>
+std::string reportOf(Action action) {
+    testing::internal::CaptureStderr();
+    action();
+    return testing::internal::GetCapturedStderr();
+}
+
+bool reports(const std::string& report, const std::string& message) {
+    return report.find("ASSERTION failed (") != std::string::npos &&
+           report.find("=> " + message + "\n") != std::string::npos;
+}
+
+TEST_F(InMemoryTable, MisuseIsReportedAndChangesNothing) {
+    Table table(db, -1, DBIF_SPARSE_TABLE_STORAGE);
+    const DBIF_MeasurementColumn vd = column("Vd");
+    std::string report = reportOf([&] { table.set(vd, QVariant(1.0)); });
+    EXPECT_TRUE(reports(report,
+                        "Attempting to set column 'VD_2_DB': the column has not been added to the table yet. "
+                        "Call addColumn first"))
+        << report;
+
+    table.addColumn(vd.getKey());
+    report = reportOf([&] { table.set(vd, QVariant(1.0)); });
+    EXPECT_TRUE(reports(report, "Attempting to set data before adding a row to the table. Call addRow first"))
+        << report;
+    EXPECT_FALSE(table.isDirty());
+    EXPECT_EQ(table.rowCount(), 0u);
+
+    table.addRow();
+    report = reportOf([&] { EXPECT_EQ(table.getData(QStringLiteral("VD_0_DB"), 0), QVariant(-9999)); });
+    EXPECT_TRUE(reports(report,
+                        "Attempting to read data from column 'VD_0_DB': the column has not been added to the "
+                        "table yet. Call addColumn first"))
+        << report;
+    report = reportOf([&] { EXPECT_EQ(table.getData(vd, table.rowCount()), QVariant(-9999)); });
+    EXPECT_TRUE(reports(report, "Attempting to read data from row 1--but there is no such row")) << report;
+
+    // A cell never set is an invalid variant, not the bad value.
+    report = reportOf([&] {
+        const QVariant cell = table.getData(vd, 0);
+        EXPECT_FALSE(cell.isValid());
+    });
+    EXPECT_EQ(report, "");
+    EXPECT_EQ(table.getAllData(), QList<Table::Row>{Table::Row()});
+}
+
+TEST_F(InMemoryTable, DirtyOnlyOnRealChangesAndRowsFillOneByOne) {
+    Table table(db, 7, DBIF_MULTI_TABLE_STORAGE);
+    const DBIF_MeasurementColumn vd = column("Vd"), name = column("Name", "TX");
+    table.addColumn(vd.getKey());
+    table.addColumn(name.getKey());
+    table.addColumn(vd.getKey());
+    table.addColumn(QStringLiteral("vd_2_db"));  // keys are case-sensitive
+    EXPECT_EQ(table.getColumnKeys(), (QStringList{"VD_2_DB", "NAME_8_TX", "vd_2_db"}));
+    EXPECT_EQ(table.columnCount(), 3u);
+    EXPECT_TRUE(table.hasColumn("NAME_8_TX"));
+    EXPECT_FALSE(table.hasColumn("name_8_tx"));
+    EXPECT_TRUE(table.isEmpty());  // columns but no rows
+
+    table.addRow();
+    table.set(vd, QVariant(1.5));
+    table.set(name, "first");
+    EXPECT_TRUE(table.isDirty());
+    table.setDirty(false);
+    table.set(vd, QVariant(1.5));
+    table.set(name, QStringLiteral("first"));
+    table.set(vd, QVariant());  // clearing a set cell is a change
+    EXPECT_TRUE(table.isDirty());
+    table.set(vd, QVariant(1.5));
+    table.setDirty(false);
+    table.set(vd, QVariant(1.5));
+    EXPECT_FALSE(table.isDirty());
+
+    table.addRow();
+    table.set(vd, QVariant(2.5));
+    EXPECT_TRUE(table.isDirty());
+    EXPECT_EQ(table.rowCount(), 2u);
+    EXPECT_FALSE(table.isEmpty());
+    EXPECT_EQ(table.getData(vd, 0), QVariant(1.5));
+    EXPECT_EQ(table.getData(name, 0), QVariant("first"));
+    EXPECT_EQ(table.getData(vd, 1), QVariant(2.5));
+    EXPECT_FALSE(table.getData(name, 1).isValid());
+
+    // A column of numbers keeps earlier cells when its first text or typed null arrives.
+    table.addRow();
+    const QVariant null = QVariant(QMetaType::fromType<double>());
+    table.set(vd, null);
+    table.addRow();
+    table.set(vd, QVariant(std::nan("")));
+    EXPECT_EQ(table.getData(vd, 0), QVariant(1.5));
+    EXPECT_TRUE(table.getData(vd, 2).isNull());
+    EXPECT_TRUE(table.getData(vd, 2).isValid());
+    EXPECT_TRUE(std::isnan(table.getData(vd, 3).toDouble()));
+
+    const QList<Table::Row> rows = table.getAllData();
+    ASSERT_EQ(rows.size(), 4);
+    EXPECT_EQ(rows[0], (Table::Row{{"VD_2_DB", 1.5}, {"NAME_8_TX", "first"}}));
+    EXPECT_EQ(rows[1], (Table::Row{{"VD_2_DB", 2.5}}));
+    EXPECT_EQ(rows[2].keys(), QStringList{"VD_2_DB"});
+
+    // Copies share the record; setters other than set leave dirty alone.
+    Table copy = table;
+    copy.setDirty(false);
+    copy.setUser(QStringLiteral("bob"));
+    copy.setId(12);
+    copy.setRowCount(99);
+    copy.setModifiedTimeToNow();
+    EXPECT_FALSE(table.isDirty());
+    EXPECT_EQ(table.getUser(), "bob");
+    EXPECT_EQ(table.getId(), 12);
+    EXPECT_EQ(table.rowCount(), 4u);  // loaded: the rows in memory count
+    EXPECT_TRUE(copy == table);
+
+    std::unique_ptr<DBIF_DataType> element(table.getDataElement(vd, 1));
+    ASSERT_NE(element, nullptr);
+    EXPECT_EQ(element->getDataType(), "DB");
+    EXPECT_EQ(element->toString().toDouble(), 2.5);
+}
+
+TEST_F(InMemoryTable, StorageEngineTypeFromStoredNumber) {
+    EXPECT_EQ(Table::computeStorageEngineType(2), DBIF_MULTI_TABLE_STORAGE);
+    EXPECT_EQ(Table::computeStorageEngineType(1), DBIF_SPARSE_TABLE_STORAGE);
+    EXPECT_EQ(Table::computeStorageEngineType(0), DBIF_SPARSE_TABLE_STORAGE);
+    EXPECT_EQ(Table::computeStorageEngineType(3), DBIF_SPARSE_TABLE_STORAGE);
+    const QDateTime stamp(QDate(2020, 1, 2), QTime(3, 4, 5));
+    const Table stored(db, stamp, QStringLiteral("ann"), 5, 2);
+    EXPECT_EQ(stored.getStorageEngineType(), DBIF_MULTI_TABLE_STORAGE);
+    EXPECT_EQ(stored.getModifiedTime(), stamp);
+    EXPECT_EQ(stored.getUser(), "ann");
+    EXPECT_FALSE(stored.isNew());
+    EXPECT_TRUE(Table(db, -1, DBIF_SPARSE_TABLE_STORAGE).isNew());
+    EXPECT_TRUE(Table().isNull());
+}
+
+// An entity read from its master row: not loaded, with the stored row count; its loadData fills
+// three rows the way the storage engines do.
+class StoredTable : public Table {
+public:
+    explicit StoredTable(const DBIF_Connection& db)
+        : Table(db, QDateTime::currentDateTime(), QStringLiteral("u"), 3, 1),
+          vd(DBIF_MeasurementColumn(db, QStringLiteral("Vd"), QStringLiteral("DB"), 1, -1)) {
+        setDataIsLoaded(false);
+        setRowCount(3);
+        addColumn(vd.getKey());
+    }
+    void loadData() override {
+        ++loads;
+        for (int row = 0; row < 3; ++row) {
+            addRow();
+            set(vd, QVariant(row * 10.0));  // set loads when not loaded: the guard stops the recursion
+        }
+        setDataIsLoaded(true);
+        setDirty(false);
+    }
+    const DBIF_MeasurementColumn vd;
+    int loads = 0;
+};
+
+TEST_F(InMemoryTable, LoadsLazilyOnceAndAgainAfterRelease) {
+    StoredTable table(db);
+    EXPECT_EQ(table.rowCount(), 3u);
+    EXPECT_FALSE(table.isEmpty());
+    EXPECT_EQ(table.loads, 0);
+
+    EXPECT_EQ(table.getData(table.vd, 2), QVariant(20.0));
+    EXPECT_EQ(table.getData(table.vd, 1), QVariant(10.0));
+    EXPECT_EQ(table.loads, 1);
+    EXPECT_FALSE(table.isDirty());
+
+    table.releaseData();
+    EXPECT_EQ(table.rowCount(), 3u);  // known without loading
+    EXPECT_EQ(table.loads, 1);
+    EXPECT_EQ(table.getColumnKeys(), QStringList{"VD_2_DB"});
+
+    // A write loads first, then goes into the last row loaded.
+    table.set(table.vd, QVariant(-1.0));
+    EXPECT_EQ(table.loads, 2);
+    EXPECT_EQ(table.getAllData().last().value("VD_2_DB"), QVariant(-1.0));
+    EXPECT_TRUE(table.isDirty());
+    EXPECT_EQ(table.loads, 2);
+}
+
+TEST_F(InMemoryTable, BaseLoadDataLeavesTheTableUnloaded) {
+    class Unloadable : public Table {
+    public:
+        explicit Unloadable(const DBIF_Connection& connection)
+            : Table(connection, QDateTime::currentDateTime(), QString(), 4, 1) {
+            setDataIsLoaded(false);
+            setRowCount(5);
+        }
+    } table(db);
+    EXPECT_EQ(table.rowCount(), 5u);
+    testing::internal::CaptureStdout();
+    const std::string report =
+        reportOf([&] { EXPECT_EQ(table.getData(QStringLiteral("K"), 0), QVariant(-9999)); });
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "fail: using generic DBIF_InMemoryTable::loadData\n");
+    EXPECT_TRUE(
+        reports(report,
+                "Attempting to read data from row '0', column 'K--but due to errors, no data was loaded "
+                "from database."))
+        << report;
+    EXPECT_EQ(table.rowCount(), 5u);
+}
+
+class InMemoryTableTest : public DatabaseTest {
+protected:
+    void SetUp() override {
+        DatabaseTest::SetUp();
+        if (!IsSkipped() && !HasFatalFailure())
+            installSchema();
+    }
+    void TearDown() override {
+        Table::clearCache();
+        DatabaseTest::TearDown();
+    }
+};
+
+TEST_P(InMemoryTableTest, ColumnsComeFromTheColumnKindCache) {
+    DBIF_Connection& db = connection();
+    const DBIF_MeasurementColumn vd = DBIF_MeasurementColumn::get(db, "Vd", "DB", 2);
+    const DBIF_MeasurementColumn name = DBIF_MeasurementColumn::get(db, "name", "TX", 2);
+    Table table(db, -1, DBIF_MULTI_TABLE_STORAGE);
+    table.addColumn(name.getKey());
+    table.addColumn(vd.getKey());
+    const QList<DBIF_MeasurementColumn> columns = table.getColumns();
+    ASSERT_EQ(columns.size(), 2);
+    EXPECT_TRUE(columns[0] == name);
+    EXPECT_TRUE(columns[1] == vd);
+
+    // The table's clearCache empties the cache of its column kind.
+    Table::clearCache();
+    EXPECT_FALSE(DBIF_MeasurementColumn::hasColumn(db, vd.getKey()));
+}
+
+DBIF_DATABASE_TEST_SUITE(InMemoryTableTest);
+
+}  // namespace

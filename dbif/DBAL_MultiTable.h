@@ -1,0 +1,330 @@
+// DBAL_MultiTable<E, C>: one physical data table of the multi-table layout (the data rows of entity kind E
+// for exactly one set of column keys of E's column kind C), and the per-connection registry of them all.
+// The registry learns other connections' tables from multi_table/multi_table_column at most once per
+// delayInSeconds, reading only tables it has not seen, so a burst of saves or queries costs one query.
+// Handles share their record; the registry holds one. Process-wide and unguarded: one thread at a time.
+#ifndef DBAL_MULTITABLE_H
+#define DBAL_MULTITABLE_H
+
+#include <QDateTime>
+#include <QExplicitlySharedDataPointer>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QSharedData>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_Export.h"
+#include "dbif/DBIF_QuarnJoinAlgorithm.h"
+#include "dbif/DBIF_UniqueStringList.h"
+#include "dbif/DBIF_Utilities.h"
+
+// Minimum number of seconds between two refreshes of a registry from the database (initially 1). One
+// switch for every kind and connection; the host may change it at any time.
+DBIF_EXPORT extern int delayInSeconds;
+
+template <typename E, typename C>
+class DBAL_MultiTable {
+public:
+    struct SharedData : public QSharedData {
+        SharedData(const QString& columnTableName, const QString& dataTablePrefix,
+                   const DBIF_UniqueStringList& columns, int id)
+            : columnTableName(columnTableName), dataTablePrefix(dataTablePrefix), columns(columns), id(id) {}
+
+        QString columnTableName;  // multi_table.column_table_name, e.g. measurement_column
+        QString dataTablePrefix;  // multi_table.data_table_prefix, the kind's base data table
+        DBIF_UniqueStringList columns;
+        QString key;        // registry key, see computeKey
+        QString tableName;  // "<prefix>_<id>", or tableNameBeforeSave() while id is -1
+        int id;             // multi_table row id, -1 until saved
+    };
+
+    // A handle without record; only the registry's maps need it.
+    DBAL_MultiTable();
+    // A table without columns yet (a loaded table gets them through addColumn).
+    DBAL_MultiTable(const QString& columnTableName, const QString& dataTablePrefix, int id);
+    // Duplicate keys are dropped. With id -1 the table is not saved and its name is the placeholder.
+    DBAL_MultiTable(const QString& columnTableName, const QString& dataTablePrefix,
+                    const QStringList& columnKeys, int id);
+    DBAL_MultiTable(const DBAL_MultiTable& other);
+    DBAL_MultiTable& operator=(const DBAL_MultiTable& other);
+    ~DBAL_MultiTable();
+
+    // The registry's table for this set of column keys (in any order), refreshing the registry first when
+    // due or forced. A set never seen gets a new unsaved table (id -1) that the registry now holds.
+    // Throws DBIF_Exception when the refresh fails (e.g. a database without the multi_table tables).
+    static DBAL_MultiTable get(const DBIF_Connection& connection, const QString& columnTableName,
+                               const QString& dataTablePrefix, const QStringList& columnKeys,
+                               bool forceReload);
+
+    // Creates the physical table with its bookkeeping rows, once: a table with an id is left alone.
+    // REQUIRES: every column key is in C's cache (otherwise reported, and nothing is written).
+    // A failing statement throws DBIF_Exception and leaves the id set, so the steps already run are
+    // never repeated and the missing ones are never added.
+    void save(const DBIF_Connection& connection);
+
+    // Names of the saved tables of this kind whose columns include all of the given columns, fixed
+    // columns of E ignored; empty when only fixed columns (or none) are given.
+    static QSet<QString> tablesContainingColumns(const DBIF_Connection& connection,
+                                                 const DBIF_UniqueStringList& columns);
+    // The list without the names of E's fixed master-table columns.
+    static DBIF_UniqueStringList removeFixedColumns(const DBIF_UniqueStringList& columns);
+    // True when every given column that is not a fixed column of E is one of this table's columns.
+    bool hasColumns(const DBIF_UniqueStringList& columns) const;
+
+    // "<column table>|<prefix>|<keys sorted case-sensitively, joined by |>".
+    static QString computeKey(const QString& columnTableName, const QString& dataTablePrefix,
+                              const QStringList& columnKeys);
+    // The name a table has until it is saved; data tables of that name hold no rows.
+    static QString tableNameBeforeSave() {
+        return QStringLiteral("attempting_to_get_multitable_name_before_save");
+    }
+
+    // REQUIRES for every accessor below except isNull: a record.
+    bool isNull() const { return !d; }
+    int getId() const { return d->id; }
+    QString getTableName() const { return d->tableName; }
+    QString getKey() const { return d->key; }
+    QString getColumnTableName() const { return d->columnTableName; }
+    QString getDataTablePrefix() const { return d->dataTablePrefix; }
+    DBIF_UniqueStringList getColumns() const { return d->columns; }
+
+private:
+    // Registry key -> table, for one connection. Entries are never removed.
+    using Registry = QMap<QString, DBAL_MultiTable>;
+
+    // Connection object cache key -> that connection's registry.
+    static QMap<QString, Registry>& allMultiTables();
+    static Registry& globalTables(const DBIF_Connection& connection, bool forceReload);
+    // The table of that multi_table row with its columns, or a null handle (reported) without the row.
+    static DBAL_MultiTable loadOne(const DBIF_Connection& connection, int id);
+    void computeTableName();
+    void addColumn(const DBIF_Connection& connection, int columnId);
+
+    QExplicitlySharedDataPointer<SharedData> d;
+};
+
+// Member definitions stay out of the class body so that the explicit instantiation declarations below
+// keep hosts from instantiating them: the registry's statics must exist once, in the library.
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C>::DBAL_MultiTable() = default;
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C>::DBAL_MultiTable(const QString& columnTableName, const QString& dataTablePrefix, int id)
+    : DBAL_MultiTable(columnTableName, dataTablePrefix, QStringList(), id) {}
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C>::DBAL_MultiTable(const QString& columnTableName, const QString& dataTablePrefix,
+                                       const QStringList& columnKeys, int id)
+    : d(new SharedData(columnTableName, dataTablePrefix, DBIF_UniqueStringList(columnKeys), id)) {
+    d->key = computeKey(columnTableName, dataTablePrefix, d->columns);
+    computeTableName();
+}
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C>::DBAL_MultiTable(const DBAL_MultiTable& other) = default;
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C>& DBAL_MultiTable<E, C>::operator=(const DBAL_MultiTable& other) = default;
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C>::~DBAL_MultiTable() = default;
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C> DBAL_MultiTable<E, C>::get(const DBIF_Connection& connection,
+                                                 const QString& columnTableName,
+                                                 const QString& dataTablePrefix,
+                                                 const QStringList& columnKeys, bool forceReload) {
+    Registry& registry = globalTables(connection, forceReload);
+    const DBIF_UniqueStringList columns(columnKeys);
+    const QString key = computeKey(columnTableName, dataTablePrefix, columns);
+    const auto found = registry.constFind(key);
+    if (found != registry.constEnd())
+        return found.value();
+    const DBAL_MultiTable table(columnTableName, dataTablePrefix, columns, -1);
+    registry.insert(key, table);
+    return table;
+}
+
+template <typename E, typename C>
+void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
+    if (d->id != -1)
+        return;
+    // Looked up before anything is written, so that an unknown key leaves no half-made table behind.
+    QList<C> columns;
+    for (const QString& key : d->columns) {
+        const C column = C::get(connection, key);  // reports an unknown key
+        if (column.isNull())
+            return;
+        columns.append(column);
+    }
+
+    connection.query(
+        QStringLiteral("INSERT INTO multi_table(column_table_name, data_table_prefix) VALUES(%1, %2)")
+            .arg(connection.quoteText(d->columnTableName), connection.quoteText(d->dataTablePrefix)),
+        DBIF_INSERT_TIMING, __FILE__, __LINE__);
+    d->id = connection.getLastId();
+    computeTableName();
+    DBIF_QuarnJoinAlgorithm::addDynamicJoinData(d->dataTablePrefix, d->tableName);
+
+    for (C& column : columns) {
+        column.save();
+        connection.query(
+            QStringLiteral("INSERT INTO multi_table_column(multi_table_id, column_id) VALUES(%1, %2)")
+                .arg(QString::number(d->id), QString::number(column.getId())),
+            DBIF_INSERT_TIMING, __FILE__, __LINE__);
+    }
+
+    DBIF_Connection(connection).createMultiTable(d->tableName, E::MASTER_TABLE_NAME);
+    for (const C& column : columns) {
+        connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN \"%2\" %3")
+                             .arg(d->tableName, column.getKey(), column.getDataColumnFormat()),
+                         DBIF_ALTER_TIMING, __FILE__, __LINE__);
+    }
+}
+
+template <typename E, typename C>
+QSet<QString> DBAL_MultiTable<E, C>::tablesContainingColumns(const DBIF_Connection& connection,
+                                                             const DBIF_UniqueStringList& columns) {
+    QSet<QString> tables;
+    const DBIF_UniqueStringList remaining = removeFixedColumns(columns);
+    if (remaining.isEmpty())
+        return tables;
+    const Registry& registry = globalTables(connection, false);
+    for (const DBAL_MultiTable& table : registry) {
+        // A table not saved yet has no rows to read, and its placeholder name no table behind it.
+        // remaining holds no fixed column any more, so hasColumns reduces to containsAll.
+        if (table.d->id != -1 && table.d->columns.containsAll(remaining))
+            tables.insert(table.d->tableName);
+    }
+    return tables;
+}
+
+template <typename E, typename C>
+DBIF_UniqueStringList DBAL_MultiTable<E, C>::removeFixedColumns(const DBIF_UniqueStringList& columns) {
+    DBIF_UniqueStringList remaining = columns;
+    for (const auto& fixed : E::fixedColumns())
+        remaining.removeAll(fixed.getColumnName());
+    return remaining;
+}
+
+template <typename E, typename C>
+bool DBAL_MultiTable<E, C>::hasColumns(const DBIF_UniqueStringList& columns) const {
+    return d->columns.containsAll(removeFixedColumns(columns));
+}
+
+template <typename E, typename C>
+QString DBAL_MultiTable<E, C>::computeKey(const QString& columnTableName, const QString& dataTablePrefix,
+                                          const QStringList& columnKeys) {
+    QStringList sorted = columnKeys;
+    sorted.sort(Qt::CaseSensitive);
+    return QStringLiteral("%1|%2|%3").arg(columnTableName, dataTablePrefix, sorted.join(QLatin1Char('|')));
+}
+
+template <typename E, typename C>
+QMap<QString, typename DBAL_MultiTable<E, C>::Registry>& DBAL_MultiTable<E, C>::allMultiTables() {
+    static QMap<QString, Registry> registries;
+    return registries;
+}
+
+template <typename E, typename C>
+typename DBAL_MultiTable<E, C>::Registry& DBAL_MultiTable<E, C>::globalTables(
+    const DBIF_Connection& connection, bool forceReload) {
+    // Connection object cache key -> time of that registry's last refresh.
+    static QHash<QString, QDateTime> lastRefresh;
+    const QString connectionKey = connection.getObjectCacheKey();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    auto last = lastRefresh.find(connectionKey);
+    if (last == lastRefresh.end())
+        last = lastRefresh.insert(connectionKey, now.addYears(-10));
+    Registry& registry = allMultiTables()[connectionKey];
+    if (!forceReload && now < last.value().addSecs(delayInSeconds))
+        return registry;
+    last.value() = now;
+
+    const QList<int> ids = connection.queryScalarList<int>(
+        QStringLiteral("SELECT id FROM multi_table WHERE data_table_prefix = %1")
+            .arg(connection.quoteText(E::DATA_TABLE_NAME)),
+        DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    QSet<int> known;
+    for (const DBAL_MultiTable& table : registry)
+        known.insert(table.d->id);
+    for (const int id : ids) {
+        if (known.contains(id))
+            continue;
+        const DBAL_MultiTable loaded = loadOne(connection, id);
+        if (loaded.isNull())
+            continue;
+        const auto existing = registry.find(loaded.d->key);
+        if (existing == registry.end()) {
+            registry.insert(loaded.d->key, loaded);
+        } else if (existing.value().d->id == -1) {
+            // Another connection saved this column set first: adopt its table instead of making a second
+            // one, in the record that every handle of the unsaved table shares.
+            existing.value().d->id = loaded.d->id;
+            existing.value().d->tableName = loaded.d->tableName;
+        }
+    }
+    return registry;
+}
+
+template <typename E, typename C>
+DBAL_MultiTable<E, C> DBAL_MultiTable<E, C>::loadOne(const DBIF_Connection& connection, int id) {
+    const QString sql =
+        QStringLiteral("SELECT column_table_name, data_table_prefix FROM multi_table WHERE id = %1").arg(id);
+    QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    if (!assert1(result.next(), __FILE__, __LINE__,
+                 QStringLiteral("DBAL_MultiTable::loadOne the multi-table row was not found:\n  %1"), sql)) {
+        return DBAL_MultiTable();
+    }
+    DBAL_MultiTable table(result.value(0).toString(), result.value(1).toString(), id);
+    const QList<int> columnIds = connection.queryScalarList<int>(
+        QStringLiteral("SELECT column_id FROM multi_table_column WHERE multi_table_id = %1").arg(id),
+        DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    for (const int columnId : columnIds)
+        table.addColumn(connection, columnId);
+    table.d->key = computeKey(table.d->columnTableName, table.d->dataTablePrefix, table.d->columns);
+    table.computeTableName();
+    DBIF_QuarnJoinAlgorithm::addDynamicJoinData(table.d->dataTablePrefix, table.d->tableName);
+    return table;
+}
+
+template <typename E, typename C>
+void DBAL_MultiTable<E, C>::computeTableName() {
+    d->tableName = d->id == -1 ? tableNameBeforeSave()
+                               : QStringLiteral("%1_%2").arg(d->dataTablePrefix, QString::number(d->id));
+}
+
+template <typename E, typename C>
+void DBAL_MultiTable<E, C>::addColumn(const DBIF_Connection& connection, int columnId) {
+    const C column = C::get(connection, columnId);
+    if (assert3(!column.isNull(), __FILE__, __LINE__,
+                QStringLiteral("DBAL_MultiTable::addColumn column %1 of multi-table %2 is not in %3"),
+                QString::number(columnId), QString::number(d->id), d->columnTableName)) {
+        d->columns.append(column.getKey());
+    }
+}
+
+// The five instances live in the library (DBAL_MultiTable.cpp).
+class DBIF_CatalogEntry;
+class DBIF_CatalogEntryColumn;
+class DBIF_Device;
+class DBIF_DeviceColumn;
+class DBIF_MeasurementCondition;
+class DBIF_MeasurementConditionColumn;
+class DBIF_Measurement;
+class DBIF_MeasurementColumn;
+class DBIF_Setup;
+class DBIF_SetupColumn;
+extern template class DBIF_EXPORT DBAL_MultiTable<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
+extern template class DBIF_EXPORT DBAL_MultiTable<DBIF_Device, DBIF_DeviceColumn>;
+extern template class DBIF_EXPORT DBAL_MultiTable<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
+extern template class DBIF_EXPORT DBAL_MultiTable<DBIF_Measurement, DBIF_MeasurementColumn>;
+extern template class DBIF_EXPORT DBAL_MultiTable<DBIF_Setup, DBIF_SetupColumn>;
+
+#endif

@@ -76,18 +76,15 @@ TEST(MultiTableColumns, FixedColumnsAreIgnored) {
     EXPECT_FALSE(table.hasColumns(QStringList{"id_2_db"}));
 }
 
-class MultiTableTest : public DatabaseTest {
+class MultiTableTest : public SchemaDatabaseTest {
 protected:
     void SetUp() override {
-        DatabaseTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure())
-            installSchema();
+        SchemaDatabaseTest::SetUp();
         savedDelay = delayInSeconds;
     }
     void TearDown() override {
         delayInSeconds = savedDelay;
-        dbifClearAllCaches();
-        DatabaseTest::TearDown();
+        SchemaDatabaseTest::TearDown();
     }
     // Ends the connection's transaction: MySQL runs with autocommit off, so another connection sees rows
     // only after the writer committed and after its own snapshot ended.
@@ -100,22 +97,6 @@ protected:
         DBIF_MeasurementColumn column = DBIF_MeasurementColumn::get(connection, name, "DB", 2);
         column.save();
         return column.getKey();
-    }
-    // The statements the connection sends while action runs, in order (first line of each).
-    template <typename Action>
-    QStringList statementsOf(DBIF_Connection& db, Action action) {
-        db.setShowSql(true);
-        testing::internal::CaptureStdout();
-        action();
-        const QString trace = QString::fromStdString(testing::internal::GetCapturedStdout());
-        db.setShowSql(false);
-        const QStringList lines = trace.split('\n');
-        QStringList statements;
-        for (int i = 0; i + 1 < lines.size(); ++i) {
-            if (lines[i].endsWith(" ms) "))
-                statements << lines[i + 1];
-        }
-        return statements;
     }
     QString createStatement(const QString& table) const {
         return isMySql() ? QStringLiteral("CREATE TABLE `%1` (").arg(table)

@@ -9,17 +9,8 @@
 
 namespace {
 
-class DieTest : public DatabaseTest {
+class DieTest : public SchemaDatabaseTest {
 protected:
-    void SetUp() override {
-        DatabaseTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure())
-            installSchema();
-    }
-    void TearDown() override {
-        DBIF_Die::clearCache();
-        DatabaseTest::TearDown();
-    }
     int statements() const {
         const QList<int> counts = const_cast<DieTest*>(this)->connection().getCounts();
         int total = 0;

@@ -55,39 +55,7 @@ TEST(DynamicTableColumnKey, CatalogSelectsAndTableSets) {
     EXPECT_EQ(DBIF_MeasurementColumn().getTableSet().masterTableName, "measurement");
 }
 
-class DynamicTableColumnTest : public DatabaseTest {
-protected:
-    void SetUp() override {
-        DatabaseTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure())
-            installSchema();
-    }
-    void TearDown() override {
-        dbifClearAllCaches();
-        DatabaseTest::TearDown();
-    }
-    // Makes this connection's rows visible to others (MySQL runs with autocommit off).
-    void commit() {
-        connection().beginTransaction();
-        connection().endTransaction();
-    }
-    // The statements the connection sends while action runs, in order, as its trace prints them.
-    template <typename Action>
-    QStringList statementsOf(Action action) {
-        connection().setShowSql(true);
-        testing::internal::CaptureStdout();
-        action();
-        const QString trace = QString::fromStdString(testing::internal::GetCapturedStdout());
-        connection().setShowSql(false);
-        const QStringList lines = trace.split('\n');
-        QStringList statements;
-        for (int i = 0; i + 1 < lines.size(); ++i) {
-            if (lines[i].endsWith(" ms) "))
-                statements << lines[i + 1];
-        }
-        return statements;
-    }
-};
+class DynamicTableColumnTest : public SchemaDatabaseTest {};
 
 TEST_P(DynamicTableColumnTest, DataColumnFormatFollowsDataType) {
     DBIF_Connection& db = connection();

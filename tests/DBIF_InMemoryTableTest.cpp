@@ -230,18 +230,7 @@ TEST_F(InMemoryTable, BaseLoadDataLeavesTheTableUnloaded) {
     EXPECT_EQ(table.rowCount(), 5u);
 }
 
-class InMemoryTableTest : public DatabaseTest {
-protected:
-    void SetUp() override {
-        DatabaseTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure())
-            installSchema();
-    }
-    void TearDown() override {
-        Table::clearCache();
-        DatabaseTest::TearDown();
-    }
-};
+class InMemoryTableTest : public SchemaDatabaseTest {};
 
 TEST_P(InMemoryTableTest, ColumnsComeFromTheColumnKindCache) {
     DBIF_Connection& db = connection();

@@ -6,18 +6,7 @@
 
 namespace {
 
-class RoutineTest : public DatabaseTest {
-protected:
-    void SetUp() override {
-        DatabaseTest::SetUp();
-        if (!IsSkipped() && !HasFatalFailure())
-            installSchema();
-    }
-    void TearDown() override {
-        DBIF_Routine::clearCache();
-        DatabaseTest::TearDown();
-    }
-};
+class RoutineTest : public SchemaDatabaseTest {};
 
 TEST_P(RoutineTest, KeysSeparateDefinitionsButNotUsers) {
     DBIF_Connection& db = connection();

@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <cstdlib>
 
+#include "dbif/DBIF_ClearAllCaches.h"
+
 namespace {
 
 QString environment(const char* name) {
@@ -81,6 +83,8 @@ void DatabaseTest::SetUp() {
 }
 
 void DatabaseTest::TearDown() {
+    // Cached objects of this test's connection must not outlive its database.
+    dbifClearAllCaches();
     if (primary) {
         primary->endTransaction();
         primary.reset();
@@ -124,4 +128,26 @@ int DatabaseTest::countRows(const QString& table, const QString& where) {
     const QString condition = where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where;
     return connection().queryInt(QStringLiteral("SELECT COUNT(*) FROM %1%2").arg(table, condition),
                                  DBIF_QUERY_TIMING, __FILE__, __LINE__);
+}
+
+void DatabaseTest::commit() {
+    connection().beginTransaction();
+    connection().endTransaction();
+}
+
+QStringList DatabaseTest::tracedStatements(const QString& trace) {
+    // Each statement follows a line "<connection name>: (<n> ms) ".
+    const QStringList lines = trace.split(QLatin1Char('\n'));
+    QStringList statements;
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        if (lines[i].endsWith(QStringLiteral(" ms) ")))
+            statements << lines[i + 1];
+    }
+    return statements;
+}
+
+void SchemaDatabaseTest::SetUp() {
+    DatabaseTest::SetUp();
+    if (!IsSkipped() && !HasFatalFailure())
+        installSchema();
 }

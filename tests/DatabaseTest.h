@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
 #include <string>
@@ -33,11 +34,37 @@ protected:
     // Runs one statement on the test's database outside the library (set-up, checks).
     void exec(const QString& sql);
     int countRows(const QString& table, const QString& where = QString());
+    // Makes this connection's rows visible to others (MySQL runs with autocommit off).
+    void commit();
+
+    // The statements a connection sends while action runs, in order (the first line of each), as its
+    // trace prints them.
+    template <typename Action>
+    static QStringList statementsOf(DBIF_Connection& db, Action action) {
+        db.setShowSql(true);
+        testing::internal::CaptureStdout();
+        action();
+        const std::string trace = testing::internal::GetCapturedStdout();
+        db.setShowSql(false);
+        return tracedStatements(QString::fromStdString(trace));
+    }
+    template <typename Action>
+    QStringList statementsOf(Action action) {
+        return statementsOf(connection(), action);
+    }
 
 private:
+    static QStringList tracedStatements(const QString& trace);
+
     std::string databaseName;
     std::unique_ptr<QTemporaryDir> directory;
     std::unique_ptr<DBIF_Connection> primary;
+};
+
+// A database test on a fresh database that holds the shipped schema.
+class SchemaDatabaseTest : public DatabaseTest {
+protected:
+    void SetUp() override;
 };
 
 // The drivers every database test runs on, and a readable name for each instance.

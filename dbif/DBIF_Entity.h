@@ -1,8 +1,8 @@
 // DBIF_Entity: what the fixed-table entity kinds (die, routine) share as value handles: the
-// explicitly shared record, the lookups through the kind's object cache, cache membership and the
-// accessors of the common fields. T is the kind (CRTP), Record its shared record, derived from
-// DBIF_EntityRecord. Copies share the record and see each other's changes; no copy-on-write.
-// Not thread-safe: a kind's cache and a connection serve one thread at a time.
+// explicitly shared record, the lookups through the kind's object cache, cache membership, the
+// accessors of the common fields and the static query operations. T is the kind (CRTP), Record its
+// shared record, derived from DBIF_EntityRecord. Copies share the record and see each other's
+// changes; no copy-on-write. Not thread-safe: a kind's cache and a connection serve one thread at a time.
 #ifndef DBIF_ENTITY_H
 #define DBIF_ENTITY_H
 
@@ -11,11 +11,12 @@
 #include <QString>
 
 #include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_EntityQuery.h"
 #include "dbif/DBIF_EntityRecord.h"
 #include "dbif/DBIF_ObjectCache.h"
 
 template <typename T, typename Record>
-class DBIF_Entity {
+class DBIF_Entity : public DBIF_EntityQueryOperations<T> {
 public:
     // The stored entity, or a null handle (reported through the assertions).
     static T get(const DBIF_Connection& connection, int id) {

@@ -67,8 +67,7 @@ TEST_P(ConnectionTest, KeysAndIdentity) {
 TEST_P(ConnectionTest, DriverSettings) {
     DBIF_Connection& db = connection();
     if (isMySql()) {
-        const int packet = db.queryInt(QStringLiteral("SELECT @@global.max_allowed_packet"),
-                                       DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        const int packet = intOf("SELECT @@global.max_allowed_packet");
         EXPECT_EQ(db.getPacketLimit(), packet / 100 * 95);
         if (packet == 1048576) {  // the private test server's setting
             EXPECT_EQ(db.getPacketLimit(), 996075);
@@ -76,8 +75,7 @@ TEST_P(ConnectionTest, DriverSettings) {
         EXPECT_EQ(db.getCaseSensitiveSuffix(), QStringLiteral(" COLLATE latin1_bin"));
         EXPECT_EQ(db.getCaseInsensitiveSuffix(), QString());
         EXPECT_EQ(db.wrapQueryForUnion(QStringLiteral("SELECT 1")), QStringLiteral("(SELECT 1)"));
-        EXPECT_EQ(db.queryInt(QStringLiteral("SELECT @@autocommit"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
-                  0);
+        EXPECT_EQ(intOf("SELECT @@autocommit"), 0);
     } else {
         EXPECT_EQ(db.getPacketLimit(), 2000000000);
         EXPECT_EQ(db.getCaseSensitiveSuffix(), QString());
@@ -95,15 +93,9 @@ TEST_P(ConnectionTest, TypedQueriesAndLastId) {
     db.query(QStringLiteral("INSERT INTO numbers (label, value) VALUES ('b', 2.5)"), DBIF_INSERT_TIMING,
              __FILE__, __LINE__);
     EXPECT_EQ(db.getLastId(), 2);
-    EXPECT_EQ(db.queryString(QStringLiteral("SELECT label FROM numbers WHERE id = 2"), DBIF_QUERY_TIMING,
-                             __FILE__, __LINE__),
-              QStringLiteral("b"));
-    EXPECT_EQ(db.queryInt(QStringLiteral("SELECT id FROM numbers WHERE id = 99"), DBIF_QUERY_TIMING, __FILE__,
-                          __LINE__),
-              0);
-    EXPECT_EQ(db.queryString(QStringLiteral("SELECT label FROM numbers WHERE id = 99"), DBIF_QUERY_TIMING,
-                             __FILE__, __LINE__),
-              QString());
+    EXPECT_EQ(textOf("SELECT label FROM numbers WHERE id = 2"), QStringLiteral("b"));
+    EXPECT_EQ(intOf("SELECT id FROM numbers WHERE id = 99"), 0);
+    EXPECT_EQ(textOf("SELECT label FROM numbers WHERE id = 99"), QString());
     EXPECT_FALSE(db.queryDateTime(QStringLiteral("SELECT label FROM numbers WHERE id = 99"),
                                   DBIF_QUERY_TIMING, __FILE__, __LINE__)
                      .isValid());
@@ -119,9 +111,7 @@ TEST_P(ConnectionTest, TypedQueriesAndLastId) {
     db.preparedQuery(QStringLiteral("INSERT INTO numbers (label, value) VALUES (?, 3)"), DBIF_INSERT_TIMING,
                      awkward, __FILE__, __LINE__);
     EXPECT_EQ(db.getLastId(), 3);
-    EXPECT_EQ(db.queryString(QStringLiteral("SELECT label FROM numbers WHERE id = 3"), DBIF_QUERY_TIMING,
-                             __FILE__, __LINE__),
-              awkward);
+    EXPECT_EQ(textOf("SELECT label FROM numbers WHERE id = 3"), awkward);
     // The same text quoted for the driver matches exactly that row.
     EXPECT_EQ(countRows(QStringLiteral("numbers"), QStringLiteral("label = %1").arg(db.quoteText(awkward))),
               1);
@@ -145,8 +135,7 @@ TEST_P(ConnectionTest, FailingStatementsThrowTheUniformReport) {
         EXPECT_FALSE(e.getError().text().isEmpty());
         EXPECT_EQ(e.getQuery(), sql);
     }
-    EXPECT_THROW(db.queryInt(QStringLiteral("SELEC 1"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
-                 DBIF_Exception);
+    EXPECT_THROW(intOf("SELEC 1"), DBIF_Exception);
     EXPECT_THROW(db.preparedQuery(QStringLiteral("INSERT INTO nowhere VALUES (?)"), DBIF_INSERT_TIMING,
                                   QStringLiteral("x"), __FILE__, __LINE__),
                  DBIF_Exception);
@@ -156,11 +145,10 @@ TEST_P(ConnectionTest, FailingStatementsThrowTheUniformReport) {
 
     // After close the thread's connection is gone: statements fail with the same exception; open restores it.
     db.close();
-    EXPECT_THROW(db.queryInt(QStringLiteral("SELECT 1"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
-                 DBIF_Exception);
+    EXPECT_THROW(intOf("SELECT 1"), DBIF_Exception);
     db.open();
     EXPECT_TRUE(db.isValid());
-    EXPECT_EQ(db.queryInt(QStringLiteral("SELECT 1"), DBIF_QUERY_TIMING, __FILE__, __LINE__), 1);
+    EXPECT_EQ(intOf("SELECT 1"), 1);
 }
 
 TEST_P(ConnectionTest, InsertSetStoresEveryRow) {
@@ -200,9 +188,7 @@ TEST_P(ConnectionTest, InsertSetSplitsAtThePacketLimit) {
     db.insertSet(QStringLiteral("numbers"), QStringLiteral("label, value"), rows, __FILE__, __LINE__);
     EXPECT_EQ(db.getCounts()[DBIF_INSERT_TIMING] - before, 4);
     EXPECT_EQ(countRows(QStringLiteral("numbers")), rowCount);
-    EXPECT_EQ(
-        db.queryInt(QStringLiteral("SELECT SUM(value) FROM numbers"), DBIF_QUERY_TIMING, __FILE__, __LINE__),
-        rowCount * (rowCount - 1) / 2);
+    EXPECT_EQ(intOf("SELECT SUM(value) FROM numbers"), rowCount * (rowCount - 1) / 2);
 
     // Rows each longer than half the limit: one statement per row, none lost.
     exec(QStringLiteral("DELETE FROM numbers"));
@@ -217,7 +203,7 @@ TEST_P(ConnectionTest, TraceWritesConnectionNameTimeAndStatement) {
     db.setShowSql(true);
     EXPECT_TRUE(db.isShowingSql());
     testing::internal::CaptureStdout();
-    db.queryInt(QStringLiteral("SELECT 5"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    intOf("SELECT 5");
     const std::string traced = testing::internal::GetCapturedStdout();
     db.setShowSql(false);
     const std::string head = "\n" + db.getQtDatabaseKey().toStdString() + ": (";
@@ -227,7 +213,7 @@ TEST_P(ConnectionTest, TraceWritesConnectionNameTimeAndStatement) {
     // The global switch traces statements but not the typed results.
     DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = true;
     testing::internal::CaptureStdout();
-    db.queryInt(QStringLiteral("SELECT 6"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    intOf("SELECT 6");
     const std::string global = testing::internal::GetCapturedStdout();
     DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = false;
     EXPECT_NE(global.find("SELECT 6\n"), std::string::npos);
@@ -246,7 +232,7 @@ TEST_P(ConnectionTest, SecondThreadNamesAndOpensItsOwnConnection) {
         threadName = db.getQtDatabaseKey();
         db.open();
         try {
-            answer = db.queryInt(QStringLiteral("SELECT 11"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+            answer = intOf("SELECT 11");
         } catch (const DBIF_Exception&) {
             threw = true;
         }
@@ -261,7 +247,7 @@ TEST_P(ConnectionTest, SecondThreadNamesAndOpensItsOwnConnection) {
     EXPECT_EQ(answer, 11);
     // The creating thread keeps its own name and connection.
     EXPECT_EQ(db.getQtDatabaseKey(), mainName);
-    EXPECT_EQ(db.queryInt(QStringLiteral("SELECT 12"), DBIF_QUERY_TIMING, __FILE__, __LINE__), 12);
+    EXPECT_EQ(intOf("SELECT 12"), 12);
 }
 
 DBIF_DATABASE_TEST_SUITE(ConnectionTest);

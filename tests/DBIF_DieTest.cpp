@@ -50,8 +50,7 @@ TEST_P(DieTest, SaveInsertsOnceThenUpdatesOnceThenNothing) {
     EXPECT_EQ(afterInsert[DBIF_UPDATE_TIMING] - before[DBIF_UPDATE_TIMING], 1);  // the INSERT
     EXPECT_EQ(afterInsert[DBIF_QUERY_TIMING], before[DBIF_QUERY_TIMING]);
     EXPECT_GT(die.getId(), 0);
-    EXPECT_EQ(die.getId(),
-              db.queryInt("SELECT id FROM die WHERE lot = 'L1'", DBIF_QUERY_TIMING, __FILE__, __LINE__));
+    EXPECT_EQ(die.getId(), intOf("SELECT id FROM die WHERE lot = 'L1'"));
     EXPECT_TRUE(die.isModified());
 
     const int beforeUpdate = db.getCounts()[DBIF_QUERY_TIMING];
@@ -189,8 +188,9 @@ TEST(DieCacheAtExit, LastHandleInTheCacheCommitsAtProcessExit) {
     const QByteArray path = directory.filePath(QStringLiteral("exit.db")).toLocal8Bit();
     {
         DBIF_Connection db("QSQLITE", "", path.constData(), "", "", 0);
-        db.query(QStringLiteral("CREATE TABLE die (id INTEGER PRIMARY KEY AUTOINCREMENT, lot TEXT, wafer TEXT, die "
-                                "TEXT, block TEXT, modified_time TEXT, user TEXT)"),
+        db.query(QStringLiteral(
+                     "CREATE TABLE die (id INTEGER PRIMARY KEY AUTOINCREMENT, lot TEXT, wafer TEXT, die "
+                     "TEXT, block TEXT, modified_time TEXT, user TEXT)"),
                  DBIF_QUERY_TIMING, __FILE__, __LINE__);
     }
     EXPECT_EXIT(
@@ -204,8 +204,8 @@ TEST(DieCacheAtExit, LastHandleInTheCacheCommitsAtProcessExit) {
         },
         testing::ExitedWithCode(0), "");
     DBIF_Connection check("QSQLITE", "", path.constData(), "", "", 0);
-    EXPECT_EQ(check.queryInt(QStringLiteral("SELECT COUNT(*) FROM die WHERE lot = 'L'"), DBIF_QUERY_TIMING, __FILE__,
-                             __LINE__),
+    EXPECT_EQ(check.queryInt(QStringLiteral("SELECT COUNT(*) FROM die WHERE lot = 'L'"), DBIF_QUERY_TIMING,
+                             __FILE__, __LINE__),
               1);
 }
 

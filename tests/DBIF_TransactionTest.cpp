@@ -18,8 +18,7 @@ protected:
         connection().endTransaction();
     }
     static int count(DBIF_Connection& db) {
-        return db.queryInt(QStringLiteral("SELECT COUNT(*) FROM items"), DBIF_QUERY_TIMING, __FILE__,
-                           __LINE__);
+        return db.queryInt("SELECT COUNT(*) FROM items", DBIF_QUERY_TIMING, __FILE__, __LINE__);
     }
 };
 

@@ -34,6 +34,13 @@ protected:
     // Runs one statement on the test's database outside the library (set-up, checks).
     void exec(const QString& sql);
     int countRows(const QString& table, const QString& where = QString());
+    // Column 0 of the first row of a statement run through the library on the test's connection.
+    int intOf(const QString& sql) {
+        return connection().queryInt(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    }
+    QString textOf(const QString& sql) {
+        return connection().queryString(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    }
     // Makes this connection's rows visible to others (MySQL runs with autocommit off).
     void commit();
 

@@ -1,11 +1,13 @@
-// CapturedStderr: what a piece of test code wrote to standard error (assertion reports), and how
-// often a text appears in it. Header-only helpers for the tests; not part of the library.
+// CapturedStderr: what a piece of test code wrote to standard error, and the assertion reports in
+// it. Header-only helpers for the tests; not part of the library.
 #ifndef DBIF_TESTS_CAPTUREDSTDERR_H
 #define DBIF_TESTS_CAPTUREDSTDERR_H
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <vector>
 
 // Everything the action wrote to standard error.
 template <typename Action>
@@ -21,6 +23,35 @@ inline int countOf(const std::string& text, const std::string& part) {
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
+}
+
+using Reports = std::vector<std::string>;
+
+// The messages of the assertion reports ("ASSERTION failed (<file>: line <n>)   => <message>") in
+// output, in order. A message's further lines are those indented by two blanks right after it;
+// other lines (Qt's own warnings) are ignored.
+inline Reports assertionMessages(const std::string& output) {
+    Reports messages;
+    std::istringstream lines(output);
+    bool inReport = false;
+    for (std::string line; std::getline(lines, line);) {
+        const auto arrow = line.find(")   => ");
+        if (line.rfind("ASSERTION failed (", 0) == 0 && arrow != std::string::npos) {
+            messages.push_back(line.substr(arrow + 7));
+            inReport = true;
+        } else if (inReport && line.rfind("  ", 0) == 0) {
+            messages.back() += "\n" + line;
+        } else {
+            inReport = false;
+        }
+    }
+    return messages;
+}
+
+// The assertion messages the action reported.
+template <typename Action>
+Reports reportsOf(Action&& action) {
+    return assertionMessages(stderrOf(action));
 }
 
 #endif

@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <memory>
-#include <string>
 
+#include "CapturedStderr.h"
 #include "DatabaseTest.h"
 #include "dbif/DBIF_InMemoryTable.h"
 
@@ -25,64 +25,41 @@ protected:
     DBIF_Connection db{"QSQLITE", "", directory.filePath("table.db").toLocal8Bit().constData(), "", "", 0};
 };
 
-// The assertion report an action prints, or "" when it prints none.
-template <typename Action>
-std::string reportOf(Action action) {
-    testing::internal::CaptureStderr();
-    action();
-    return testing::internal::GetCapturedStderr();
-}
-
-bool reports(const std::string& report, const std::string& message) {
-    return report.find("ASSERTION failed (") != std::string::npos &&
-           report.find("=> " + message + "\n") != std::string::npos;
-}
-
 TEST_F(InMemoryTable, MisuseIsReportedAndChangesNothing) {
     Table table(db, -1, DBIF_SPARSE_TABLE_STORAGE);
     const DBIF_MeasurementColumn vd = column("Vd");
-    std::string report = reportOf([&] { table.set(vd, QVariant(1.0)); });
-    EXPECT_TRUE(reports(report,
-                        "Attempting to set column 'VD_2_DB': the column has not been added to the table yet. "
-                        "Call addColumn first"))
-        << report;
-
+    EXPECT_EQ(reportsOf([&] { table.set(vd, QVariant(1.0)); }),
+              Reports{"Attempting to set column 'VD_2_DB': the column has not been added to the table yet. "
+                      "Call addColumn first"});
     table.addColumn(vd.getKey());
-    report = reportOf([&] { table.set(vd, QVariant(1.0)); });
-    EXPECT_TRUE(reports(report, "Attempting to set data before adding a row to the table. Call addRow first"))
-        << report;
+    EXPECT_EQ(reportsOf([&] { table.set(vd, QVariant(1.0)); }),
+              Reports{"Attempting to set data before adding a row to the table. Call addRow first"});
     EXPECT_FALSE(table.isDirty());
     EXPECT_EQ(table.rowCount(), 0u);
 
     table.addRow();
-    report = reportOf([&] { EXPECT_EQ(table.getData(QStringLiteral("VD_0_DB"), 0), QVariant(-9999)); });
-    EXPECT_TRUE(reports(report,
-                        "Attempting to read data from column 'VD_0_DB': the column has not been added to the "
-                        "table yet. Call addColumn first"))
-        << report;
-    report = reportOf([&] { EXPECT_EQ(table.getData(vd, table.rowCount()), QVariant(-9999)); });
-    EXPECT_TRUE(reports(report, "Attempting to read data from row 1--but there is no such row")) << report;
-
+    QVariant cell;
+    EXPECT_EQ(reportsOf([&] { cell = table.getData(QStringLiteral("VD_0_DB"), 0); }),
+              Reports{"Attempting to read data from column 'VD_0_DB': the column has not been added to the "
+                      "table yet. Call addColumn first"});
+    EXPECT_EQ(cell, QVariant(-9999));
+    EXPECT_EQ(reportsOf([&] { cell = table.getData(vd, table.rowCount()); }),
+              Reports{"Attempting to read data from row 1--but there is no such row"});
+    EXPECT_EQ(cell, QVariant(-9999));
     // A cell never set is an invalid variant, not the bad value.
-    report = reportOf([&] {
-        const QVariant cell = table.getData(vd, 0);
-        EXPECT_FALSE(cell.isValid());
-    });
-    EXPECT_EQ(report, "");
-    EXPECT_EQ(table.getAllData(), QList<Table::Row>{Table::Row()});
+    EXPECT_EQ(reportsOf([&] { cell = table.getData(vd, 0); }), Reports{});
+    EXPECT_FALSE(cell.isValid());
 }
 
 TEST_F(InMemoryTable, DirtyOnlyOnRealChangesAndRowsFillOneByOne) {
     Table table(db, 7, DBIF_MULTI_TABLE_STORAGE);
     const DBIF_MeasurementColumn vd = column("Vd"), name = column("Name", "TX");
+    EXPECT_TRUE(table.isEmpty());
     table.addColumn(vd.getKey());
     table.addColumn(name.getKey());
     table.addColumn(vd.getKey());
     table.addColumn(QStringLiteral("vd_2_db"));  // keys are case-sensitive
     EXPECT_EQ(table.getColumnKeys(), (QStringList{"VD_2_DB", "NAME_8_TX", "vd_2_db"}));
-    EXPECT_EQ(table.columnCount(), 3u);
-    EXPECT_TRUE(table.hasColumn("NAME_8_TX"));
-    EXPECT_FALSE(table.hasColumn("name_8_tx"));
     EXPECT_TRUE(table.isEmpty());  // columns but no rows
 
     table.addRow();
@@ -92,39 +69,26 @@ TEST_F(InMemoryTable, DirtyOnlyOnRealChangesAndRowsFillOneByOne) {
     table.setDirty(false);
     table.set(vd, QVariant(1.5));
     table.set(name, QStringLiteral("first"));
+    EXPECT_FALSE(table.isDirty());
     table.set(vd, QVariant());  // clearing a set cell is a change
     EXPECT_TRUE(table.isDirty());
     table.set(vd, QVariant(1.5));
-    table.setDirty(false);
-    table.set(vd, QVariant(1.5));
-    EXPECT_FALSE(table.isDirty());
 
+    // set writes into the last row added; a column of numbers keeps earlier cells when a typed null
+    // or a NaN arrives.
     table.addRow();
     table.set(vd, QVariant(2.5));
-    EXPECT_TRUE(table.isDirty());
-    EXPECT_EQ(table.rowCount(), 2u);
-    EXPECT_FALSE(table.isEmpty());
-    EXPECT_EQ(table.getData(vd, 0), QVariant(1.5));
-    EXPECT_EQ(table.getData(name, 0), QVariant("first"));
-    EXPECT_EQ(table.getData(vd, 1), QVariant(2.5));
-    EXPECT_FALSE(table.getData(name, 1).isValid());
-
-    // A column of numbers keeps earlier cells when its first text or typed null arrives.
     table.addRow();
-    const QVariant null = QVariant(QMetaType::fromType<double>());
-    table.set(vd, null);
+    table.set(vd, QVariant(QMetaType::fromType<double>()));
     table.addRow();
     table.set(vd, QVariant(std::nan("")));
-    EXPECT_EQ(table.getData(vd, 0), QVariant(1.5));
-    EXPECT_TRUE(table.getData(vd, 2).isNull());
-    EXPECT_TRUE(table.getData(vd, 2).isValid());
+    EXPECT_EQ(table.rowCount(), 4u);
+    EXPECT_TRUE(table.getData(vd, 2).isNull() && table.getData(vd, 2).isValid());
     EXPECT_TRUE(std::isnan(table.getData(vd, 3).toDouble()));
-
     const QList<Table::Row> rows = table.getAllData();
     ASSERT_EQ(rows.size(), 4);
     EXPECT_EQ(rows[0], (Table::Row{{"VD_2_DB", 1.5}, {"NAME_8_TX", "first"}}));
     EXPECT_EQ(rows[1], (Table::Row{{"VD_2_DB", 2.5}}));
-    EXPECT_EQ(rows[2].keys(), QStringList{"VD_2_DB"});
 
     // Copies share the record; setters other than set leave dirty alone.
     Table copy = table;
@@ -137,42 +101,34 @@ TEST_F(InMemoryTable, DirtyOnlyOnRealChangesAndRowsFillOneByOne) {
     EXPECT_EQ(table.getUser(), "bob");
     EXPECT_EQ(table.getId(), 12);
     EXPECT_EQ(table.rowCount(), 4u);  // loaded: the rows in memory count
-    EXPECT_TRUE(copy == table);
 
-    std::unique_ptr<DBIF_DataType> element(table.getDataElement(vd, 1));
-    ASSERT_NE(element, nullptr);
-    EXPECT_EQ(element->getDataType(), "DB");
-    EXPECT_EQ(element->toString().toDouble(), 2.5);
+    const std::unique_ptr<DBIF_DataType> element(table.getDataElement(vd, 1));
+    EXPECT_EQ(element ? element->getDataType() + element->toString() : "", "DB2.5");
 }
 
 TEST_F(InMemoryTable, StorageEngineTypeFromStoredNumber) {
     EXPECT_EQ(Table::computeStorageEngineType(2), DBIF_MULTI_TABLE_STORAGE);
-    EXPECT_EQ(Table::computeStorageEngineType(1), DBIF_SPARSE_TABLE_STORAGE);
-    EXPECT_EQ(Table::computeStorageEngineType(0), DBIF_SPARSE_TABLE_STORAGE);
     EXPECT_EQ(Table::computeStorageEngineType(3), DBIF_SPARSE_TABLE_STORAGE);
     const QDateTime stamp(QDate(2020, 1, 2), QTime(3, 4, 5));
     const Table stored(db, stamp, QStringLiteral("ann"), 5, 2);
     EXPECT_EQ(stored.getStorageEngineType(), DBIF_MULTI_TABLE_STORAGE);
     EXPECT_EQ(stored.getModifiedTime(), stamp);
-    EXPECT_EQ(stored.getUser(), "ann");
-    EXPECT_FALSE(stored.isNew());
-    EXPECT_TRUE(Table(db, -1, DBIF_SPARSE_TABLE_STORAGE).isNew());
-    EXPECT_TRUE(Table().isNull());
 }
 
 // An entity read from its master row: not loaded, with the stored row count; its loadData fills
-// three rows the way the storage engines do.
+// three rows the way the storage engines do, or fails as the base one does.
 class StoredTable : public Table {
 public:
-    explicit StoredTable(const DBIF_Connection& db)
-        : Table(db, QDateTime::currentDateTime(), QStringLiteral("u"), 3, 1),
-          vd(DBIF_MeasurementColumn(db, QStringLiteral("Vd"), QStringLiteral("DB"), 1, -1)) {
+    StoredTable(const DBIF_Connection& db, bool loadable)
+        : Table(db, QDateTime::currentDateTime(), QStringLiteral("u"), 3, 1), loadable(loadable) {
         setDataIsLoaded(false);
         setRowCount(3);
         addColumn(vd.getKey());
     }
     void loadData() override {
         ++loads;
+        if (!loadable)
+            return Table::loadData();
         for (int row = 0; row < 3; ++row) {
             addRow();
             set(vd, QVariant(row * 10.0));  // set loads when not loaded: the guard stops the recursion
@@ -180,54 +136,40 @@ public:
         setDataIsLoaded(true);
         setDirty(false);
     }
-    const DBIF_MeasurementColumn vd;
+    const DBIF_MeasurementColumn vd{getConnection(), QStringLiteral("Vd"), QStringLiteral("DB"), 1, -1};
+    const bool loadable;
     int loads = 0;
 };
 
 TEST_F(InMemoryTable, LoadsLazilyOnceAndAgainAfterRelease) {
-    StoredTable table(db);
+    StoredTable table(db, true);
     EXPECT_EQ(table.rowCount(), 3u);
     EXPECT_FALSE(table.isEmpty());
     EXPECT_EQ(table.loads, 0);
-
     EXPECT_EQ(table.getData(table.vd, 2), QVariant(20.0));
     EXPECT_EQ(table.getData(table.vd, 1), QVariant(10.0));
     EXPECT_EQ(table.loads, 1);
-    EXPECT_FALSE(table.isDirty());
 
     table.releaseData();
     EXPECT_EQ(table.rowCount(), 3u);  // known without loading
     EXPECT_EQ(table.loads, 1);
-    EXPECT_EQ(table.getColumnKeys(), QStringList{"VD_2_DB"});
-
     // A write loads first, then goes into the last row loaded.
     table.set(table.vd, QVariant(-1.0));
     EXPECT_EQ(table.loads, 2);
     EXPECT_EQ(table.getAllData().last().value("VD_2_DB"), QVariant(-1.0));
     EXPECT_TRUE(table.isDirty());
-    EXPECT_EQ(table.loads, 2);
 }
 
 TEST_F(InMemoryTable, BaseLoadDataLeavesTheTableUnloaded) {
-    class Unloadable : public Table {
-    public:
-        explicit Unloadable(const DBIF_Connection& connection)
-            : Table(connection, QDateTime::currentDateTime(), QString(), 4, 1) {
-            setDataIsLoaded(false);
-            setRowCount(5);
-        }
-    } table(db);
-    EXPECT_EQ(table.rowCount(), 5u);
+    StoredTable table(db, false);
+    QVariant cell;
     testing::internal::CaptureStdout();
-    const std::string report =
-        reportOf([&] { EXPECT_EQ(table.getData(QStringLiteral("K"), 0), QVariant(-9999)); });
+    EXPECT_EQ(reportsOf([&] { cell = table.getData(QStringLiteral("K"), 0); }),
+              Reports{"Attempting to read data from row '0', column 'K--but due to errors, no data was "
+                      "loaded from database."});
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "fail: using generic DBIF_InMemoryTable::loadData\n");
-    EXPECT_TRUE(
-        reports(report,
-                "Attempting to read data from row '0', column 'K--but due to errors, no data was loaded "
-                "from database."))
-        << report;
-    EXPECT_EQ(table.rowCount(), 5u);
+    EXPECT_EQ(cell, QVariant(-9999));
+    EXPECT_EQ(table.rowCount(), 3u);
 }
 
 class InMemoryTableTest : public SchemaDatabaseTest {};
@@ -241,9 +183,7 @@ TEST_P(InMemoryTableTest, ColumnsComeFromTheColumnKindCache) {
     table.addColumn(vd.getKey());
     const QList<DBIF_MeasurementColumn> columns = table.getColumns();
     ASSERT_EQ(columns.size(), 2);
-    EXPECT_TRUE(columns[0] == name);
-    EXPECT_TRUE(columns[1] == vd);
-
+    EXPECT_TRUE(columns[0] == name && columns[1] == vd);
     // The table's clearCache empties the cache of its column kind.
     Table::clearCache();
     EXPECT_FALSE(DBIF_MeasurementColumn::hasColumn(db, vd.getKey()));

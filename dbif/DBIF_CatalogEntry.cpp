@@ -1,12 +1,24 @@
-// DBIF_CatalogEntry.cpp: the catalog entry kind's table names and fixed columns.
+// DBIF_CatalogEntry.cpp: the catalog entry, its master-row statements, and the one instance per process of
+// its cache, its storage engines and their factory.
 #include "dbif/DBIF_CatalogEntry.h"
 
-#include "dbif/DBIF_CatalogEntryColumn.h"
+#include <QMetaType>
+
+#include "dbif/DBIF_EntityRecord.h"
+
+template class DBIF_ObjectCache<DBIF_CatalogEntry>;
+template class DBAL_StorageEngine<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
+template class DBAL_SparseTableStorageEngine<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
+template class DBAL_MultiTableStorageEngine<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
+template class DBAL_StorageEngineFactory<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
+
+using Factory = DBAL_StorageEngineFactory<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
 
 const QString DBIF_CatalogEntry::MASTER_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().masterTableName;
 const QString DBIF_CatalogEntry::COLUMN_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().columnTableName;
 const QString DBIF_CatalogEntry::DATA_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().dataTableName;
-const QString DBIF_CatalogEntry::ASSOCIATION_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().associationTableName;
+const QString DBIF_CatalogEntry::ASSOCIATION_TABLE_NAME =
+    DBIF_CatalogEntryColumn::tableSet().associationTableName;
 const int DBIF_CatalogEntry::NO_PARENT_ID = -1;
 const int DBIF_CatalogEntry::MAJOR_SCHEMA_VERSION = 0;
 const int DBIF_CatalogEntry::MINOR_SCHEMA_VERSION = 1;
@@ -38,4 +50,257 @@ const QList<DBIF_FixedColumn<DBIF_CatalogEntry>>& DBIF_CatalogEntry::fixedColumn
         ID,         APPLICATION, APPLICATION_VERSION, RUN_TYPE, SCHEMA_VERSION,  MODEL_TEXT,
         START_TIME, END_TIME,    MODIFIED_TIME,       USER,     CATALOG_ENTRY_ID};
     return columns;
+}
+
+QString DBIF_CatalogEntry::currentSchema() {
+    return QStringLiteral("%1.%2").arg(MAJOR_SCHEMA_VERSION).arg(MINOR_SCHEMA_VERSION);
+}
+
+namespace {
+
+// Query results carry lists of entries in variants under the name hosts look them up by.
+void registerListType() {
+    static const int id = qRegisterMetaType<QList<DBIF_CatalogEntry>>("QList<DBIF_CatalogEntry>");
+    (void)id;
+}
+
+DBIF_CatalogEntry::ParameterBlock blockFromRow(const QSqlRecord& record) {
+    return DBIF_CatalogEntry::ParameterBlock(
+        record.value(0).toInt(), record.value(1).toString(), record.value(2).toString(),
+        record.value(3).toString(), record.value(4).toString(), record.value(5).toDateTime(),
+        record.value(6).toDateTime(), record.value(7).toString(), record.value(9).toString(),
+        DBIF_InMemoryTable<DBIF_CatalogEntryColumn>::computeStorageEngineType(record.value(11).toInt()));
+}
+
+// The text of a value that a statement puts between its own single quotes, escaped so that it cannot
+// end the literal early.
+QString quotedInside(const DBIF_Connection& connection, const QString& text) {
+    const QString quoted = connection.quoteText(text);
+    return quoted.mid(1, quoted.size() - 2);
+}
+
+}  // namespace
+
+DBIF_CatalogEntry::ParameterBlock::ParameterBlock(int parentId, const QString& schemaVersion,
+                                                  const QString& application,
+                                                  const QString& applicationVersion, const QString& runType,
+                                                  const QDateTime& startTime, const QDateTime& endTime,
+                                                  const QString& modelText, const QString& user,
+                                                  DBIF_StorageEngineType storageEngineType)
+    : parentId(parentId),
+      schemaVersion(schemaVersion),
+      application(application),
+      applicationVersion(applicationVersion),
+      runType(runType),
+      startTime(startTime),
+      endTime(endTime),
+      modelText(modelText),
+      user(user),
+      storageEngineType(storageEngineType) {}
+
+DBIF_CatalogEntry::ParameterBlock::ParameterBlock(const QString& application,
+                                                  const QString& applicationVersion, const QString& runType,
+                                                  const QDateTime& startTime, const QDateTime& endTime,
+                                                  const QString& user,
+                                                  DBIF_StorageEngineType storageEngineType)
+    : ParameterBlock(NO_PARENT_ID, currentSchema(), application, applicationVersion, runType, startTime,
+                     endTime, QString(), user, storageEngineType) {}
+
+QString DBIF_CatalogEntry::ParameterBlock::computeKey() const {
+    return QStringLiteral("<ce: %1|%2|%3|%4>")
+        .arg(application, applicationVersion, runType, QString::number(startTimeKey(startTime)));
+}
+
+qint64 DBIF_CatalogEntry::startTimeKey(const QDateTime& startTime) {
+    const qint64 seconds = startTime.toSecsSinceEpoch();
+    return seconds * 1000 + startTime.time().msecsTo(QDateTime::fromSecsSinceEpoch(seconds).time());
+}
+
+DBIF_CatalogEntryRecord::DBIF_CatalogEntryRecord(const DBIF_CatalogEntry::ParameterBlock& block)
+    : application(block.application),
+      applicationVersion(block.applicationVersion),
+      runType(block.runType),
+      startTime(block.startTime),
+      endTime(block.endTime),
+      modelText(block.modelText),
+      schemaVersion(block.schemaVersion),
+      parentId(block.parentId),
+      parentHolder{DBIF_CatalogEntry()} {}
+
+DBIF_CatalogEntryRecord::QueryEvent& DBIF_CatalogEntryRecord::queryEvent() {
+    static QueryEvent event;
+    return event;
+}
+
+DBIF_CatalogEntry::DBIF_CatalogEntry() = default;
+
+DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const ParameterBlock& block)
+    : DBIF_DataTableEntity(connection, block.storageEngineType, new SharedData(block)) {
+    registerListType();
+    setUser(block.user);
+    setKey(block.computeKey());
+    Factory::attach(*this, block.storageEngineType);
+}
+
+DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const QSqlRecord& record)
+    : DBIF_DataTableEntity(connection, record.value(8).toDateTime(), record.value(9).toString(),
+                           record.value(10).toInt(), record.value(11).toInt(),
+                           new SharedData(blockFromRow(record))) {
+    registerListType();
+    setKey(blockFromRow(record).computeKey());
+    Factory::attach(*this, getStorageEngineType());
+    e->loadEvent.notify(*this);
+}
+
+DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_CatalogEntry& other) = default;
+DBIF_CatalogEntry& DBIF_CatalogEntry::operator=(const DBIF_CatalogEntry& other) = default;
+DBIF_CatalogEntry::~DBIF_CatalogEntry() = default;
+
+DBIF_CatalogEntry DBIF_CatalogEntry::get(const DBIF_Connection& connection, const QString& application,
+                                         const QString& applicationVersion, const QString& runType,
+                                         const QDateTime& startTime, const QDateTime& endTime,
+                                         const QString& user, DBIF_StorageEngineType storageEngineType) {
+    return DBIF_ObjectCache<DBIF_CatalogEntry>::get(
+        connection, ParameterBlock(application, applicationVersion, runType, startTime, endTime, user,
+                                   storageEngineType));
+}
+
+QString DBIF_CatalogEntry::computeKey(const QString& application, const QString& applicationVersion,
+                                      const QString& runType, const QDateTime& startTime,
+                                      const QDateTime& endTime, const QString& user,
+                                      DBIF_StorageEngineType storageEngineType) {
+    return ParameterBlock(application, applicationVersion, runType, startTime, endTime, user,
+                          storageEngineType)
+        .computeKey();
+}
+
+QString DBIF_CatalogEntry::getApplication() const {
+    return e->application;
+}
+QString DBIF_CatalogEntry::getApplicationVersion() const {
+    return e->applicationVersion;
+}
+QString DBIF_CatalogEntry::getRunType() const {
+    return e->runType;
+}
+QString DBIF_CatalogEntry::getSchemaVersion() const {
+    return e->schemaVersion;
+}
+QString DBIF_CatalogEntry::getModelText() const {
+    return e->modelText;
+}
+QDateTime DBIF_CatalogEntry::getStartTime() const {
+    return e->startTime;
+}
+QDateTime DBIF_CatalogEntry::getEndTime() const {
+    return e->endTime;
+}
+int DBIF_CatalogEntry::getParentId() const {
+    return e->parentId;
+}
+
+void DBIF_CatalogEntry::setParentId(int parentId) {
+    if (parentId != e->parentId)
+        e->parentHolder[0] = DBIF_CatalogEntry();
+    e->parentId = parentId;
+}
+
+bool DBIF_CatalogEntry::hasParent() const {
+    return e->parentId != NO_PARENT_ID || !e->parentHolder.first().isNull();
+}
+
+DBIF_CatalogEntry DBIF_CatalogEntry::getParent() const {
+    if (e->parentId != NO_PARENT_ID && e->parentHolder.first().isNull())
+        e->parentHolder[0] = get(getConnection(), e->parentId);
+    return e->parentHolder.first();
+}
+
+DBIF_CatalogEntryColumn DBIF_CatalogEntry::addColumn(const QString& name, const QString& dataType) {
+    return addColumnWithEvent(name, dataType);
+}
+
+void DBIF_CatalogEntry::reload(const QSqlRecord& record) {
+    const ParameterBlock row = blockFromRow(record);
+    if (row.parentId != e->parentId)
+        e->parentHolder[0] = DBIF_CatalogEntry();
+    e->parentId = row.parentId;
+    e->schemaVersion = row.schemaVersion;
+    e->application = row.application;
+    e->applicationVersion = row.applicationVersion;
+    e->runType = row.runType;
+    e->startTime = row.startTime;
+    e->endTime = row.endTime;
+    e->modelText = row.modelText;
+    setKey(computeKey(row.application, row.applicationVersion, row.runType, row.startTime, row.endTime,
+                      getUser(), getStorageEngineType()));
+    unloadData();
+}
+
+void DBIF_CatalogEntry::unloadSubordinates() {
+    if (e)
+        e->parentHolder[0] = DBIF_CatalogEntry();
+}
+
+bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::insertMasterRow(DBIF_CatalogEntry& entry,
+                                                                  const QString& masterTable) {
+    entry.setModifiedTimeToNow();
+    const DBIF_Connection connection = entry.getConnection();
+    const auto text = [&connection](const QString& value) { return quotedInside(connection, value); };
+    connection.query(
+        QStringLiteral(
+            "INSERT INTO %1 (parent_id, schema_version, application, application_version, run_type, "
+            "start_time, end_time, model_text, modified_time, user, storage_engine) VALUES ('%2', "
+            "'%3', '%4', '%5', '%6', '%7', '%8', '%9', '%10', '%11', %12)")
+            .arg(masterTable, QString::number(entry.getParentId()), text(entry.getSchemaVersion()),
+                 text(entry.getApplication()), text(entry.getApplicationVersion()), text(entry.getRunType()),
+                 DBIF_EntityRecord::sqlTime(entry.getStartTime()),
+                 DBIF_EntityRecord::sqlTime(entry.getEndTime()), text(entry.getModelText()),
+                 DBIF_EntityRecord::sqlTime(entry.getModifiedTime()), text(entry.getUser()),
+                 QString::number(entry.getStorageEngineType())),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    entry.setId(connection.getLastId());
+    return true;
+}
+
+bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::updateMasterRow(DBIF_CatalogEntry& entry,
+                                                                  const QString& masterTable) {
+    entry.setModifiedTimeToNow();
+    const DBIF_Connection connection = entry.getConnection();
+    const auto text = [&connection](const QString& value) { return quotedInside(connection, value); };
+    connection.query(
+        QStringLiteral("UPDATE %1 SET   \nparent_id           = '%2', \nschema_version      = '%3', \n"
+                       "application         = '%4', \napplication_version = '%5', \n"
+                       "run_type            = '%6', \nstart_time          = '%7', \n"
+                       "end_time            = '%8', \nmodel_text          = '%9', \n"
+                       "modified_time       = '%10', \nuser                = '%11',\n"
+                       "storage_engine      = '%12' \nWHERE           id    =  %13")
+            .arg(masterTable, QString::number(entry.getParentId()), text(entry.getSchemaVersion()),
+                 text(entry.getApplication()), text(entry.getApplicationVersion()), text(entry.getRunType()),
+                 DBIF_EntityRecord::sqlTime(entry.getStartTime()),
+                 DBIF_EntityRecord::sqlTime(entry.getEndTime()), text(entry.getModelText()),
+                 DBIF_EntityRecord::sqlTime(entry.getModifiedTime()), text(entry.getUser()),
+                 QString::number(entry.getStorageEngineType()), QString::number(entry.getId())),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    return true;
+}
+
+void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::savePrecedents(DBIF_CatalogEntry& entry) {
+    if (!entry.hasParent())
+        return;
+    DBIF_CatalogEntry parent = entry.getParent();
+    if (parent.isNull())
+        return;  // the parent id names no row (reported by the cache): keep it as it is
+    parent.saveSelf();
+    entry.setParentId(parent.getId());
+}
+
+void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::saveSubordinates(DBIF_CatalogEntry&) {
+    // The entry's children (setups, measurements, measurement conditions) are saved through the entity
+    // links, which the entry does not hold yet.
+}
+
+void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::processAssociation(DBIF_DynamicTableColumn* column,
+                                                                     DBIF_CatalogEntry& entry,
+                                                                     const QSqlQuery&) {
+    entry.addColumn(column->getName(), column->getDataType());
 }

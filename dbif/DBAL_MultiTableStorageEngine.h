@@ -1,0 +1,64 @@
+// DBAL_MultiTableStorageEngine<E, C>: storage engine type 2. Each distinct set of column keys of kind E
+// gets a physical data table of its own (DBAL_MultiTable, e.g. measurement_data_3), created when the
+// first entity with that set is saved; adding a column only records it in the catalog with the
+// multi-table flag. Stateless singleton per kind, owned by DBAL_StorageEngineFactory; the table
+// registry it reads is process-wide and unguarded: one thread at a time.
+#ifndef DBAL_MULTITABLESTORAGEENGINE_H
+#define DBAL_MULTITABLESTORAGEENGINE_H
+
+#include <QString>
+#include <QStringList>
+#include <tuple>
+
+#include "dbif/DBAL_MultiTable.h"
+#include "dbif/DBAL_StorageEngine.h"
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_DynamicTableColumn.h"
+
+template <typename E, typename C>
+class DBAL_MultiTableStorageEngine : public DBAL_StorageEngine<E, C> {
+public:
+    DBAL_MultiTableStorageEngine() : DBAL_StorageEngine<E, C>(DBIF_MULTI_TABLE_STORAGE) {}
+
+    // Creates the physical table of the entity's column set if it is new, then saves as every engine does.
+    void saveHandler(E entity, bool saveSubordinates) override {
+        const DBIF_Connection connection = entity.getConnection();
+        table(connection, entity.getColumnKeys(), false).save(connection);
+        DBAL_StorageEngine<E, C>::saveHandler(entity, saveSubordinates);
+    }
+
+    void addColumnHandler(E entity, QString name, QString dataType, QString extra) override {
+        addColumn(entity, name, dataType, extra);
+    }
+    void addColumnHandler(E entity, QString name, QString dataType, bool isInput) override {
+        addColumn(entity, name, dataType, isInput);
+    }
+    void addColumnHandler(E entity, QString name, QString dataType) override {
+        addColumn(entity, name, dataType);
+    }
+
+    // The physical table of the column set, or the placeholder while that set was never saved.
+    QString dataTableName(DBIF_Connection connection, QStringList keys, bool forceReload) override {
+        return table(connection, keys, forceReload).getTableName();
+    }
+    QString dataTableName(E) override { return E::DATA_TABLE_NAME; }
+
+private:
+    static DBAL_MultiTable<E, C> table(const DBIF_Connection& connection, const QStringList& keys,
+                                       bool forceReload) {
+        return DBAL_MultiTable<E, C>::get(connection, E::COLUMN_TABLE_NAME, E::DATA_TABLE_NAME, keys,
+                                          forceReload);
+    }
+
+    // Finds or creates the catalog column and gives it the multi-table flag; the table comes at save.
+    template <typename... Extra>
+    static void addColumn(E& entity, const QString& name, const QString& dataType, const Extra&... extra) {
+        if constexpr (DBAL_ColumnKindTakes<C, std::tuple<Extra...>>::value)
+            C::get(entity.getConnection(), name, dataType, extra...,
+                   DBIF_DynamicTableColumn::MULTI_TABLE_FLAG);
+        else
+            (void)entity, (void)name, (void)dataType, ((void)extra, ...);
+    }
+};
+
+#endif

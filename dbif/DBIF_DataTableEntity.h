@@ -1,0 +1,169 @@
+// DBIF_DataTableEntity<E, C, Record>: what the five entity kinds with a data table (catalog entry,
+// device, measurement condition, measurement, setup) share: the in-memory table of column kind C as
+// base, the kind's own shared record (Record, derived from DBIF_DataTableEntityRecord) beside it, the
+// events through which the entity hands its persistence to its storage engine, lookups through the
+// kind's object cache and the static query operations. E is the kind (CRTP). The entity never writes
+// SQL itself: without an attached engine its events are lost. Copies share both records; one thread
+// at a time, like the kind's cache and connection.
+#ifndef DBIF_DATATABLEENTITY_H
+#define DBIF_DATATABLEENTITY_H
+
+#include <QExplicitlySharedDataPointer>
+#include <QList>
+#include <QSharedData>
+#include <QString>
+#include <QVariant>
+
+#include "dbif/DBAL_EventSending.h"
+#include "dbif/DBIF_CompoundQueryCondition.h"
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_DataType.h"
+#include "dbif/DBIF_EntityQuery.h"
+#include "dbif/DBIF_InMemoryTable.h"
+#include "dbif/DBIF_ObjectCache.h"
+#include "dbif/DBIF_QuarnQuery.h"
+#include "dbif/DBIF_Query.h"
+#include "dbif/DBIF_QueryCondition.h"
+
+// The direction of retrieveValues: 0 ascending, anything else descending.
+enum SortOrder { DBIF_ASCENDING = 0, DBIF_DESCENDING = 1 };
+
+// The per-entity events every data-table kind has; AddColumnEvent is the kind's add-column sender,
+// whose arity depends on the kind's extra column attribute.
+template <typename E, typename AddColumnEventType>
+struct DBIF_DataTableEntityRecord : public QSharedData {
+    using AddColumnEvent = AddColumnEventType;
+    using QueryEvent = DBAL_EventSending2Params<DBIF_Query*, QVariant&>;
+
+    virtual ~DBIF_DataTableEntityRecord() {}
+
+    DBAL_EventSending2Params<E, bool> saveEvent;  // true: save subordinates as well
+    AddColumnEvent addColumnEvent;
+    DBAL_EventSending1Param<E> loadEvent;
+    DBAL_EventSending2Params<E, DBIF_Query*> loadDataEvent;
+    DBAL_EventSending1Param<E> reloadEvent;
+};
+
+template <typename E, typename C, typename Record>
+class DBIF_DataTableEntity : public DBIF_InMemoryTable<C>, public DBIF_EntityQueryOperations<E> {
+    using Table = DBIF_InMemoryTable<C>;
+
+public:
+    // True when the handle has the kind's record; a default-constructed handle has none.
+    bool isValid() const { return static_cast<bool>(e); }
+
+    // Saves through the attached engine: columns, precedents, own row and data; save() then the
+    // subordinates as well, saveSelf() not.
+    void save() { e->saveEvent.notify(self(), true); }
+    void saveSelf() { e->saveEvent.notify(self(), false); }
+    // Re-reads the master row through the cache (E::reload(QSqlRecord)), then lets the engine read the
+    // columns and the row count again.
+    void reload() {
+        DBIF_ObjectCache<E>::reload(self());
+        e->reloadEvent.notify(self());
+    }
+
+    // The stored entity, or a null handle (reported by the cache).
+    static E get(const DBIF_Connection& connection, int id) {
+        return DBIF_ObjectCache<E>::get(connection, id);
+    }
+    static E get(const DBIF_Connection& connection, const QString& key) {
+        return DBIF_ObjectCache<E>::get(connection, key);
+    }
+    static DBIF_ObjectCache<E>& getObjectCache() {
+        static DBIF_ObjectCache<E> cache;
+        return cache;
+    }
+
+    // The non-null values of the column over all entities of the kind that satisfy the condition, sorted
+    // by the column; latestOnly and distinct as in DBIF_Query. The caller owns the values.
+    static QList<DBIF_DataType*> retrieveValues(const C& column, SortOrder order,
+                                                const DBIF_QueryCondition* condition = nullptr,
+                                                bool latestOnly = false, bool distinct = false) {
+        const DBIF_Connection connection = column.getConnection();
+        DBIF_QuarnQuery query(connection);
+        query.addOrder(E::DATA_TABLE_NAME, column.getKey(), order == DBIF_ASCENDING);
+        query.markLatestOnly(latestOnly);
+        query.markDistinct(distinct);
+        const DBIF_SingleColumnCondition notNull = column.notNull();
+        if (condition)
+            query.setCondition(DBIF_CompoundQueryCondition(&notNull, And, condition));
+        else
+            query.setCondition(notNull);
+        return queryValues(connection, &query, column.getDataType());
+    }
+
+    // Registration of the engines' handlers (see DBAL_StorageEngine::attach); each returns the
+    // listener's id and keeps one listener per object and method.
+    template <class Obj>
+    int addSaveEventListener(Obj* object, void (Obj::*method)(E, bool)) {
+        return e->saveEvent.addListener(object, method);
+    }
+    // The method's signature is the kind's add-column event's; an overloaded handler resolves to it.
+    template <class Obj, class R = Record>
+    int addAddColumnEventListener(Obj* object,
+                                  typename R::AddColumnEvent::template NotifyingMethod<Obj>::Method method) {
+        return e->addColumnEvent.addListener(object, method);
+    }
+    template <class Obj>
+    int addLoadEventListener(Obj* object, void (Obj::*method)(E)) {
+        return e->loadEvent.addListener(object, method);
+    }
+    template <class Obj>
+    int addLoadDataEventListener(Obj* object, void (Obj::*method)(E, DBIF_Query*)) {
+        return e->loadDataEvent.addListener(object, method);
+    }
+    template <class Obj>
+    int addReloadEventListener(Obj* object, void (Obj::*method)(E)) {
+        return e->reloadEvent.addListener(object, method);
+    }
+    // The kind-wide query event (Record::queryEvent(), one per process and kind).
+    template <class Obj>
+    static int addQueryEventListener(Obj* object, void (Obj::*method)(DBIF_Query*, QVariant&)) {
+        return Record::queryEvent().addListener(object, method);
+    }
+
+    bool operator==(const E& other) const { return Table::operator==(other); }
+    bool operator!=(const E& other) const { return Table::operator!=(other); }
+
+protected:
+    DBIF_DataTableEntity() = default;
+    // A new entity: id -1, loaded (there is nothing stored), modified now.
+    DBIF_DataTableEntity(const DBIF_Connection& connection, DBIF_StorageEngineType type, Record* record)
+        : Table(connection, -1, type), e(record) {}
+    // An entity read from its master row; its data stays unloaded until a cell is first touched.
+    DBIF_DataTableEntity(const DBIF_Connection& connection, const QDateTime& modifiedTime,
+                         const QString& user, int id, int storedEngineType, Record* record)
+        : Table(connection, modifiedTime, user, id, storedEngineType), e(record) {
+        Table::setDataIsLoaded(false);
+    }
+    ~DBIF_DataTableEntity() override = default;
+
+    // Reached through the in-memory table when a cell is first needed: the engine fills the rows.
+    void loadData() override {
+        DBIF_QuarnQuery query(Table::getConnection());
+        e->loadDataEvent.notify(self(), &query);
+        Table::setDataIsLoaded(true);
+    }
+
+    // Records the column in the table, lets the engine define it, and returns its catalog column.
+    template <typename... Extra>
+    C addColumnWithEvent(const QString& name, const QString& dataType, const Extra&... extra) {
+        const QString key = C::computeKey(name, dataType, extra...);
+        Table::addColumn(key);
+        e->addColumnEvent.notify(self(), name, dataType, extra...);
+        return C::get(Table::getConnection(), key);
+    }
+
+    // Forgets the in-memory rows so that the next cell access loads them again.
+    void unloadData() {
+        Table::releaseData();
+        Table::setDirty(false);
+    }
+
+    const E& self() const { return static_cast<const E&>(*this); }
+
+    QExplicitlySharedDataPointer<Record> e;
+};
+
+#endif

@@ -1,0 +1,150 @@
+// Tests of the storage engines through catalog entries on both drivers: data saved through each engine
+// and read back by a second connection, insert-once and update behaviour, lazy loading, the factory and
+// the query event.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+
+#include "DatabaseTest.h"
+#include "dbif/DBIF_CatalogEntry.h"
+#include "dbif/DBIF_ObjectCache.h"
+
+namespace {
+
+using Factory = DBAL_StorageEngineFactory<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
+using Engine = DBAL_StorageEngine<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
+
+class StorageEngineTest : public SchemaDatabaseTest {
+protected:
+    void TearDown() override {
+        // Cached entries hold their connections, which must close before the database goes.
+        DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
+        SchemaDatabaseTest::TearDown();
+    }
+
+    DBIF_CatalogEntry newEntry(const QString& application, DBIF_StorageEngineType type) {
+        const QDateTime start(QDate(2024, 3, 1), QTime(12, 0, 0));
+        return DBIF_CatalogEntry::get(connection(), application, "1.0", "sweep", start, start.addSecs(60),
+                                      "alice", type);
+    }
+
+    // An entry with a number column and a text column and two rows; the text holds a quote.
+    DBIF_CatalogEntry filledEntry(const QString& application, DBIF_StorageEngineType type) {
+        DBIF_CatalogEntry entry = newEntry(application, type);
+        const DBIF_CatalogEntryColumn vd = entry.addColumn("Vd", "DB");
+        const DBIF_CatalogEntryColumn mode = entry.addColumn("Mode", "TX");
+        entry.addRow();
+        entry.set(vd, QVariant(0.5));
+        entry.set(mode, "it's linear");
+        entry.addRow();
+        entry.set(vd, QVariant(1.5));
+        entry.set(mode, "back\\slash");
+        return entry;
+    }
+
+    // Reads the entry back on a fresh connection and checks columns, lazy row count and cells.
+    void expectReadBack(int id, DBIF_StorageEngineType type) {
+        commit();
+        DBIF_Connection other = openSecondConnection();
+        DBIF_CatalogEntry copy = DBIF_CatalogEntry::get(other, id);
+        ASSERT_TRUE(copy.isValid());
+        EXPECT_EQ(copy.getStorageEngineType(), type);
+        EXPECT_EQ(copy.getColumnKeys(), QStringList({"VD_2_DB", "MODE_8_TX"}));
+        // The row count comes from a count; the rows themselves only with the first cell read.
+        const QStringList loads = statementsOf(other, [&] { EXPECT_EQ(copy.rowCount(), 2u); });
+        EXPECT_TRUE(loads.isEmpty()) << loads.join("\n").toStdString();
+        EXPECT_DOUBLE_EQ(copy.getData("VD_2_DB", 1).toDouble(), 1.5);
+        EXPECT_EQ(copy.getData("MODE_8_TX", 0).toString(), QStringLiteral("it's linear"));
+        EXPECT_EQ(copy.getData("MODE_8_TX", 1).toString(), QStringLiteral("back\\slash"));
+        EXPECT_FALSE(copy.isDirty());
+    }
+};
+
+TEST_P(StorageEngineTest, SparseEngineWidensTheBaseTableOnceAndStoresRows) {
+    DBIF_CatalogEntry first = newEntry("A", DBIF_SPARSE_TABLE_STORAGE);
+    const QStringList alter = statementsOf([&] { first.addColumn("Vd", "DB"); }).filter("ALTER");
+    EXPECT_EQ(alter, QStringList("ALTER TABLE catalog_entry_data ADD COLUMN \"VD_2_DB\" DOUBLE"));
+    EXPECT_EQ(DBIF_CatalogEntryColumn::get(connection(), "VD_2_DB").getFlags(),
+              DBIF_DynamicTableColumn::SPARSE_TABLE_FLAG);
+    DBIF_CatalogEntry second = newEntry("B", DBIF_SPARSE_TABLE_STORAGE);
+    EXPECT_TRUE(statementsOf([&] { second.addColumn("Vd", "DB"); }).isEmpty());
+
+    DBIF_CatalogEntry entry = filledEntry("C", DBIF_SPARSE_TABLE_STORAGE);
+    entry.save();
+    ASSERT_GT(entry.getId(), 0);
+    const QString owner = QStringLiteral("catalog_entry_id = %1").arg(entry.getId());
+    EXPECT_EQ(countRows("catalog_entry_association", owner), 2);
+    EXPECT_EQ(countRows("catalog_entry_data", owner), 2);
+    EXPECT_EQ(
+        intOf(QStringLiteral("SELECT storage_engine FROM catalog_entry WHERE id = %1").arg(entry.getId())),
+        1);
+    EXPECT_EQ(countRows("catalog_entry_column", "flags = 1"), 2);
+    expectReadBack(entry.getId(), DBIF_SPARSE_TABLE_STORAGE);
+}
+
+TEST_P(StorageEngineTest, MultiTableEngineStoresEachColumnSetInItsOwnTable) {
+    DBIF_CatalogEntry entry = filledEntry("M", DBIF_MULTI_TABLE_STORAGE);
+    EXPECT_EQ(DBIF_CatalogEntryColumn::get(connection(), "VD_2_DB").getFlags(),
+              DBIF_DynamicTableColumn::MULTI_TABLE_FLAG);
+    Engine* engine = Factory::get(DBIF_MULTI_TABLE_STORAGE);
+    EXPECT_EQ(engine->dataTableName(connection(), entry.getColumnKeys(), false),
+              Engine::tableNameBeforeSave());
+    entry.save();
+    const QString table = engine->dataTableName(connection(), entry.getColumnKeys(), false);
+    EXPECT_TRUE(table.startsWith("catalog_entry_data_")) << table.toStdString();
+    EXPECT_EQ(countRows(table, QStringLiteral("catalog_entry_id = %1").arg(entry.getId())), 2);
+    EXPECT_EQ(countRows("catalog_entry_data"), 0);
+    expectReadBack(entry.getId(), DBIF_MULTI_TABLE_STORAGE);
+}
+
+TEST_P(StorageEngineTest, SaveInsertsOnceAndRewritesRowsOnlyWhenDirty) {
+    DBIF_CatalogEntry entry = filledEntry("U", DBIF_SPARSE_TABLE_STORAGE);
+    entry.save();
+    EXPECT_FALSE(entry.isDirty());
+    EXPECT_TRUE(statementsOf([&] { entry.save(); }).isEmpty());
+
+    entry.set(DBIF_CatalogEntryColumn::get(connection(), "VD_2_DB"), QVariant(2.5));
+    const QStringList update = statementsOf([&] { entry.save(); });
+    // The rows go back in multi-row INSERTs on MySQL, one by one on SQLite.
+    ASSERT_EQ(update.size(), isMySql() ? 5 : 7) << update.join("\n").toStdString();
+    EXPECT_TRUE(update[0].startsWith("UPDATE catalog_entry SET"));
+    const QString id = QString::number(entry.getId());
+    EXPECT_EQ(update[1], "DELETE FROM catalog_entry_association WHERE catalog_entry_id = " + id);
+    EXPECT_EQ(update[2], "DELETE FROM catalog_entry_data WHERE catalog_entry_id = " + id);
+    EXPECT_EQ(countRows("catalog_entry_association", "catalog_entry_id = " + id), 2);
+    EXPECT_EQ(countRows("catalog_entry_data", "catalog_entry_id = " + id), 2);
+    EXPECT_EQ(intOf("SELECT COUNT(*) FROM catalog_entry_data WHERE \"VD_2_DB\" = 2.5"), 1);
+    EXPECT_EQ(countRows("catalog_entry"), 1);
+}
+
+TEST_P(StorageEngineTest, FactoryHandsOutOneEngineOfEachTypeThatAnswersTheQueryEvent) {
+    Engine* sparse = Factory::get(DBIF_SPARSE_TABLE_STORAGE);
+    EXPECT_EQ(Factory::get(DBIF_SPARSE_TABLE_STORAGE), sparse);
+    Engine* multi = Factory::get(static_cast<DBIF_StorageEngineType>(7));
+    EXPECT_EQ(multi, Factory::get(DBIF_MULTI_TABLE_STORAGE));
+    EXPECT_EQ(sparse->getEngineType(), DBIF_SPARSE_TABLE_STORAGE);
+    EXPECT_EQ(multi->getEngineType(), DBIF_MULTI_TABLE_STORAGE);
+    // The factory registered each engine's handler once; registering again finds it.
+    const int id = DBIF_CatalogEntry::addQueryEventListener(sparse, &Engine::queryHandler);
+    EXPECT_EQ(DBIF_CatalogEntry::addQueryEventListener(sparse, &Engine::queryHandler), id);
+
+    DBIF_CatalogEntry entry = newEntry("Q", DBIF_MULTI_TABLE_STORAGE);
+    entry.save();
+    // A multi-table engine ignores the load of an entry that another engine stored, and vice versa.
+    DBIF_CatalogEntry sparseEntry = filledEntry("S", DBIF_SPARSE_TABLE_STORAGE);
+    sparseEntry.save();
+    EXPECT_TRUE(statementsOf([&] { multi->loadHandler(sparseEntry); }).isEmpty());
+
+    DBIF_QuarnQuery query(connection());
+    query.setCondition(DBIF_SingleColumnCondition("catalog_entry", "application", Equal, "Q"));
+    QVariant result;
+    DBIF_CatalogEntryRecord::queryEvent().notify(&query, result);
+    const QList<DBIF_CatalogEntry> found = result.value<QList<DBIF_CatalogEntry>>();
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_TRUE(found[0] == entry);
+    EXPECT_STREQ(result.metaType().name(), "QList<DBIF_CatalogEntry>");
+}
+
+DBIF_DATABASE_TEST_SUITE(StorageEngineTest);
+
+}  // namespace

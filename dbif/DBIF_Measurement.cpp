@@ -6,7 +6,8 @@
 const QString DBIF_Measurement::MASTER_TABLE_NAME = DBIF_MeasurementColumn::tableSet().masterTableName;
 const QString DBIF_Measurement::COLUMN_TABLE_NAME = DBIF_MeasurementColumn::tableSet().columnTableName;
 const QString DBIF_Measurement::DATA_TABLE_NAME = DBIF_MeasurementColumn::tableSet().dataTableName;
-const QString DBIF_Measurement::ASSOCIATION_TABLE_NAME = DBIF_MeasurementColumn::tableSet().associationTableName;
+const QString DBIF_Measurement::ASSOCIATION_TABLE_NAME =
+    DBIF_MeasurementColumn::tableSet().associationTableName;
 const QString DBIF_Measurement::DATA_ORIGIN = QStringLiteral("DataOrigin");
 
 const DBIF_FixedColumn<DBIF_Measurement> DBIF_Measurement::ID(QStringLiteral("id"), false, false);

@@ -3,9 +3,12 @@
 
 #include "dbif/DBIF_MeasurementConditionColumn.h"
 
-const QString DBIF_MeasurementCondition::MASTER_TABLE_NAME = DBIF_MeasurementConditionColumn::tableSet().masterTableName;
-const QString DBIF_MeasurementCondition::COLUMN_TABLE_NAME = DBIF_MeasurementConditionColumn::tableSet().columnTableName;
-const QString DBIF_MeasurementCondition::DATA_TABLE_NAME = DBIF_MeasurementConditionColumn::tableSet().dataTableName;
+const QString DBIF_MeasurementCondition::MASTER_TABLE_NAME =
+    DBIF_MeasurementConditionColumn::tableSet().masterTableName;
+const QString DBIF_MeasurementCondition::COLUMN_TABLE_NAME =
+    DBIF_MeasurementConditionColumn::tableSet().columnTableName;
+const QString DBIF_MeasurementCondition::DATA_TABLE_NAME =
+    DBIF_MeasurementConditionColumn::tableSet().dataTableName;
 const QString DBIF_MeasurementCondition::ASSOCIATION_TABLE_NAME =
     QStringLiteral("measurement_condition_association");
 

@@ -5,11 +5,11 @@
 // The SQLite database is built once with the library's own multi-table save.
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
+#include "BenchmarkMain.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <iostream>
 
 #include "dbif/DBAL_MultiTable.h"
 #include "dbif/DBIF_ClearAllCaches.h"
@@ -145,17 +145,5 @@ BENCHMARK(BM_QueryIdsOver400Tables)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        buildDatabase();
-    } catch (const DBIF_Exception& exception) {
-        std::cerr << exception.what() << std::endl;
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, buildDatabase);
 }

@@ -3,9 +3,10 @@
 // the cost of getAllData. Memory is the heap growth (mallinfo2, small and mmap'd blocks) and the
 // resident-set growth (VmRSS) while one filled table is alive.
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
-#include <QCoreApplication>
+#include <malloc.h>
+#include "BenchmarkMain.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <memory>
@@ -138,11 +139,5 @@ BENCHMARK(BM_GetAllDataOfDoubleTable)->Arg(100000)->Unit(benchmark::kMillisecond
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv);
 }

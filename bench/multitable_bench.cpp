@@ -4,12 +4,12 @@
 // The database is built once with the library's own save (5 columns per table, one of them unique).
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
+#include "BenchmarkMain.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdlib>
-#include <iostream>
 
 #include "dbif/DBAL_MultiTable.h"
 #include "dbif/DBIF_ClearAllCaches.h"
@@ -133,17 +133,5 @@ BENCHMARK(BM_TablesContainingColumns)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosec
 }  // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        buildDatabase();
-    } catch (const DBIF_Exception& exception) {
-        std::cerr << exception.what() << std::endl;
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks(argc, argv, buildDatabase);
 }

@@ -8,7 +8,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <tuple>
 
 #include "dbif/DBAL_MultiTable.h"
 #include "dbif/DBAL_StorageEngine.h"
@@ -16,25 +15,17 @@
 #include "dbif/DBIF_DynamicTableColumn.h"
 
 template <typename E, typename C>
-class DBAL_MultiTableStorageEngine : public DBAL_StorageEngine<E, C> {
+class DBAL_MultiTableStorageEngine
+    : public DBAL_ColumnAddingStorageEngine<DBAL_MultiTableStorageEngine<E, C>, E, C> {
 public:
-    DBAL_MultiTableStorageEngine() : DBAL_StorageEngine<E, C>(DBIF_MULTI_TABLE_STORAGE) {}
+    DBAL_MultiTableStorageEngine()
+        : DBAL_ColumnAddingStorageEngine<DBAL_MultiTableStorageEngine, E, C>(DBIF_MULTI_TABLE_STORAGE) {}
 
     // Creates the physical table of the entity's column set if it is new, then saves as every engine does.
     void saveHandler(E entity, bool saveSubordinates) override {
         const DBIF_Connection connection = entity.getConnection();
         table(connection, entity.getColumnKeys(), false).save(connection);
         DBAL_StorageEngine<E, C>::saveHandler(entity, saveSubordinates);
-    }
-
-    void addColumnHandler(E entity, QString name, QString dataType, QString extra) override {
-        addColumn(entity, name, dataType, extra);
-    }
-    void addColumnHandler(E entity, QString name, QString dataType, bool isInput) override {
-        addColumn(entity, name, dataType, isInput);
-    }
-    void addColumnHandler(E entity, QString name, QString dataType) override {
-        addColumn(entity, name, dataType);
     }
 
     // The physical table of the column set, or the placeholder while that set was never saved.
@@ -44,6 +35,8 @@ public:
     QString dataTableName(E) override { return E::DATA_TABLE_NAME; }
 
 private:
+    friend class DBAL_ColumnAddingStorageEngine<DBAL_MultiTableStorageEngine, E, C>;
+
     static DBAL_MultiTable<E, C> table(const DBIF_Connection& connection, const QStringList& keys,
                                        bool forceReload) {
         return DBAL_MultiTable<E, C>::get(connection, E::COLUMN_TABLE_NAME, E::DATA_TABLE_NAME, keys,
@@ -53,11 +46,7 @@ private:
     // Finds or creates the catalog column and gives it the multi-table flag; the table comes at save.
     template <typename... Extra>
     static void addColumn(E& entity, const QString& name, const QString& dataType, const Extra&... extra) {
-        if constexpr (DBAL_ColumnKindTakes<C, std::tuple<Extra...>>::value)
-            C::get(entity.getConnection(), name, dataType, extra...,
-                   DBIF_DynamicTableColumn::MULTI_TABLE_FLAG);
-        else
-            (void)entity, (void)name, (void)dataType, ((void)extra, ...);
+        C::get(entity.getConnection(), name, dataType, extra..., DBIF_DynamicTableColumn::MULTI_TABLE_FLAG);
     }
 };
 

@@ -7,51 +7,39 @@
 
 #include <QString>
 #include <QStringList>
-#include <tuple>
 
 #include "dbif/DBAL_StorageEngine.h"
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_DynamicTableColumn.h"
 
 template <typename E, typename C>
-class DBAL_SparseTableStorageEngine : public DBAL_StorageEngine<E, C> {
+class DBAL_SparseTableStorageEngine
+    : public DBAL_ColumnAddingStorageEngine<DBAL_SparseTableStorageEngine<E, C>, E, C> {
 public:
-    DBAL_SparseTableStorageEngine() : DBAL_StorageEngine<E, C>(DBIF_SPARSE_TABLE_STORAGE) {}
-
-    // Only the form whose extra attributes the column kind takes does anything.
-    void addColumnHandler(E entity, QString name, QString dataType, QString extra) override {
-        addColumn(entity, name, dataType, extra);
-    }
-    void addColumnHandler(E entity, QString name, QString dataType, bool isInput) override {
-        addColumn(entity, name, dataType, isInput);
-    }
-    void addColumnHandler(E entity, QString name, QString dataType) override {
-        addColumn(entity, name, dataType);
-    }
+    DBAL_SparseTableStorageEngine()
+        : DBAL_ColumnAddingStorageEngine<DBAL_SparseTableStorageEngine, E, C>(DBIF_SPARSE_TABLE_STORAGE) {}
 
     QString dataTableName(DBIF_Connection, QStringList, bool) override { return E::DATA_TABLE_NAME; }
     QString dataTableName(E) override { return E::DATA_TABLE_NAME; }
 
 private:
+    friend class DBAL_ColumnAddingStorageEngine<DBAL_SparseTableStorageEngine, E, C>;
+
     // A column the catalog already knows, from either engine, is left alone: a multi-table column
     // therefore never reaches the base table. A new one joins the base table at once; its catalog row
     // is written when an entity that has it is saved. The ALTER TABLE throws DBIF_Exception when the
     // base table already has a column of that name.
     template <typename... Extra>
     void addColumn(E& entity, const QString& name, const QString& dataType, const Extra&... extra) {
-        if constexpr (DBAL_ColumnKindTakes<C, std::tuple<Extra...>>::value) {
-            const DBIF_Connection connection = entity.getConnection();
-            const QString key = C::computeKey(name, dataType, extra...);
-            if (C::hasColumn(connection, key))
-                return;
-            const C column =
-                C::get(connection, name, dataType, extra..., DBIF_DynamicTableColumn::SPARSE_TABLE_FLAG);
-            connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN \"%2\" %3")
-                                 .arg(dataTableName(entity), key, column.getDataColumnFormat()),
-                             DBIF_ALTER_TIMING, __FILE__, __LINE__);
-        } else {
-            (void)entity, (void)name, (void)dataType, ((void)extra, ...);
-        }
+        const DBIF_Connection connection = entity.getConnection();
+        const QString key = C::computeKey(name, dataType, extra...);
+        if (C::hasColumn(connection, key))
+            return;
+        const C column =
+            C::get(connection, name, dataType, extra..., DBIF_DynamicTableColumn::SPARSE_TABLE_FLAG);
+        connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN \"%2\" %3")
+                             .arg(dataTableName(entity), key, column.getDataColumnFormat()),
+                         DBIF_ALTER_TIMING, __FILE__, __LINE__);
     }
 };
 

@@ -290,4 +290,31 @@ void DBAL_StorageEngine<E, C>::queryHandler(DBIF_Query* query, QVariant& result)
     result = QVariant::fromValue(queryViaCache<E>(query->getConnection(), masterTableName(), query));
 }
 
+// The three add-column handlers of an engine, written once: the form whose extra attributes the column
+// kind C takes goes to Engine::addColumn(entity, name, dataType, extra...); the other forms do nothing,
+// because their events never reach an engine of this kind.
+template <typename Engine, typename E, typename C>
+class DBAL_ColumnAddingStorageEngine : public DBAL_StorageEngine<E, C> {
+public:
+    using DBAL_StorageEngine<E, C>::DBAL_StorageEngine;
+
+    void addColumnHandler(E entity, QString name, QString dataType, QString extra) override {
+        forward(entity, name, dataType, extra);
+    }
+    void addColumnHandler(E entity, QString name, QString dataType, bool isInput) override {
+        forward(entity, name, dataType, isInput);
+    }
+    void addColumnHandler(E entity, QString name, QString dataType) override {
+        forward(entity, name, dataType);
+    }
+
+private:
+    template <typename... Extra>
+    void forward([[maybe_unused]] E& entity, [[maybe_unused]] const QString& name,
+                 [[maybe_unused]] const QString& dataType, [[maybe_unused]] const Extra&... extra) {
+        if constexpr (DBAL_ColumnKindTakes<C, std::tuple<Extra...>>::value)
+            static_cast<Engine*>(this)->addColumn(entity, name, dataType, extra...);
+    }
+};
+
 #endif

@@ -22,9 +22,12 @@ public:
         : DBAL_ColumnAddingStorageEngine<DBAL_MultiTableStorageEngine, E, C>(DBIF_MULTI_TABLE_STORAGE) {}
 
     // Creates the physical table of the entity's column set if it is new, then saves as every engine does.
+    // The table comes first and outside the save's unit of work: on MySQL a schema change commits.
     void saveHandler(E entity, bool saveSubordinates) override {
+        if (entity.isNull() || entity.isCurrentlyInSave())
+            return;
         const DBIF_Connection connection = entity.getConnection();
-        table(connection, entity.getColumnKeys(), false).save(connection);
+        table(connection, DBAL_StorageEngine<E, C>::savableKeys(entity), false).save(connection);
         DBAL_StorageEngine<E, C>::saveHandler(entity, saveSubordinates);
     }
 

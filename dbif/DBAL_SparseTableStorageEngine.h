@@ -27,8 +27,9 @@ private:
 
     // A column the catalog already knows, from either engine, is left alone: a multi-table column
     // therefore never reaches the base table. A new one joins the base table at once; its catalog row
-    // is written when an entity that has it is saved. The ALTER TABLE throws DBIF_Exception when the
-    // base table already has a column of that name.
+    // is written when an entity that has it is saved. A base-table column of that name without a
+    // catalog row (an addColumn whose save never came, or failed) is taken as there: the schema change
+    // commits on MySQL and outlives the save.
     template <typename... Extra>
     void addColumn(E& entity, const QString& name, const QString& dataType, const Extra&... extra) {
         const DBIF_Connection connection = entity.getConnection();
@@ -37,8 +38,11 @@ private:
             return;
         const C column =
             C::get(connection, name, dataType, extra..., DBIF_DynamicTableColumn::SPARSE_TABLE_FLAG);
+        const QString table = dataTableName(entity);
+        if (connection.columnNames(table).contains(key, Qt::CaseInsensitive))
+            return;
         connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN \"%2\" %3")
-                             .arg(dataTableName(entity), key, column.getDataColumnFormat()),
+                             .arg(table, key, column.getDataColumnFormat()),
                          DBIF_ALTER_TIMING, __FILE__, __LINE__);
     }
 };

@@ -13,7 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-#include <sstream>
+#include <QVector>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -22,9 +22,11 @@
 #include "dbif/DBIF_DataType.h"
 #include "dbif/DBIF_DynamicTableColumn.h"
 #include "dbif/DBIF_EntityQuery.h"
+#include "dbif/DBIF_InMemoryColumn.h"
 #include "dbif/DBIF_QuarnQuery.h"
 #include "dbif/DBIF_Query.h"
 #include "dbif/DBIF_StorageEngineType.h"
+#include "dbif/DBIF_UnitOfWork.h"
 
 // What the engine needs that is particular to entity kind E; specialised next to each kind. A
 // specialisation provides:
@@ -100,16 +102,23 @@ public:
     virtual QString dataTableName(E entity) = 0;
 
 protected:
-    // Columns, precedents, own row with associations and data, subordinates. Returns at once when the
-    // entity is already being saved further up the stack. The in-save flag is released also when a
-    // statement throws; the statements already run stay (transactions are the caller's).
+    // Columns, precedents, own row with associations and data, subordinates: one unit of work, so that
+    // a save that fails leaves nothing of itself in the database and the entity as it was in memory.
+    // Returns at once when the entity is already being saved further up the stack.
     void save(E entity, bool saveSubordinates);
-    void insert(E entity);
-    void update(E entity);
-    void storeColumnAssociations(E entity);
-    void storeData(E entity, const QList<typename E::Row>& rows);
+    void insert(E entity, const QStringList& keys);
+    void update(E entity, const QStringList& keys);
+    void storeColumnAssociations(E entity, const QStringList& keys);
+    // The rows straight from the in-memory columns: a cell never set is NULL, every other value its
+    // exact text between quotes. Throws DBIF_Exception for a real number SQL cannot hold.
+    void storeData(E entity, const QStringList& keys);
     void loadColumns(E entity);
     void getRowCount(E entity);
+    // The entity's column keys whose catalog columns can be found; the others are reported (by the
+    // cache) and left out of associations and data rather than written with a column id of -1.
+    static QStringList savableKeys(const E& entity);
+    static void deleteRows(const DBIF_Connection& connection, const QString& table, const QString& master,
+                           int id);
 
 private:
     DBIF_StorageEngineType engineType;
@@ -125,8 +134,18 @@ void DBAL_StorageEngine<E, C>::attach(E entity) {
 }
 
 template <typename E, typename C>
+QStringList DBAL_StorageEngine<E, C>::savableKeys(const E& entity) {
+    QStringList keys;
+    for (const QString& key : entity.getColumnKeys()) {
+        if (!entity.columnFor(key).isNull())
+            keys.append(key);
+    }
+    return keys;
+}
+
+template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::save(E entity, bool saveSubordinates) {
-    if (entity.isCurrentlyInSave())
+    if (entity.isNull() || entity.isCurrentlyInSave())
         return;
     entity.setCurrentlyInSave(true);
     struct Release {
@@ -134,44 +153,68 @@ void DBAL_StorageEngine<E, C>::save(E entity, bool saveSubordinates) {
         ~Release() { entity.setCurrentlyInSave(false); }
     } release{entity};
 
-    for (C column : entity.getColumns())
-        column.save();
+    const DBIF_Connection connection = entity.getConnection();
+    const QStringList keys = savableKeys(entity);
+    DBIF_UnitOfWork unit(connection);
+    for (const QString& key : keys)
+        entity.columnFor(key).save();
     Traits::savePrecedents(entity);
+    const bool wasDirty = entity.isDirty();
     if (entity.getId() == -1)
-        insert(entity);
-    else if (entity.isDirty())
-        update(entity);
+        insert(entity, keys);
+    else if (wasDirty)
+        update(entity, keys);
     entity.setDirty(false);
+    DBIF_UnitOfWork::onRollback(connection, [entity, wasDirty]() mutable { entity.setDirty(wasDirty); });
     if (saveSubordinates)
         Traits::saveSubordinates(entity);
+    unit.commit();
 }
 
 template <typename E, typename C>
-void DBAL_StorageEngine<E, C>::insert(E entity) {
+void DBAL_StorageEngine<E, C>::insert(E entity, const QStringList& keys) {
     if (!insertMasterRow(entity))
         return;
-    storeColumnAssociations(entity);
-    storeData(entity, entity.getAllData());
+    // A rolled-back unit removes the row again: the entity is new once more.
+    DBIF_UnitOfWork::onRollback(entity.getConnection(), [entity]() mutable { entity.setId(-1); });
+    storeColumnAssociations(entity, keys);
+    storeData(entity, keys);
 }
 
 template <typename E, typename C>
-void DBAL_StorageEngine<E, C>::update(E entity) {
-    if (!updateMasterRow(entity) || entity.getColumnKeys().isEmpty())
+void DBAL_StorageEngine<E, C>::deleteRows(const DBIF_Connection& connection, const QString& table,
+                                          const QString& master, int id) {
+    connection.query(
+        QStringLiteral("DELETE FROM %1 WHERE %2_id = %3").arg(table, master, QString::number(id)),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+}
+
+template <typename E, typename C>
+void DBAL_StorageEngine<E, C>::update(E entity, const QStringList& keys) {
+    if (!updateMasterRow(entity) || keys.isEmpty())
         return;
-    // Read the stored rows before deleting them: data that was never loaded is rewritten as it was.
-    const QList<typename E::Row> rows = entity.getAllData();
+    // The stored rows are rewritten from memory: rows never loaded are read first, and when they
+    // cannot be read the stored ones stay as they are.
+    if (!assert1(entity.ensureDataLoaded(), __FILE__, __LINE__,
+                 QStringLiteral("Not rewriting the data of %1: its stored rows could not be loaded"),
+                 entity.getKey()))
+        return;
     const DBIF_Connection connection = entity.getConnection();
     const QString master = masterTableName();
-    const QString id = QString::number(entity.getId());
-    const QString statement = QStringLiteral("DELETE FROM %1 WHERE %2_id = %3");
     // Association rows go even when the entity has no rows, or they would pile up with every update.
-    connection.query(statement.arg(associationTableName(), master, id), DBIF_UPDATE_TIMING, __FILE__,
-                     __LINE__);
+    deleteRows(connection, associationTableName(), master, entity.getId());
+    const QString table = dataTableName(connection, keys, false);
     if (entity.rowCount() != 0)
-        connection.query(statement.arg(dataTableName(connection, entity.getColumnKeys(), false), master, id),
-                         DBIF_UPDATE_TIMING, __FILE__, __LINE__);
-    storeColumnAssociations(entity);
-    storeData(entity, rows);
+        deleteRows(connection, table, master, entity.getId());
+    // Rows written with another column set live in that set's table; they move to the new one.
+    const QStringList storedKeys = entity.getStoredColumnKeys();
+    if (!storedKeys.isEmpty()) {
+        const QString storedTable = dataTableName(connection, storedKeys, false);
+        if (storedTable != table && storedTable != tableNameBeforeSave())
+            deleteRows(connection, storedTable, master, entity.getId());
+    }
+    storeColumnAssociations(entity, keys);
+    storeData(entity, keys);
 }
 
 template <typename E, typename C>
@@ -182,13 +225,13 @@ QString DBAL_StorageEngine<E, C>::getAssociationFieldList() {
 template <typename E, typename C>
 QString DBAL_StorageEngine<E, C>::getAssocationFieldValues(E entity, QString key) {
     return QStringLiteral("%1, '%2'")
-        .arg(QString::number(entity.getId()), QString::number(C::get(entity.getConnection(), key).getId()));
+        .arg(QString::number(entity.getId()), QString::number(entity.columnFor(key).getId()));
 }
 
 template <typename E, typename C>
-void DBAL_StorageEngine<E, C>::storeColumnAssociations(E entity) {
+void DBAL_StorageEngine<E, C>::storeColumnAssociations(E entity, const QStringList& keys) {
     QStringList rows;
-    for (const QString& key : entity.getColumnKeys())
+    for (const QString& key : keys)
         rows.append(getAssocationFieldValues(entity, key));
     if (!rows.isEmpty())
         entity.getConnection().insertSet(associationTableName(), getAssociationFieldList(), rows, __FILE__,
@@ -196,34 +239,59 @@ void DBAL_StorageEngine<E, C>::storeColumnAssociations(E entity) {
 }
 
 template <typename E, typename C>
-void DBAL_StorageEngine<E, C>::storeData(E entity, const QList<typename E::Row>& rows) {
-    const QStringList keys = entity.getColumnKeys();
-    if (rows.isEmpty() || keys.isEmpty())
+void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
+    const QStringList previous = entity.getStoredColumnKeys();
+    entity.setStoredColumnKeys(keys);
+    DBIF_UnitOfWork::onRollback(entity.getConnection(),
+                                [entity, previous]() mutable { entity.setStoredColumnKeys(previous); });
+    if (keys.isEmpty() || !entity.ensureDataLoaded() || entity.rowCount() == 0)
         return;
     const DBIF_Connection connection = entity.getConnection();
+    const QString table = dataTableName(connection, keys, false);
+    const QStringList allKeys = entity.getColumnKeys();
+    QVector<const DBIF_InMemoryColumn*> cells;
+    QString columnList = masterTableName() + QStringLiteral("_id");
+    for (const QString& key : keys) {
+        cells.append(&entity.cellsAt(allKeys.indexOf(key)));
+        columnList += QStringLiteral(", \"%1\"").arg(key);
+    }
     const QString id = QString::number(entity.getId());
+    const int rowCount = static_cast<int>(entity.rowCount());
     QStringList rowTexts;
-    for (const typename E::Row& row : rows) {
-        QString text = id;
-        for (const QString& key : keys) {
-            // The variant's stream form; every value is quoted, whatever its data type.
-            std::ostringstream value;
-            value << row.value(key);
-            text += QStringLiteral(", ") + connection.quoteText(QString::fromStdString(value.str()));
+    rowTexts.reserve(rowCount);
+    for (int row = 0; row < rowCount; ++row) {
+        QString text;
+        text.reserve(id.size() + 24 * cells.size());
+        text += id;
+        for (int column = 0; column < cells.size(); ++column) {
+            text += QLatin1String(", ");
+            if (!cells[column]->appendSqlLiteral(text, row)) {
+                throw DBIF_Exception(
+                    QStringLiteral("INSERT INTO %1 (%2) ...").arg(table, columnList),
+                    QSqlError(QStringLiteral("Row %1 of column %2 holds NaN or an infinity, which a database "
+                                             "column cannot store")
+                                  .arg(QString::number(row), keys[column]),
+                              QString(), QSqlError::StatementError),
+                    QStringLiteral(__FILE__), __LINE__);
+            }
         }
         rowTexts.append(text);
     }
-    QString columns = masterTableName() + QStringLiteral("_id");
-    for (const QString& key : keys)
-        columns += QStringLiteral(", \"%1\"").arg(key);
-    connection.insertSet(dataTableName(connection, keys, false), columns, rowTexts, __FILE__, __LINE__);
+    connection.insertSet(table, columnList, rowTexts, __FILE__, __LINE__);
 }
 
 template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::loadHandler(E entity) {
-    if (entity.getStorageEngineType() != engineType)
+    if (entity.isNull() || entity.getStorageEngineType() != engineType)
         return;
+    // The entity's own addColumn adds the loaded columns; they must not make it load its rows.
+    entity.setLoading(true);
+    struct Release {
+        E& entity;
+        ~Release() { entity.setLoading(false); }
+    } release{entity};
     loadColumns(entity);
+    entity.setStoredColumnKeys(entity.getColumnKeys());
     getRowCount(entity);
 }
 
@@ -237,8 +305,10 @@ void DBAL_StorageEngine<E, C>::loadColumns(E entity) {
                        entity.getId());
     QSqlQuery result = connection.query(query.generateSql(true), DBIF_QUERY_TIMING, __FILE__, __LINE__);
     while (result.next()) {
+        // A column id that is not in the catalog was reported by the cache; the rest still load.
         C column = C::get(connection, result.value(0).toInt());
-        processAssociation(&column, entity, result);
+        if (!column.isNull())
+            processAssociation(&column, entity, result);
     }
 }
 
@@ -256,7 +326,7 @@ void DBAL_StorageEngine<E, C>::getRowCount(E entity) {
 
 template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::loadDataHandler(E entity, DBIF_Query* query) {
-    if (entity.getStorageEngineType() != engineType)
+    if (entity.isNull() || entity.getStorageEngineType() != engineType)
         return;
     const QStringList keys = entity.getColumnKeys();
     const QList<C> columns = entity.getColumns();
@@ -277,8 +347,12 @@ void DBAL_StorageEngine<E, C>::loadDataHandler(E entity, DBIF_Query* query) {
         QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
         while (result.next()) {
             entity.addRow();
-            for (int i = 0; i < columns.size(); ++i)
-                entity.set(columns[i], convertVariant(columns[i].getDataType(), result.value(i)));
+            for (int i = 0; i < columns.size(); ++i) {
+                // NULL is a cell that was never set, and stays one.
+                const QVariant value = result.value(i);
+                if (!value.isNull() && !columns[i].isNull())
+                    entity.set(columns[i], convertVariant(columns[i].getDataType(), value));
+            }
         }
     }
     // The loaded cells went in through set(), which marks the table dirty.

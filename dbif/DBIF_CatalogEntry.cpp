@@ -175,41 +175,47 @@ QString DBIF_CatalogEntry::computeKey(const QString& application, const QString&
 }
 
 QString DBIF_CatalogEntry::getApplication() const {
-    return e->application;
+    return entityField(&SharedData::application, "getApplication");
 }
 QString DBIF_CatalogEntry::getApplicationVersion() const {
-    return e->applicationVersion;
+    return entityField(&SharedData::applicationVersion, "getApplicationVersion");
 }
 QString DBIF_CatalogEntry::getRunType() const {
-    return e->runType;
+    return entityField(&SharedData::runType, "getRunType");
 }
 QString DBIF_CatalogEntry::getSchemaVersion() const {
-    return e->schemaVersion;
+    return entityField(&SharedData::schemaVersion, "getSchemaVersion");
 }
 QString DBIF_CatalogEntry::getModelText() const {
-    return e->modelText;
+    return entityField(&SharedData::modelText, "getModelText");
 }
 QDateTime DBIF_CatalogEntry::getStartTime() const {
-    return e->startTime;
+    return entityField(&SharedData::startTime, "getStartTime");
 }
 QDateTime DBIF_CatalogEntry::getEndTime() const {
-    return e->endTime;
+    return entityField(&SharedData::endTime, "getEndTime");
 }
 int DBIF_CatalogEntry::getParentId() const {
-    return e->parentId;
+    return entityField(&SharedData::parentId, "getParentId", NO_PARENT_ID);
 }
 
 void DBIF_CatalogEntry::setParentId(int parentId) {
+    if (!hasEntityRecord("setParentId"))
+        return;
     if (parentId != e->parentId)
         e->parentHolder[0] = DBIF_CatalogEntry();
     e->parentId = parentId;
 }
 
 bool DBIF_CatalogEntry::hasParent() const {
+    if (!hasEntityRecord("hasParent"))
+        return false;
     return e->parentId != NO_PARENT_ID || !e->parentHolder.first().isNull();
 }
 
 DBIF_CatalogEntry DBIF_CatalogEntry::getParent() const {
+    if (!hasEntityRecord("getParent"))
+        return DBIF_CatalogEntry();
     if (e->parentId != NO_PARENT_ID && e->parentHolder.first().isNull())
         e->parentHolder[0] = get(getConnection(), e->parentId);
     return e->parentHolder.first();
@@ -220,6 +226,8 @@ DBIF_CatalogEntryColumn DBIF_CatalogEntry::addColumn(const QString& name, const 
 }
 
 void DBIF_CatalogEntry::reload(const QSqlRecord& record) {
+    if (!hasEntityRecord("reload"))
+        return;
     const ParameterBlock row = blockFromRow(record);
     if (row.parentId != e->parentId)
         e->parentHolder[0] = DBIF_CatalogEntry();

@@ -137,3 +137,12 @@ QString DBIF_ComplexMatrix::toString() const {
         pieces << element.toString();
     return pieces.join(QLatin1Char('|'));
 }
+
+QString DBIF_ComplexMatrix::toExactString() const {
+    QStringList pieces;
+    pieces.reserve(static_cast<qsizetype>(d->elements.size()) + 2);
+    pieces << QStringLiteral("%1|%2").arg(d->rows).arg(d->columns);
+    for (const DBIF_ComplexNumber& element : d->elements)
+        pieces << element.toExactString();
+    return pieces.join(QLatin1Char('|'));
+}

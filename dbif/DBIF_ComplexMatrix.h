@@ -62,6 +62,8 @@ public:
     void print(std::ostream& stream) const override;
     // The counts, then every element's toString in column order, joined with "|" ("2|1|1:2|3:-4").
     QString toString() const override;
+    // The same form with every element at full precision (DBIF_ComplexNumber::toExactString).
+    QString toExactString() const;
     QString asQueryValue() const override { return toString(); }
 
     // Makes the name "DBIF_ComplexMatrix" known to QMetaType and lets QVariant::toString() give the

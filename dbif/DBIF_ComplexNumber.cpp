@@ -1,6 +1,7 @@
 // DBIF_ComplexNumber.cpp: the shared complex value, its text forms and its meta-type registration.
 #include "dbif/DBIF_ComplexNumber.h"
 
+#include <QLocale>
 #include <QStringList>
 #include <cstdio>
 
@@ -58,4 +59,12 @@ void DBIF_ComplexNumber::print(std::ostream& stream) const {
 
 QString DBIF_ComplexNumber::toString() const {
     return QStringLiteral("%1:%2").arg(d->real).arg(d->imaginary);
+}
+
+QString DBIF_ComplexNumber::toExactString() const {
+    return QStringLiteral("%1:%2").arg(exactNumber(d->real), exactNumber(d->imaginary));
+}
+
+QString DBIF_ComplexNumber::exactNumber(double value) {
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }

@@ -46,6 +46,11 @@ public:
     // printf "%.20lG:%.20lG".
     void print(std::ostream& stream) const override;
     // "real:imaginary", each part in Qt's "g" format with six significant digits.
+    // Both parts at full precision: the shortest texts that read back to the same doubles. The form
+    // data tables keep; toString's six digits are for display.
+    QString toExactString() const;
+    // The shortest text of a double that reads back to the same double.
+    static QString exactNumber(double value);
     QString toString() const override;
     QString asQueryValue() const override { return toString(); }
 

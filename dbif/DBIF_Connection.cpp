@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlRecord>
@@ -91,9 +92,24 @@ DBIF_Connection::ManagedConnection::ManagedConnection(const char* driver, const 
     }
     open();
     openConnections.append(getQtDatabaseKey());
+    registered = true;
+}
+
+DBIF_Connection::ManagedConnection::ManagedConnection() : objectCacheKey(QStringLiteral("none")), port(0) {
+    for (int i = 0; i < TIMING_SLOTS; ++i) {
+        times.append(0);
+        counts.append(0);
+    }
+}
+
+DBIF_Connection DBIF_Connection::nullConnection() {
+    static const DBIF_Connection none(new ManagedConnection());
+    return none;
 }
 
 DBIF_Connection::ManagedConnection::~ManagedConnection() {
+    if (!registered)
+        return;
     if (inTransaction) {
         QElapsedTimer timer;
         timer.start();
@@ -137,7 +153,10 @@ void DBIF_Connection::ManagedConnection::open() {
         return;
     if (driver == MYSQL) {
         query(QStringLiteral("SET autocommit = 0"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
-        query(QStringLiteral("SET SQL_MODE='ANSI_QUOTES'"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        // Strict, so that the server refuses what it cannot store instead of changing it; no
+        // backslash escapes, so that a backslash in a value is a backslash.
+        query(QStringLiteral("SET SQL_MODE='ANSI_QUOTES,NO_BACKSLASH_ESCAPES,STRICT_ALL_TABLES'"),
+              DBIF_QUERY_TIMING, __FILE__, __LINE__);
         QSqlQuery packet = query(QStringLiteral("SHOW GLOBAL VARIABLES LIKE 'max_allowed_packet';"),
                                  DBIF_QUERY_TIMING, __FILE__, __LINE__);
         packet.next();
@@ -178,7 +197,7 @@ QString DBIF_Connection::ManagedConnection::wrapQueryForUnion(const QString& sql
 }
 
 QString DBIF_Connection::ManagedConnection::quoteText(const QString& text) const {
-    return quoteSqlText(text, driver == MYSQL);
+    return quoteSqlText(text);
 }
 
 void DBIF_Connection::ManagedConnection::record(int category, long milliseconds) {
@@ -196,8 +215,27 @@ void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, 
     throw DBIF_Exception(reported, result.lastError(), QString::fromLocal8Bit(file), line);
 }
 
+// The tables are Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into
+// "?" is refused before it is sent.
+void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& text, const QString& sql,
+                                                              const char* file, int line) const {
+    if (driver != MYSQL)
+        return;
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF) {
+            throw DBIF_Exception(
+                sql,
+                QSqlError(QStringLiteral("Text outside Latin-1 cannot be stored in this MySQL database"),
+                          QString(), QSqlError::StatementError),
+                QString::fromLocal8Bit(file), line);
+        }
+    }
+}
+
 QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
                                                     int line) {
+    refuseUnstorableText(sql, sql, file, line);
+    startUnitBefore(sql);
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
@@ -213,12 +251,17 @@ QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int cate
                   << sql << std::endl;
     }
     throwIfFailed(result, sql, file, line);
+    if (category == DBIF_ALTER_TIMING)
+        schemaChanged();
     return result;
 }
 
 QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, int category,
                                                             const QString& value, const char* file,
                                                             int line) {
+    refuseUnstorableText(sql, sql, file, line);
+    refuseUnstorableText(value, sql, file, line);
+    startUnitBefore(sql);
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
@@ -349,6 +392,122 @@ void DBIF_Connection::ManagedConnection::dumpOpenConnections() {
         std::cout << name << ": " << std::endl;
 }
 
+void DBIF_Connection::ManagedConnection::runUnitStatement(const QString& sql) {
+    query(sql, DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+}
+
+namespace {
+
+// Statements that only read: they need no unit of work around them.
+bool isReadOnly(const QString& sql) {
+    static const QRegularExpression read(QStringLiteral("^\\s*\\(*\\s*(SELECT|SHOW)\\b"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return read.match(sql).hasMatch();
+}
+
+}  // namespace
+
+void DBIF_Connection::ManagedConnection::beginUnit() {
+    if (unitDepth++ == 0) {
+        unitStarted = false;
+        undoActions.clear();
+    }
+}
+
+// The outermost unit touches the database only at its first write, so that a save with nothing to
+// write sends nothing. Outside a host transaction SQLite gets a write transaction of the unit's own,
+// taken as a writer at once (BEGIN IMMEDIATE): it waits out the busy timeout instead of failing when
+// a read inside it would have to become a write.
+void DBIF_Connection::ManagedConnection::startUnitBefore(const QString& sql) {
+    if (unitDepth == 0 || unitStarted || startingUnit || isReadOnly(sql))
+        return;
+    startingUnit = true;
+    struct Release {
+        bool& flag;
+        ~Release() { flag = false; }
+    } release{startingUnit};
+    unitOwnsTransaction = driver == SQLITE && !inTransaction;
+    runUnitStatement(unitOwnsTransaction ? QStringLiteral("BEGIN IMMEDIATE")
+                                         : QStringLiteral("SAVEPOINT dbif_unit"));
+    unitStarted = true;
+}
+
+void DBIF_Connection::ManagedConnection::commitUnit() {
+    if (unitDepth == 0 || --unitDepth > 0)
+        return;
+    if (unitStarted) {
+        startingUnit = true;  // the unit's own statements never open another
+        struct Release {
+            bool& flag;
+            ~Release() { flag = false; }
+        } release{startingUnit};
+        try {
+            runUnitStatement(unitOwnsTransaction ? QStringLiteral("COMMIT")
+                                                 : QStringLiteral("RELEASE SAVEPOINT dbif_unit"));
+        } catch (...) {
+            // A commit that fails (another writer holds the file) rolls the unit back.
+            ++unitDepth;
+            rollbackUnit();
+            throw;
+        }
+    }
+    unitStarted = false;
+    undoActions.clear();
+}
+
+void DBIF_Connection::ManagedConnection::rollbackUnit() {
+    if (unitDepth == 0 || --unitDepth > 0)
+        return;
+    if (unitStarted) {
+        startingUnit = true;
+        const QStringList statements = unitOwnsTransaction
+                                           ? QStringList{QStringLiteral("ROLLBACK")}
+                                           : QStringList{QStringLiteral("ROLLBACK TO SAVEPOINT dbif_unit"),
+                                                         QStringLiteral("RELEASE SAVEPOINT dbif_unit")};
+        for (const QString& statement : statements) {
+            try {
+                runUnitStatement(statement);
+            } catch (const DBIF_Exception&) {
+                // The error that ended the unit is the one the caller needs to see.
+            }
+        }
+        startingUnit = false;
+    }
+    unitStarted = false;
+    for (auto undo = undoActions.rbegin(); undo != undoActions.rend(); ++undo)
+        (*undo)();
+    undoActions.clear();
+}
+
+void DBIF_Connection::ManagedConnection::onRollback(std::function<void()> undo) {
+    if (unitDepth > 0)
+        undoActions.push_back(std::move(undo));
+}
+
+// MySQL commits before and after every schema change: what the unit wrote so far is stored for good,
+// so it no longer needs undoing, and the unit's next write opens a new savepoint for the rest.
+void DBIF_Connection::ManagedConnection::schemaChanged() {
+    if (driver != MYSQL || unitDepth == 0)
+        return;
+    undoActions.clear();
+    unitStarted = false;
+}
+
+QStringList DBIF_Connection::ManagedConnection::columnNames(const QString& table) {
+    const QString sql = driver == MYSQL
+                            ? QStringLiteral("SHOW COLUMNS FROM %1").arg(table)
+                            : QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table);
+    QStringList names;
+    try {
+        QSqlQuery result = query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        while (result.next())
+            names.append(result.value(0).toString());
+    } catch (const DBIF_Exception&) {
+        // A missing table has no columns.
+    }
+    return names;
+}
+
 bool DBIF_Connection::ManagedConnection::hasIndex(const QString& table, const QString& index) {
     const QString sql =
         driver == MYSQL
@@ -458,4 +617,5 @@ void DBIF_Connection::ManagedConnection::createMultiTable(const QString& table, 
                   .arg(table, owner),
               DBIF_INSERT_TIMING, __FILE__, __LINE__);
     }
+    schemaChanged();
 }

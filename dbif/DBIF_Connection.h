@@ -19,6 +19,8 @@
 #include <QStringList>
 #include <QThreadStorage>
 #include <QVariant>
+#include <functional>
+#include <vector>
 
 #include "dbif/DBIF_ConnectionMismatchException.h"
 #include "dbif/DBIF_Exception.h"
@@ -50,6 +52,8 @@ public:
 
         ManagedConnection(const char* driver, const char* host, const char* database, const char* user,
                           const char* password, int port);
+        // A record of no database: never opened or registered; every statement on it throws.
+        ManagedConnection();
         ~ManagedConnection();
         ManagedConnection(const ManagedConnection&) = delete;
         ManagedConnection& operator=(const ManagedConnection&) = delete;
@@ -93,6 +97,17 @@ public:
         QList<long> getTimes() const { return times; }
         QList<int> getCounts() const { return counts; }
 
+        // Units of work (see DBIF_UnitOfWork): only the outermost unit talks to the database, and
+        // only once it writes.
+        void beginUnit();
+        void commitUnit();
+        void rollbackUnit();
+        bool isInUnit() const { return unitDepth > 0; }
+        void onRollback(std::function<void()> undo);
+
+        // The names of the table's columns as the database reports them; empty for a missing table.
+        QStringList columnNames(const QString& table);
+
         bool hasIndex(const QString& table, const QString& index);
         void initializeSchemaIfMissing();
         void createMultiTable(const QString& table, const QString& owner);
@@ -100,6 +115,10 @@ public:
     private:
         void record(int category, long milliseconds);
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line) const;
+        void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
+        void schemaChanged();
+        void runUnitStatement(const QString& sql);
+        void startUnitBefore(const QString& sql);
         void sendInsert(const QString& table, const QString& columns, const QString& values, const char* file,
                         int line);
         QStringList existingTables();
@@ -125,12 +144,24 @@ public:
         int threadKeyCounter = 0;
         QList<long> times;
         QList<int> counts;
+        bool registered = false;  // opened and listed in openConnections
+        // Open units of work; the outermost one opened a transaction of its own (SQLite outside a
+        // host transaction) or a savepoint. undoActions restore in-memory state on rollback.
+        int unitDepth = 0;
+        bool unitStarted = false;   // the outermost unit has written (its savepoint is open)
+        bool startingUnit = false;  // a unit statement is running: it opens no unit itself
+        bool unitOwnsTransaction = false;
+        std::vector<std::function<void()>> undoActions;
     };
 
     // Builds the record from the six parameters, names it for the calling thread and opens it.
     // A failed open throws nothing: isValid() is false and lastError() says why.
     DBIF_Connection(const char* driver, const char* host, const char* database, const char* user,
                     const char* password, int port);
+
+    // A connection that belongs to no database, handed out by null entity and column handles:
+    // every statement on it throws DBIF_Exception, and it equals no real connection.
+    static DBIF_Connection nullConnection();
 
     bool operator==(const DBIF_Connection& other) const { return d == other.d; }
     bool operator!=(const DBIF_Connection& other) const { return d != other.d; }
@@ -159,6 +190,8 @@ public:
     int getPacketLimit() const { return d->getPacketLimit(); }
     // The text as a single-quoted SQL literal that no value can end early (see quoteSqlText).
     QString quoteText(const QString& text) const { return d->quoteText(text); }
+    // The names of the table's columns as the database reports them; empty for a missing table.
+    QStringList columnNames(const QString& table) const { return d->columnNames(table); }
 
     // Every statement call names its timing category and the caller's file and line, which serve
     // only the error report. A failing statement throws DBIF_Exception.
@@ -222,6 +255,9 @@ public:
     void createMultiTable(const QString& table, const QString& owner) { d->createMultiTable(table, owner); }
 
 private:
+    friend class DBIF_UnitOfWork;
+    explicit DBIF_Connection(ManagedConnection* record) : d(record) {}
+
     QExplicitlySharedDataPointer<ManagedConnection> d;
 };
 

@@ -54,11 +54,20 @@ public:
 
     // Saves through the attached engine: columns, precedents, own row and data; save() then the
     // subordinates as well, saveSelf() not.
-    void save() { e->saveEvent.notify(self(), true); }
-    void saveSelf() { e->saveEvent.notify(self(), false); }
+    // On a null handle these report and do nothing.
+    void save() {
+        if (hasEntityRecord("save"))
+            e->saveEvent.notify(self(), true);
+    }
+    void saveSelf() {
+        if (hasEntityRecord("saveSelf"))
+            e->saveEvent.notify(self(), false);
+    }
     // Re-reads the master row through the cache (E::reload(QSqlRecord)), then lets the engine read the
     // columns and the row count again.
     void reload() {
+        if (!hasEntityRecord("reload"))
+            return;
         DBIF_ObjectCache<E>::reload(self());
         e->reloadEvent.notify(self());
     }
@@ -97,25 +106,27 @@ public:
     // listener's id and keeps one listener per object and method.
     template <class Obj>
     int addSaveEventListener(Obj* object, void (Obj::*method)(E, bool)) {
-        return e->saveEvent.addListener(object, method);
+        return hasEntityRecord("addSaveEventListener") ? e->saveEvent.addListener(object, method) : -1;
     }
     // The method's signature is the kind's add-column event's; an overloaded handler resolves to it.
     template <class Obj, class R = Record>
     int addAddColumnEventListener(Obj* object,
                                   typename R::AddColumnEvent::template NotifyingMethod<Obj>::Method method) {
-        return e->addColumnEvent.addListener(object, method);
+        return hasEntityRecord("addAddColumnEventListener") ? e->addColumnEvent.addListener(object, method)
+                                                            : -1;
     }
     template <class Obj>
     int addLoadEventListener(Obj* object, void (Obj::*method)(E)) {
-        return e->loadEvent.addListener(object, method);
+        return hasEntityRecord("addLoadEventListener") ? e->loadEvent.addListener(object, method) : -1;
     }
     template <class Obj>
     int addLoadDataEventListener(Obj* object, void (Obj::*method)(E, DBIF_Query*)) {
-        return e->loadDataEvent.addListener(object, method);
+        return hasEntityRecord("addLoadDataEventListener") ? e->loadDataEvent.addListener(object, method)
+                                                           : -1;
     }
     template <class Obj>
     int addReloadEventListener(Obj* object, void (Obj::*method)(E)) {
-        return e->reloadEvent.addListener(object, method);
+        return hasEntityRecord("addReloadEventListener") ? e->reloadEvent.addListener(object, method) : -1;
     }
     // The kind-wide query event (Record::queryEvent(), one per process and kind).
     template <class Obj>
@@ -147,12 +158,26 @@ protected:
     }
 
     // Records the column in the table, lets the engine define it, and returns its catalog column.
+    // The entity keeps the column, so that it outlives an emptied column cache until it is saved.
     template <typename... Extra>
     C addColumnWithEvent(const QString& name, const QString& dataType, const Extra&... extra) {
+        if (!hasEntityRecord("addColumn"))
+            return C();
         const QString key = C::computeKey(name, dataType, extra...);
         Table::addColumn(key);
         e->addColumnEvent.notify(self(), name, dataType, extra...);
-        return C::get(Table::getConnection(), key);
+        const C column = C::get(Table::getConnection(), key);
+        Table::holdColumn(column);
+        return column;
+    }
+
+    // A field of the kind's record, or the fallback (reported) on a null handle.
+    template <typename F, typename R>
+    F entityField(F R::*member, const char* operation, F fallback = F()) const {
+        return hasEntityRecord(operation) ? static_cast<const R&>(*e).*member : fallback;
+    }
+    bool hasEntityRecord(const char* operation) const {
+        return checkHandle(static_cast<bool>(e), __FILE__, __LINE__, operation);
     }
 
     // Forgets the in-memory rows so that the next cell access loads them again.

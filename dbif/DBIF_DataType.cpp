@@ -99,6 +99,16 @@ QVariant convertVariant(const QString& typeName, const QVariant& value) {
     return value;
 }
 
+QString exactText(const QVariant& value) {
+    if (holds<DBIF_ComplexNumber>(value))
+        return value.value<DBIF_ComplexNumber>().toExactString();
+    if (holds<DBIF_ComplexMatrix>(value))
+        return value.value<DBIF_ComplexMatrix>().toExactString();
+    if (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float)
+        return DBIF_ComplexNumber::exactNumber(value.toDouble());
+    return value.toString();
+}
+
 std::ostream& operator<<(std::ostream& stream, const QVariant& value) {
     return stream << textOf(value).toLocal8Bit().constData();
 }

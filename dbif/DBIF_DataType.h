@@ -68,6 +68,10 @@ DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const DBIF_DataType& 
 // returned as it is); for every other name the variant unchanged.
 DBIF_EXPORT QVariant convertVariant(const QString& typeName, const QVariant& value);
 
+// The cell's text as data tables keep it: real numbers and both parts of complex values at full
+// precision (the shortest text that reads back to the same doubles), anything else Qt's own text form.
+DBIF_EXPORT QString exactText(const QVariant& value);
+
 // The variant's text form in 8 bits: a complex value's toString (six significant digits), else
 // Qt's own conversion of the variant to text. Data values reach SQL statements this way.
 DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QVariant& value);

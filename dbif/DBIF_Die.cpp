@@ -69,32 +69,38 @@ QString DBIF_Die::computeKey(const QString& lot, const QString& wafer, const QSt
 }
 
 void DBIF_Die::save() {
+    if (!hasRecord("DBIF_Die::save"))
+        return;
     SharedData& r = *d;
+    // Every name is escaped: a lot or wafer from a file must never end its literal early.
     const auto values = [&r] {
-        return QStringList{r.lot, r.wafer, r.die, r.block, DBIF_EntityRecord::sqlTime(r.modifiedTime),
-                           r.user};
+        return QStringList{r.quoted(r.lot),
+                           r.quoted(r.wafer),
+                           r.quoted(r.die),
+                           r.quoted(r.block),
+                           DBIF_EntityRecord::sqlTime(r.modifiedTime),
+                           r.quoted(r.user)};
     };
     r.saveRow(
         [&] {
             const QStringList v = values();
-            r.connection.query(
-                QStringLiteral(
-                    "INSERT INTO die (lot, wafer, die, block, modified_time, user) VALUES ('%1', '%2', "
-                    "'%3', '%4', '%5', '%6')")
-                    .arg(v[0], v[1], v[2], v[3], v[4], v[5]),
-                DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+            r.connection.query(QStringLiteral("INSERT INTO die (lot, wafer, die, block, modified_time, user) "
+                                              "VALUES (%1, %2, %3, %4, '%5', %6)")
+                                   .arg(v[0], v[1], v[2], v[3], v[4], v[5]),
+                               DBIF_UPDATE_TIMING, __FILE__, __LINE__);
         },
         [&] {
             const QStringList v = values();
-            r.connection.query(
-                QStringLiteral("UPDATE die SET lot = '%1', wafer = '%2', die = '%3', block = '%4', "
-                               "modified_time = '%5', user = '%6' WHERE id = %7")
-                    .arg(v[0], v[1], v[2], v[3], v[4], v[5], QString::number(r.id)),
-                DBIF_QUERY_TIMING, __FILE__, __LINE__);
+            r.connection.query(QStringLiteral("UPDATE die SET lot = %1, wafer = %2, die = %3, block = %4, "
+                                              "modified_time = '%5', user = %6 WHERE id = %7")
+                                   .arg(v[0], v[1], v[2], v[3], v[4], v[5], QString::number(r.id)),
+                               DBIF_QUERY_TIMING, __FILE__, __LINE__);
         });
 }
 
 void DBIF_Die::reload(const QSqlRecord& record) {
+    if (!hasRecord("DBIF_Die::reload"))
+        return;
     d->lot = record.value(0).toString();
     d->wafer = record.value(1).toString();
     d->die = record.value(2).toString();

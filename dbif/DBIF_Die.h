@@ -73,13 +73,13 @@ public:
     static QString computeKey(const QString& lot, const QString& wafer, const QString& die,
                               const QString& block, const QString& user = QString());
 
-    QString getLot() const { return d->lot; }
-    QString getWafer() const { return d->wafer; }
-    QString getDie() const { return d->die; }
-    QString getBlock() const { return d->block; }
+    QString getLot() const { return field(&SharedData::lot, "getLot"); }
+    QString getWafer() const { return field(&SharedData::wafer, "getWafer"); }
+    QString getDie() const { return field(&SharedData::die, "getDie"); }
+    QString getBlock() const { return field(&SharedData::block, "getBlock"); }
 
     // Inserts a new die once, then rewrites the row only while it is marked modified.
-    // Names go into the statement unescaped: a single quote in a name fails with DBIF_Exception.
+    // Names are escaped, so any text is stored as it is (on MySQL: Latin-1 only, see the README).
     void save();
     void saveSelf() { save(); }
     using DBIF_Entity::reload;

@@ -2,6 +2,7 @@
 #include "dbif/DBIF_DynamicTableColumn.h"
 
 #include "dbif/DBIF_DataType.h"
+#include "dbif/DBIF_UnitOfWork.h"
 #include "dbif/DBIF_Utilities.h"
 
 namespace {
@@ -9,9 +10,12 @@ namespace {
 QString dataColumnFormatOf(const QString& dataType) {
     if (dataType == QLatin1String(DOUBLE_DATATYPE))
         return QStringLiteral("DOUBLE");
-    if (dataType == QLatin1String(TEXT_DATATYPE) || dataType == QLatin1String(COMPLEX_MATRIX_DATATYPE) ||
-        dataType == QLatin1String(COMPLEX_NUMBER_DATATYPE))
+    if (dataType == QLatin1String(TEXT_DATATYPE))
         return QStringLiteral("VARCHAR(200)");
+    // Complex values are kept at full precision: a 4 x 4 matrix alone needs about 800 characters.
+    if (dataType == QLatin1String(COMPLEX_MATRIX_DATATYPE) ||
+        dataType == QLatin1String(COMPLEX_NUMBER_DATATYPE))
+        return QStringLiteral("TEXT");
     assert1(false, __FILE__, __LINE__, QStringLiteral("Don't understand data type %1"), dataType);
     return QString();
 }
@@ -55,7 +59,27 @@ void DBIF_DynamicTableColumn::reload(const QSqlRecord&) {}
 
 void DBIF_DynamicTableColumn::loadSubordinates() {}
 
+bool DBIF_DynamicTableColumn::hasRecord(const char* operation) const {
+    return checkHandle(static_cast<bool>(d), __FILE__, __LINE__, operation);
+}
+
+DBIF_Connection DBIF_DynamicTableColumn::getConnection() const {
+    return hasRecord("getConnection") ? d->connection : DBIF_Connection::nullConnection();
+}
+
+void DBIF_DynamicTableColumn::setDirty(bool dirty) {
+    if (hasRecord("setDirty"))
+        d->dirty = dirty;
+}
+
+void DBIF_DynamicTableColumn::setCurrentlyInSave(bool inSave) const {
+    if (hasRecord("setCurrentlyInSave"))
+        d->currentlyInSave = inSave;
+}
+
 void DBIF_DynamicTableColumn::setFlags(int flags) {
+    if (!hasRecord("setFlags"))
+        return;
     d->flags = flags;
     d->dirty = true;
 }
@@ -66,6 +90,9 @@ void DBIF_DynamicTableColumn::setId(int id) {
 }
 
 DBIF_SingleColumnCondition DBIF_DynamicTableColumn::notNull() const {
+    if (!hasRecord("notNull"))
+        return DBIF_SingleColumnCondition(getTableSet().dataTableName, QString(), IsNotNull, 0, false, false,
+                                          DBIF_DEFAULT_RELATIVE_TOLERANCE, DBIF_DEFAULT_ABSOLUTE_TOLERANCE);
     return DBIF_SingleColumnCondition(getTableSet().dataTableName, d->key, IsNotNull, 0, false, false,
                                       DBIF_DEFAULT_RELATIVE_TOLERANCE, DBIF_DEFAULT_ABSOLUTE_TOLERANCE);
 }
@@ -117,6 +144,8 @@ QString DBIF_DynamicTableColumn::catalogUpdateStatement(const QString& table, co
 
 void DBIF_DynamicTableColumn::saveCatalogRow(const QString& table, const QString& extraColumn,
                                              const QString& extraText) {
+    if (!hasRecord("save"))
+        return;
     SharedData& r = *d;
     if (r.currentlyInSave)
         return;
@@ -126,15 +155,21 @@ void DBIF_DynamicTableColumn::saveCatalogRow(const QString& table, const QString
         bool& flag;
         ~Release() { flag = false; }
     } release{r.currentlyInSave};
+    // A save that a rolled-back unit of work undoes leaves the column as new (or dirty) again.
+    const QExplicitlySharedDataPointer<SharedData> record(d);
     if (r.id == -1) {
         r.connection.query(catalogInsertStatement(table, extraColumn, extraText), DBIF_UPDATE_TIMING,
                            __FILE__, __LINE__);
         setId(r.connection.getLastId());
+        DBIF_UnitOfWork::onRollback(r.connection, [record] { record->id = -1; });
     } else if (r.dirty) {
         r.connection.query(catalogUpdateStatement(table, extraColumn, extraText), DBIF_UPDATE_TIMING,
                            __FILE__, __LINE__);
+    } else {
+        return;
     }
     r.dirty = false;
+    DBIF_UnitOfWork::onRollback(r.connection, [record] { record->dirty = true; });
 }
 
 std::ostream& operator<<(std::ostream& stream, const DBIF_DynamicTableColumn& column) {

@@ -55,24 +55,27 @@ public:
     virtual const DBIF_TableSet& getTableSet() const = 0;
     void unloadSubordinates() {}
 
-    // REQUIRES for every accessor below except isNull and isSparseTableColumn: a record.
+    // On a handle without record (a failed look-up) every accessor reports once and returns an empty
+    // value (empty texts, id -1, flags 0, a connection of no database); setters report and do nothing.
     bool isNull() const { return !d; }
-    QString getName() const { return d->name; }
-    QString getDataType() const { return d->dataType; }
-    QString getDataColumnFormat() const { return d->dataColumnFormat; }
-    QString getKey() const { return d->key; }
-    int getFlags() const { return d->flags; }
-    int getId() const { return d->id; }
-    DBIF_Connection getConnection() const { return d->connection; }
-    bool isNew() const { return d->id == -1; }
-    bool isDirty() const { return d->dirty || d->id == -1; }
-    void setDirty(bool dirty) { d->dirty = dirty; }
+    QString getName() const { return field(&SharedData::name, "getName"); }
+    QString getDataType() const { return field(&SharedData::dataType, "getDataType"); }
+    QString getDataColumnFormat() const {
+        return field(&SharedData::dataColumnFormat, "getDataColumnFormat");
+    }
+    QString getKey() const { return field(&SharedData::key, "getKey"); }
+    int getFlags() const { return field(&SharedData::flags, "getFlags"); }
+    int getId() const { return field(&SharedData::id, "getId", -1); }
+    DBIF_Connection getConnection() const;
+    bool isNew() const { return getId() == -1; }
+    bool isDirty() const { return hasRecord("isDirty") && (d->dirty || d->id == -1); }
+    void setDirty(bool dirty);
     // Replaces the flags; the catalog row is rewritten at the next save.
     void setFlags(int flags);
-    bool isCurrentlyInSave() const { return d->currentlyInSave; }
+    bool isCurrentlyInSave() const { return field(&SharedData::currentlyInSave, "isCurrentlyInSave"); }
     // The guard belongs to the shared record, so it can be set through any handle.
-    void setCurrentlyInSave(bool inSave) const { d->currentlyInSave = inSave; }
-    // False for a handle without record.
+    void setCurrentlyInSave(bool inSave) const;
+    // False for a handle without record (not reported).
     bool isSparseTableColumn() const { return d && (d->flags & SPARSE_TABLE_FLAG) != 0; }
 
     // Holds where this column's cell is not null, on the kind's base data table.
@@ -94,6 +97,11 @@ protected:
                             const QString& key, int flags, int id);
 
     void setId(int id);
+    bool hasRecord(const char* operation) const;
+    template <typename F>
+    F field(F SharedData::*member, const char* operation, F fallback = F()) const {
+        return hasRecord(operation) ? (*d).*member : fallback;
+    }
     bool isTextColumn() const;
     bool isDoubleColumn() const;
 

@@ -32,19 +32,34 @@ public:
     }
     static void clearCache() { DBIF_ObjectCache<T>::emptyCache(); }
 
+    // On a null handle every accessor reports once and returns an empty value (id -1, empty texts, a
+    // connection of no database); the operations report and do nothing.
     bool isNull() const { return !d; }
-    int getId() const { return d->id; }
-    QString getKey() const { return d->key; }
-    QString getUser() const { return d->user; }
-    QDateTime getModifiedTime() const { return d->modifiedTime; }
-    bool isModified() const { return d->modified; }
-    DBIF_Connection getConnection() const { return d->connection; }
-    void setModifiedTimeToNow() { d->modifiedTime = now(); }
+    int getId() const { return field(&Record::id, "getId", -1); }
+    QString getKey() const { return field(&Record::key, "getKey"); }
+    QString getUser() const { return field(&Record::user, "getUser"); }
+    QDateTime getModifiedTime() const { return field(&Record::modifiedTime, "getModifiedTime"); }
+    bool isModified() const { return field(&Record::modified, "isModified"); }
+    DBIF_Connection getConnection() const {
+        return hasRecord("getConnection") ? d->connection : DBIF_Connection::nullConnection();
+    }
+    void setModifiedTimeToNow() {
+        if (hasRecord("setModifiedTimeToNow"))
+            d->modifiedTime = now();
+    }
 
     // Re-reads the row (another connection may have changed it) and refiles the entity under its key.
-    void reload() { DBIF_ObjectCache<T>::reload(self()); }
-    bool isCached() const { return getObjectCache().contains(d->connection, d->key); }
-    void removeFromCache() { getObjectCache().removeFromCache(d->connection, self()); }
+    void reload() {
+        if (hasRecord("reload"))
+            DBIF_ObjectCache<T>::reload(self());
+    }
+    bool isCached() const {
+        return hasRecord("isCached") && getObjectCache().contains(d->connection, d->key);
+    }
+    void removeFromCache() {
+        if (hasRecord("removeFromCache"))
+            getObjectCache().removeFromCache(d->connection, self());
+    }
 
     bool operator==(const T& other) const { return d == other.d; }
     bool operator!=(const T& other) const { return d != other.d; }
@@ -53,6 +68,15 @@ protected:
     DBIF_Entity() = default;
     explicit DBIF_Entity(Record* record) : d(record) {}
     ~DBIF_Entity() = default;
+
+    bool hasRecord(const char* operation) const {
+        return checkHandle(static_cast<bool>(d), __FILE__, __LINE__, operation);
+    }
+    // The record's field, or the fallback (reported) on a null handle.
+    template <typename F, typename R>
+    F field(F R::*member, const char* operation, F fallback = F()) const {
+        return hasRecord(operation) ? static_cast<const R&>(*d).*member : fallback;
+    }
 
     QExplicitlySharedDataPointer<Record> d;
 

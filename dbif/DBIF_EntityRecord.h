@@ -9,7 +9,10 @@
 #include <QSharedData>
 #include <QString>
 
+#include <QExplicitlySharedDataPointer>
+
 #include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_UnitOfWork.h"
 #include "dbif/DBIF_Utilities.h"
 
 struct DBIF_EntityRecord : public QSharedData {
@@ -49,14 +52,21 @@ struct DBIF_EntityRecord : public QSharedData {
             ~Release() { flag = false; }
         } release{saving};
         modifiedTime = now();
+        // Inside a unit of work that is rolled back later the row is gone again: the record forgets
+        // the id (or the cleared flag) so that the next save writes it anew.
+        const QExplicitlySharedDataPointer<DBIF_EntityRecord> self(this);
         if (id == -1) {
             insert();
             id = connection.getLastId();
+            DBIF_UnitOfWork::onRollback(connection, [self] { self->id = -1; });
         } else if (modified) {
             update();
             modified = false;
+            DBIF_UnitOfWork::onRollback(connection, [self] { self->modified = true; });
         }
     }
+    // A statement's text put between single quotes, escaped so that it cannot end the literal early.
+    QString quoted(const QString& text) const { return connection.quoteText(text); }
 };
 
 #endif

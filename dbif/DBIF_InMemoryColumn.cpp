@@ -2,6 +2,11 @@
 #include "dbif/DBIF_InMemoryColumn.h"
 
 #include <QMetaType>
+#include <cmath>
+
+#include "dbif/DBIF_ComplexNumber.h"
+#include "dbif/DBIF_DataType.h"
+#include "dbif/DBIF_Utilities.h"
 
 bool DBIF_InMemoryColumn::isPlainDouble(const QVariant& value) {
     // A typed null (an SQL NULL read back) must come back as such, so it needs a variant.
@@ -58,4 +63,26 @@ void DBIF_InMemoryColumn::moveToVariants() {
     doubles = std::vector<double>();
     present = std::vector<bool>();
     variantCells = true;
+}
+
+bool DBIF_InMemoryColumn::appendSqlLiteral(QString& out, int row) const {
+    if (!holdsValue(row)) {
+        out += QLatin1String("NULL");
+        return true;
+    }
+    if (!variantCells) {
+        if (!std::isfinite(doubles[row]))
+            return false;
+        // A number holds no quote: no escaping needed.
+        out += QLatin1Char('\'');
+        out += DBIF_ComplexNumber::exactNumber(doubles[row]);
+        out += QLatin1Char('\'');
+        return true;
+    }
+    const QVariant& value = variants[row];
+    if ((value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float) &&
+        !std::isfinite(value.toDouble()))
+        return false;
+    out += quoteSqlText(exactText(value));
+    return true;
 }

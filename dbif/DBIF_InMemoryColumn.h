@@ -6,6 +6,7 @@
 #ifndef DBIF_INMEMORYCOLUMN_H
 #define DBIF_INMEMORYCOLUMN_H
 
+#include <QString>
 #include <QVariant>
 #include <QVector>
 #include <vector>
@@ -24,6 +25,11 @@ public:
     // Number of rows up to the last one that was ever written; later rows are never set.
     int size() const { return variantCells ? variants.size() : static_cast<int>(doubles.size()); }
     void clear();
+
+    // Appends the cell as an SQL literal: NULL for a cell that holds no value, else its exact text
+    // (see exactText) between single quotes, quotes inside doubled. Returns false, appending nothing,
+    // for a real number that SQL cannot hold (NaN or an infinity).
+    bool appendSqlLiteral(QString& out, int row) const;
 
 private:
     static bool isPlainDouble(const QVariant& value);

@@ -32,6 +32,7 @@
 #include "dbif/DBIF_InMemoryColumn.h"
 #include "dbif/DBIF_MeasurementColumn.h"
 #include "dbif/DBIF_MeasurementConditionColumn.h"
+#include "dbif/DBIF_ObjectCache.h"
 #include "dbif/DBIF_SetupColumn.h"
 #include "dbif/DBIF_StorageEngineType.h"
 #include "dbif/DBIF_Utilities.h"
@@ -56,6 +57,12 @@ public:
         QStringList columnKeys;           // in the order added, no duplicates
         QHash<QString, int> columnIndex;  // key -> position in columnKeys and columns
         QVector<DBIF_InMemoryColumn> columns;
+        // The catalog column of each key the entity added, kept so that a column not saved yet
+        // survives an emptied column cache (getColumns files it there again).
+        QHash<QString, C> heldColumns;
+        // The column keys the stored rows were written with (loaded, or saved last); empty for an
+        // entity never stored. A change of column set moves the rows to another data table.
+        QStringList storedColumnKeys;
         int rowsInMemory = 0;
         int currentRow = -1;  // the row set() writes into: the last one appended; -1 for none
         bool dirty = false;
@@ -85,8 +92,14 @@ public:
     DBIF_InMemoryTable& operator=(const DBIF_InMemoryTable& other) = default;
     virtual ~DBIF_InMemoryTable() = default;
 
-    // Appends an empty row and makes it the current row.
-    virtual void addRow() { d->currentRow = d->rowsInMemory++; }
+    // Appends an empty row and makes it the current row. The stored rows of an entity are loaded
+    // first, so that the new row follows them instead of being overwritten by them.
+    virtual void addRow() {
+        if (!hasRecord("addRow"))
+            return;
+        loadDataIfNeeded();
+        d->currentRow = d->rowsInMemory++;
+    }
     // Fills columns and rows (addColumn, addRow, set) and marks the data loaded. Entities send their
     // load-data event here; this base only reports that it cannot load. Called on first use of a
     // cell while the data is not loaded.
@@ -102,46 +115,93 @@ public:
     // Empties the object cache of the column kind C (not of the entity kind).
     static void clearCache() { DBIF_DynamicTableColumn::clearCache<C>(); }
 
-    // REQUIRES for everything below except isNull: a record. None of the setters marks the table dirty.
+    // On a handle without record every accessor reports once and returns an empty value (id -1, no
+    // rows or columns, a connection of no database) and every operation reports and does nothing.
+    // None of the setters marks the table dirty.
     bool isNull() const { return !d; }
-    DBIF_Connection getConnection() const { return d->connection; }
-    DBIF_StorageEngineType getStorageEngineType() const { return d->storageEngineType; }
-    int getId() const { return d->id; }
-    void setId(int id) { d->id = id; }
-    bool isNew() const { return d->id == -1; }
-    QString getKey() const { return d->key; }
-    QString getUser() const { return d->user; }
-    void setUser(const QString& user) { d->user = user; }
-    QDateTime getModifiedTime() const { return d->modifiedTime; }
-    void setModifiedTimeToNow() { d->modifiedTime = now(); }
-    bool isDirty() const { return d->dirty; }
-    void setDirty(bool dirty) { d->dirty = dirty; }
-    bool isCurrentlyInSave() const { return d->currentlyInSave; }
-    void setCurrentlyInSave(bool inSave) { d->currentlyInSave = inSave; }
+    DBIF_Connection getConnection() const {
+        return hasRecord("getConnection") ? d->connection : DBIF_Connection::nullConnection();
+    }
+    DBIF_StorageEngineType getStorageEngineType() const {
+        return field(&SharedData::storageEngineType, "getStorageEngineType", DBIF_SPARSE_TABLE_STORAGE);
+    }
+    int getId() const { return field(&SharedData::id, "getId", -1); }
+    void setId(int id) { setField(&SharedData::id, id, "setId"); }
+    bool isNew() const { return getId() == -1; }
+    QString getKey() const { return field(&SharedData::key, "getKey"); }
+    QString getUser() const { return field(&SharedData::user, "getUser"); }
+    void setUser(const QString& user) { setField(&SharedData::user, user, "setUser"); }
+    QDateTime getModifiedTime() const { return field(&SharedData::modifiedTime, "getModifiedTime"); }
+    void setModifiedTimeToNow() { setField(&SharedData::modifiedTime, now(), "setModifiedTimeToNow"); }
+    bool isDirty() const { return field(&SharedData::dirty, "isDirty"); }
+    void setDirty(bool dirty) { setField(&SharedData::dirty, dirty, "setDirty"); }
+    bool isCurrentlyInSave() const { return field(&SharedData::currentlyInSave, "isCurrentlyInSave"); }
+    void setCurrentlyInSave(bool inSave) {
+        setField(&SharedData::currentlyInSave, inSave, "setCurrentlyInSave");
+    }
     // The number of rows stored in the database, reported by rowCount() while the data is not loaded.
-    void setRowCount(int rowCount) { d->rowCount = rowCount; }
+    void setRowCount(int rowCount) { setField(&SharedData::rowCount, rowCount, "setRowCount"); }
+    // For the storage engines: the column keys the stored rows were written with.
+    QStringList getStoredColumnKeys() const {
+        return field(&SharedData::storedColumnKeys, "getStoredColumnKeys");
+    }
+    void setStoredColumnKeys(const QStringList& keys) {
+        setField(&SharedData::storedColumnKeys, keys, "setStoredColumnKeys");
+    }
+    // For the storage engines: while set, touching a cell does not load the data (the engine is
+    // reading the entity's columns, which the load needs).
+    void setLoading(bool loading) { setField(&SharedData::loading, loading, "setLoading"); }
 
-    // Appends the key unless it is already there (keys are compared case-sensitively).
+    // Appends the key unless it is already there (keys are compared case-sensitively). On a stored
+    // entity whose rows are not loaded yet a new key loads them first: the rows must be read with the
+    // column set they were written with.
     void addColumn(const QString& key) {
-        if (d->columnIndex.contains(key))
+        if (!hasRecord("addColumn") || d->columnIndex.contains(key))
             return;
+        loadDataIfNeeded();
         d->columnIndex.insert(key, d->columnKeys.size());
         d->columnKeys.append(key);
         d->columns.append(DBIF_InMemoryColumn());
     }
-    bool hasColumn(const QString& key) const { return d->columnIndex.contains(key); }
-    unsigned columnCount() const { return static_cast<unsigned>(d->columnKeys.size()); }
-    QStringList getColumnKeys() const { return d->columnKeys; }
-    // The cached column of each key, in order (a null handle, reported, for a key not in the catalog).
+    // Keeps the catalog column of a key the entity added (see getColumns).
+    void holdColumn(const C& column) {
+        if (hasRecord("holdColumn") && !column.isNull())
+            d->heldColumns.insert(column.getKey(), column);
+    }
+    bool hasColumn(const QString& key) const {
+        return hasRecord("hasColumn") && d->columnIndex.contains(key);
+    }
+    unsigned columnCount() const {
+        return hasRecord("columnCount") ? static_cast<unsigned>(d->columnKeys.size()) : 0;
+    }
+    QStringList getColumnKeys() const { return field(&SharedData::columnKeys, "getColumnKeys"); }
+    // The catalog column of each key, in order. A column that the column cache no longer holds (it
+    // was emptied before the column was saved) is filed there again from the entity's own handle; a
+    // key that is neither cached nor held gives a null handle, reported by the cache.
     QList<C> getColumns() const {
         QList<C> columns;
+        if (!hasRecord("getColumns"))
+            return columns;
         for (const QString& key : d->columnKeys)
-            columns.append(C::get(d->connection, key));
+            columns.append(columnFor(key));
         return columns;
+    }
+    // The catalog column of one key, as getColumns finds it.
+    C columnFor(const QString& key) const {
+        if (!hasRecord("columnFor"))
+            return C();
+        if (!C::hasColumn(d->connection, key)) {
+            const C held = d->heldColumns.value(key);
+            if (!held.isNull())
+                return DBIF_ObjectCache<C>::adopt(d->connection, held);
+        }
+        return C::get(d->connection, key);
     }
 
     // Rows in memory when the data is loaded, else the stored row count. Never loads.
     unsigned rowCount() const {
+        if (!hasRecord("rowCount"))
+            return 0;
         return static_cast<unsigned>(d->dataIsLoaded ? d->rowsInMemory : d->rowCount);
     }
     bool isEmpty() const { return rowCount() == 0 || d->columnKeys.isEmpty(); }
@@ -150,6 +210,11 @@ public:
     // dirty only when the value differs from the cell's (QVariant equality; a never-set cell reads
     // as an invalid variant). REQUIRES: addColumn of the column's key, then addRow.
     void set(const C& column, const QVariant& value) {
+        if (!hasRecord("set") ||
+            !assert0(!column.isNull(), __FILE__, __LINE__,
+                     QStringLiteral("Attempting to set data of a null column (the result of a failed column "
+                                    "look-up)")))
+            return;
         const QString key = column.getKey();
         const int index = d->columnIndex.value(key, -1);
         if (!assert1(
@@ -174,6 +239,8 @@ public:
     // int -9999 (reported) when the load failed, the column was not added or the row does not exist.
     QVariant getData(const QString& key, unsigned row) const {
         const QVariant badValue(-9999);
+        if (!hasRecord("getData"))
+            return badValue;
         loadDataIfNeeded();
         if (!assert2(
                 d->dataIsLoaded, __FILE__, __LINE__,
@@ -196,16 +263,27 @@ public:
     template <typename Column,
               typename = std::enable_if_t<std::is_base_of_v<DBIF_DynamicTableColumn, Column>>>
     QVariant getData(const Column& column, unsigned row) const {
+        if (!assert0(!column.isNull(), __FILE__, __LINE__,
+                     QStringLiteral("Attempting to read data of a null column (the result of a failed column "
+                                    "look-up)")))
+            return QVariant(-9999);
         return getData(column.getKey(), row);
     }
     // The cell as a value object of the column's data type, or nullptr (reported) when it cannot be
     // made from the cell. The caller owns the result.
     DBIF_DataType* getDataElement(const C& column, unsigned row) const {
+        if (!hasRecord("getDataElement") ||
+            !assert0(!column.isNull(), __FILE__, __LINE__,
+                     QStringLiteral("Attempting to read data of a null column (the result of a failed column "
+                                    "look-up)")))
+            return nullptr;
         loadDataIfNeeded();
-        return DBIF_DataType::toDataType(getData(column, row), column.getDataType());
+        return DBIF_DataType::toDataType(getData(column.getKey(), row), column.getDataType());
     }
     // A copy of all rows, loading the data first if needed; a row holds the keys of its set cells.
     QList<Row> getAllData() const {
+        if (!hasRecord("getAllData"))
+            return QList<Row>();
         loadDataIfNeeded();
         QList<Row> rows(d->rowsInMemory);
         for (int index = 0; index < d->columns.size(); ++index) {
@@ -221,6 +299,8 @@ public:
     // Drops the rows to free memory, keeping the column keys; the row count stays known. The next
     // read or write of a cell loads the data again.
     void releaseData() {
+        if (!hasRecord("releaseData"))
+            return;
         d->rowCount = rowCount();
         for (DBIF_InMemoryColumn& column : d->columns)
             column.clear();
@@ -233,16 +313,40 @@ public:
     bool operator==(const DBIF_InMemoryTable& other) const { return d == other.d; }
     bool operator!=(const DBIF_InMemoryTable& other) const { return d != other.d; }
 
+    // For the storage engines: the cells of the column at that position (REQUIRES: the data loaded).
+    const DBIF_InMemoryColumn& cellsAt(int index) const { return d->columns[index]; }
+    // Loads the data if it is not loaded yet; false when it still is not (the load failed).
+    bool ensureDataLoaded() const {
+        if (!hasRecord("ensureDataLoaded"))
+            return false;
+        loadDataIfNeeded();
+        return d->dataIsLoaded;
+    }
+
 protected:
-    void setKey(const QString& key) { d->key = key; }
-    bool isDataLoaded() const { return d->dataIsLoaded; }
-    void setDataIsLoaded(bool loaded) { d->dataIsLoaded = loaded; }
+    void setKey(const QString& key) { setField(&SharedData::key, key, "setKey"); }
+    bool isDataLoaded() const { return field(&SharedData::dataIsLoaded, "isDataLoaded"); }
+    void setDataIsLoaded(bool loaded) { setField(&SharedData::dataIsLoaded, loaded, "setDataIsLoaded"); }
+
+    bool hasRecord(const char* operation) const {
+        return checkHandle(static_cast<bool>(d), __FILE__, __LINE__, operation);
+    }
 
 private:
+    template <typename F>
+    F field(F SharedData::*member, const char* operation, F fallback = F()) const {
+        return hasRecord(operation) ? (*d).*member : fallback;
+    }
+    template <typename F>
+    void setField(F SharedData::*member, const F& value, const char* operation) {
+        if (hasRecord(operation))
+            (*d).*member = value;
+    }
+
     // Loading fills the shared record, which const handles share too; hence the cast, and the guard
     // against a loadData() that reads cells itself.
     void loadDataIfNeeded() const {
-        if (d->dataIsLoaded || d->loading)
+        if (!d || d->dataIsLoaded || d->loading)
             return;
         d->loading = true;
         const_cast<DBIF_InMemoryTable*>(this)->loadData();

@@ -78,6 +78,22 @@ public:
         return ids[id];  // creates the null entry for a missing row
     }
 
+    // Files an object built elsewhere under its key when the connection's cache holds none (an entity's
+    // column that was not saved yet when the cache was emptied); returns the cached object.
+    static T adopt(const DBIF_Connection& connection, const T& object) {
+        loadAll(connection);
+        KeyMap& keys = keyToObjectMap(connection);
+        const auto found = keys.constFind(object.getKey());
+        if (found != keys.constEnd())
+            return found.value();
+        keys.insert(object.getKey(), object);
+        if (object.getId() == -1)
+            idToObjectMap(connection).clear();
+        else
+            idToObjectMap(connection).insert(object.getId(), object);
+        return object;
+    }
+
     bool contains(const DBIF_Connection& connection, const QString& key) {
         loadAll(connection);
         return keyToObjectMap(connection).contains(key);

@@ -58,27 +58,32 @@ QString DBIF_Routine::computeKey(const QString& name, const QString& definition,
 }
 
 void DBIF_Routine::save() {
+    if (!hasRecord("DBIF_Routine::save"))
+        return;
     SharedData& r = *d;
+    // The definition is bound; name and user are escaped.
     r.saveRow(
         [&r] {
             r.connection.preparedQuery(
-                QStringLiteral(
-                    "INSERT INTO routine (name, definition, modified_time, user) VALUES ('%1', ?, '%2', "
-                    "'%3')")
-                    .arg(r.name, DBIF_EntityRecord::sqlTime(r.modifiedTime), r.user),
+                QStringLiteral("INSERT INTO routine (name, definition, modified_time, user) VALUES (%1, ?, "
+                               "'%2', %3)")
+                    .arg(r.quoted(r.name), DBIF_EntityRecord::sqlTime(r.modifiedTime), r.quoted(r.user)),
                 DBIF_UPDATE_TIMING, r.definition, __FILE__, __LINE__);
         },
         [&r] {
             r.connection.preparedQuery(
                 QStringLiteral(
-                    "UPDATE routine SET name = '%1', definition = ?, modified_time = '%2', user = '%3' "
+                    "UPDATE routine SET name = %1, definition = ?, modified_time = '%2', user = %3 "
                     "WHERE id = %4")
-                    .arg(r.name, DBIF_EntityRecord::sqlTime(r.modifiedTime), r.user, QString::number(r.id)),
+                    .arg(r.quoted(r.name), DBIF_EntityRecord::sqlTime(r.modifiedTime), r.quoted(r.user),
+                         QString::number(r.id)),
                 DBIF_UPDATE_TIMING, r.definition, __FILE__, __LINE__);
         });
 }
 
 void DBIF_Routine::reload(const QSqlRecord& record) {
+    if (!hasRecord("DBIF_Routine::reload"))
+        return;
     d->name = record.value(0).toString();
     d->definition = record.value(1).toString();
     d->key = computeKey(d->name, d->definition, d->user);

@@ -68,10 +68,10 @@ public:
     static QString computeKey(const QString& name, const QString& definition,
                               const QString& user = QString());
 
-    QString getName() const { return d->name; }
+    QString getName() const { return field(&SharedData::name, "getName"); }
 
     // Inserts a new routine once, then rewrites the row only while it is marked modified. The name and
-    // user go into the statement unescaped; the definition is bound.
+    // user are escaped; the definition is bound.
     void save();
     void saveSelf() { save(); }
     using DBIF_Entity::reload;

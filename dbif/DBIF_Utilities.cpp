@@ -44,6 +44,13 @@ bool assert3(bool condition, const char* file, int line, const QString& format, 
     return condition || report(file, line, format.arg(a1, a2, a3));
 }
 
+bool checkHandle(bool hasRecord, const char* file, int line, const char* operation) {
+    return hasRecord ||
+           report(file, line,
+                  QStringLiteral("%1 called on a null handle (default-constructed or from a failed look-up)")
+                      .arg(QString::fromLatin1(operation)));
+}
+
 QString caseSensitize(const QString& text) {
     std::uint64_t mask = 0;
     for (const QChar c : text) {
@@ -88,10 +95,8 @@ std::ostream& operator<<(std::ostream& stream, const QStringList& list) {
     return stream << "\n  " << list.join(QStringLiteral("\n  "));
 }
 
-QString quoteSqlText(const QString& text, bool escapeBackslashes) {
+QString quoteSqlText(const QString& text) {
     QString escaped = text;
-    if (escapeBackslashes)
-        escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
     escaped.replace(QLatin1Char('\''), QStringLiteral("''"));
     return QLatin1Char('\'') + escaped + QLatin1Char('\'');
 }

@@ -31,6 +31,10 @@ DBIF_EXPORT bool assert2(bool condition, const char* file, int line, const QStri
 DBIF_EXPORT bool assert3(bool condition, const char* file, int line, const QString& format, const QString& a1,
                          const QString& a2, const QString& a3);
 
+// Returns hasRecord. On false reports that the operation was called on a null handle (one without
+// record: default-constructed, or the result of a failed look-up); the caller returns an empty value.
+DBIF_EXPORT bool checkHandle(bool hasRecord, const char* file, int line, const char* operation);
+
 // The text followed by "_" and a lower-case hexadecimal mask of its ASCII capitals, so that keys
 // built from it tell "Vds" (Vds_4) from "VDS" (VDS_7) even after upper-casing.
 DBIF_EXPORT QString caseSensitize(const QString& text);
@@ -60,8 +64,8 @@ DBIF_EXPORT bool stringContains(const std::string& haystack, const std::string& 
 DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QString& text);
 DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QStringList& list);
 
-// Puts a text between single quotes so that no value can end the literal early: quotes are doubled
-// everywhere, and on MySQL (where a backslash escapes inside literals) backslashes are doubled too.
-DBIF_EXPORT QString quoteSqlText(const QString& text, bool escapeBackslashes);
+// Puts a text between single quotes so that no value can end the literal early: quotes are doubled.
+// Backslashes stay as they are: MySQL sessions run with NO_BACKSLASH_ESCAPES, like SQLite.
+DBIF_EXPORT QString quoteSqlText(const QString& text);
 
 #endif

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <limits>
 
+#include "CapturedStderr.h"
 #include "DatabaseTest.h"
 #include "dbif/DBIF_CatalogEntry.h"
+#include "dbif/DBIF_ClearAllCaches.h"
+#include "dbif/DBIF_Die.h"
 #include "dbif/DBIF_ObjectCache.h"
 
 namespace {
@@ -105,12 +109,14 @@ TEST_P(StorageEngineTest, SaveInsertsOnceAndRewritesRowsOnlyWhenDirty) {
 
     entry.set(DBIF_CatalogEntryColumn::get(connection(), "VD_2_DB"), QVariant(2.5));
     const QStringList update = statementsOf([&] { entry.save(); });
-    // The rows go back in multi-row INSERTs on MySQL, one by one on SQLite.
-    ASSERT_EQ(update.size(), isMySql() ? 5 : 7) << update.join("\n").toStdString();
-    EXPECT_TRUE(update[0].startsWith("UPDATE catalog_entry SET"));
+    // One unit of work; the rows go back in multi-row INSERTs on MySQL, one by one on SQLite.
+    ASSERT_EQ(update.size(), isMySql() ? 7 : 9) << update.join("\n").toStdString();
+    EXPECT_EQ(update.first(), isMySql() ? "SAVEPOINT dbif_unit" : "BEGIN IMMEDIATE");
+    EXPECT_EQ(update.last(), isMySql() ? "RELEASE SAVEPOINT dbif_unit" : "COMMIT");
+    EXPECT_TRUE(update[1].startsWith("UPDATE catalog_entry SET"));
     const QString id = QString::number(entry.getId());
-    EXPECT_EQ(update[1], "DELETE FROM catalog_entry_association WHERE catalog_entry_id = " + id);
-    EXPECT_EQ(update[2], "DELETE FROM catalog_entry_data WHERE catalog_entry_id = " + id);
+    EXPECT_EQ(update[2], "DELETE FROM catalog_entry_association WHERE catalog_entry_id = " + id);
+    EXPECT_EQ(update[3], "DELETE FROM catalog_entry_data WHERE catalog_entry_id = " + id);
     EXPECT_EQ(countRows("catalog_entry_association", "catalog_entry_id = " + id), 2);
     EXPECT_EQ(countRows("catalog_entry_data", "catalog_entry_id = " + id), 2);
     EXPECT_EQ(intOf("SELECT COUNT(*) FROM catalog_entry_data WHERE \"VD_2_DB\" = 2.5"), 1);
@@ -145,6 +151,125 @@ TEST_P(StorageEngineTest, FactoryHandsOutOneEngineOfEachTypeThatAnswersTheQueryE
     EXPECT_STREQ(result.metaType().name(), "QList<DBIF_CatalogEntry>");
 }
 
+// Each case below once crashed or lost stored rows; every one runs on both engines.
+class StorageEngineSafetyTest : public StorageEngineTest {
+protected:
+    const QList<DBIF_StorageEngineType> engines{DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE};
+    // The stored entry of that id as a fresh connection reads it.
+    DBIF_CatalogEntry readBack(DBIF_Connection& other, int id) {
+        commit();
+        return DBIF_CatalogEntry::get(other, id);
+    }
+};
+
+TEST_P(StorageEngineSafetyTest, ColumnsAddedBeforeACacheClearAreSavedWithTheEntry) {
+    for (const DBIF_StorageEngineType type : engines) {
+        DBIF_CatalogEntry entry = filledEntry(QStringLiteral("clear%1").arg(type), type);
+        dbifClearAllCaches();
+        entry.save();
+        ASSERT_GT(entry.getId(), 0);
+        expectReadBack(entry.getId(), type);
+    }
+}
+
+TEST_P(StorageEngineSafetyTest, AColumnMissingFromTheCatalogIsReportedAndTheRestLoads) {
+    for (const DBIF_StorageEngineType type : engines) {
+        DBIF_CatalogEntry entry = filledEntry(QStringLiteral("gone%1").arg(type), type);
+        entry.save();
+        const int modeId = entry.columnFor("MODE_8_TX").getId();
+        exec(QStringLiteral("DELETE FROM catalog_entry_column WHERE id = %1").arg(modeId));
+        DBIF_Connection other = openSecondConnection();
+        DBIF_CatalogEntry copy;
+        const Reports reports = reportsOf([&] { copy = readBack(other, entry.getId()); });
+        ASSERT_FALSE(reports.empty());
+        EXPECT_NE(reports[0].find("the item was not found"), std::string::npos);
+        EXPECT_EQ(copy.getColumnKeys(), QStringList("VD_2_DB"));
+        // The wide table still answers for the remaining column; a column set's own table is lost with
+        // its catalog row.
+        if (type == DBIF_SPARSE_TABLE_STORAGE) {
+            EXPECT_DOUBLE_EQ(copy.getData("VD_2_DB", 1).toDouble(), 1.5);
+        }
+        dbifClearAllCaches();  // the other connection's columns, without the deleted one
+    }
+}
+
+TEST_P(StorageEngineSafetyTest, NewRowsAndColumnsOfAStoredEntryKeepItsStoredRows) {
+    for (const DBIF_StorageEngineType type : engines) {
+        const int id = [&] {
+            DBIF_CatalogEntry entry = filledEntry(QStringLiteral("grow%1").arg(type), type);
+            entry.save();
+            return entry.getId();
+        }();
+        DBIF_Connection second = openSecondConnection();
+        DBIF_CatalogEntry stored = readBack(second, id);
+        ASSERT_FALSE(stored.isNull());
+        const QStringList oldKeys = stored.getColumnKeys();
+        // Neither the new row nor the new column may be written over the stored rows.
+        stored.addRow();
+        stored.set(stored.columnFor("VD_2_DB"), QVariant(9.0));
+        const DBIF_CatalogEntryColumn id2 = stored.addColumn("Id", "DB");
+        stored.set(id2, QVariant(0.25));
+        stored.save();
+        second.beginTransaction();  // commits what the save left open on MySQL
+        second.endTransaction();
+
+        DBIF_Connection third = openSecondConnection();
+        DBIF_CatalogEntry copy = DBIF_CatalogEntry::get(third, id);
+        ASSERT_EQ(copy.rowCount(), 3u);
+        EXPECT_DOUBLE_EQ(copy.getData("VD_2_DB", 0).toDouble(), 0.5);
+        EXPECT_DOUBLE_EQ(copy.getData("VD_2_DB", 1).toDouble(), 1.5);
+        EXPECT_DOUBLE_EQ(copy.getData("VD_2_DB", 2).toDouble(), 9.0);
+        EXPECT_FALSE(copy.getData("ID_2_DB", 0).isValid());
+        EXPECT_DOUBLE_EQ(copy.getData("ID_2_DB", 2).toDouble(), 0.25);
+        // The rows moved with the column set: none stays behind in the old set's table.
+        Engine* engine = Factory::get(type);
+        const QString oldTable = engine->dataTableName(connection(), oldKeys, true);
+        const QString newTable = engine->dataTableName(connection(), copy.getColumnKeys(), true);
+        EXPECT_EQ(countRows(newTable, QStringLiteral("catalog_entry_id = %1").arg(id)), 3);
+        if (oldTable != newTable) {
+            EXPECT_EQ(countRows(oldTable, QStringLiteral("catalog_entry_id = %1").arg(id)), 0);
+        }
+        dbifClearAllCaches();
+    }
+}
+
+TEST_P(StorageEngineSafetyTest, ADataColumnLeftWithoutCatalogRowIsTakenAsThere) {
+    // What an addColumn leaves when its save never comes: the schema change without the catalog row.
+    exec(QStringLiteral("ALTER TABLE catalog_entry_data ADD COLUMN \"ORPHAN_0_DB\" DOUBLE"));
+    DBIF_CatalogEntry entry = newEntry("orphan", DBIF_SPARSE_TABLE_STORAGE);
+    const DBIF_CatalogEntryColumn orphan = entry.addColumn("orphan", "DB");
+    entry.addRow();
+    entry.set(orphan, QVariant(4.5));
+    entry.save();
+    EXPECT_EQ(countRows("catalog_entry_column", "name = 'orphan' AND flags = 1"), 1);
+    EXPECT_EQ(intOf(QStringLiteral("SELECT COUNT(*) FROM catalog_entry_data WHERE \"ORPHAN_0_DB\" = 4.5")),
+              1);
+}
+
+TEST_P(StorageEngineSafetyTest, AFailedSaveLeavesNothingAndCanBeRepeated) {
+    for (const DBIF_StorageEngineType type : engines) {
+        connection().beginTransaction();
+        DBIF_Die(connection(), "host", "W", "D", "B", "u", -1).save();  // the host's own earlier work
+        DBIF_CatalogEntry entry = filledEntry(QStringLiteral("nan%1").arg(type), type);
+        const DBIF_CatalogEntryColumn vd = entry.columnFor("VD_2_DB");
+        entry.set(vd, QVariant(std::numeric_limits<double>::quiet_NaN()));
+        const int associations = countRows("catalog_entry_association");
+        EXPECT_THROW(entry.save(), DBIF_Exception);
+        EXPECT_EQ(entry.getId(), -1);
+        EXPECT_TRUE(entry.isDirty());
+        connection().endTransaction();
+        EXPECT_EQ(countRows("catalog_entry", QStringLiteral("application = 'nan%1'").arg(type)), 0);
+        EXPECT_EQ(countRows("catalog_entry_association"), associations);
+        EXPECT_EQ(countRows("die", "lot = 'host'"), 1);
+        // The same entry saves once its value can be stored.
+        entry.set(vd, QVariant(1.5));
+        entry.save();
+        expectReadBack(entry.getId(), type);
+        exec("DELETE FROM die");
+    }
+}
+
 DBIF_DATABASE_TEST_SUITE(StorageEngineTest);
+DBIF_DATABASE_TEST_SUITE(StorageEngineSafetyTest);
 
 }  // namespace

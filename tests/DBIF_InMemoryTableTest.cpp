@@ -8,6 +8,8 @@
 
 #include "CapturedStderr.h"
 #include "DatabaseTest.h"
+#include "dbif/DBIF_CatalogEntry.h"
+#include "dbif/DBIF_Die.h"
 #include "dbif/DBIF_InMemoryTable.h"
 
 namespace {
@@ -49,6 +51,38 @@ TEST_F(InMemoryTable, MisuseIsReportedAndChangesNothing) {
     // A cell never set is an invalid variant, not the bad value.
     EXPECT_EQ(reportsOf([&] { cell = table.getData(vd, 0); }), Reports{});
     EXPECT_FALSE(cell.isValid());
+}
+
+// What a failed look-up returns: every use reports once, gives an empty value and dereferences nothing.
+TEST_F(InMemoryTable, NullHandlesReportOnceAndGiveEmptyValues) {
+    Table table(db, -1, DBIF_SPARSE_TABLE_STORAGE);
+    const DBIF_MeasurementColumn missing;
+    table.addColumn(column("Vd").getKey());
+    table.addRow();
+    const auto once = [](auto action) { EXPECT_EQ(reportsOf(action).size(), 1u); };
+    once([&] { table.set(missing, QVariant(1.0)); });
+    once([&] { EXPECT_EQ(table.getData(missing, 0), QVariant(-9999)); });
+    once([&] { EXPECT_EQ(table.getDataElement(missing, 0), nullptr); });
+    EXPECT_FALSE(table.isDirty());
+    once([&] { EXPECT_TRUE(missing.getKey().isEmpty()); });
+    once([&] { EXPECT_EQ(missing.getId(), -1); });
+    once([&] { EXPECT_NE(missing.getConnection(), db); });
+
+    const Table none;
+    once([&] { EXPECT_EQ(none.getId(), -1); });
+    once([&] { EXPECT_EQ(none.rowCount(), 0u); });
+    once([&] { EXPECT_EQ(none.getData(QStringLiteral("VD_2_DB"), 0), QVariant(-9999)); });
+    DBIF_CatalogEntry entry;
+    once([&] { EXPECT_TRUE(entry.getApplication().isEmpty()); });
+    once([&] { entry.save(); });
+    once([&] { EXPECT_TRUE(entry.addColumn("Vd", "DB").isNull()); });
+    DBIF_Die die;
+    once([&] { EXPECT_TRUE(die.getLot().isEmpty()); });
+    once([&] { die.save(); });
+    // A statement on the connection of a null handle fails like any other, without a crash.
+    once([&] {
+        EXPECT_THROW(die.getConnection().queryInt("SELECT 1", 0, __FILE__, __LINE__), DBIF_Exception);
+    });
 }
 
 TEST_F(InMemoryTable, DirtyOnlyOnRealChangesAndRowsFillOneByOne) {
@@ -121,9 +155,9 @@ class StoredTable : public Table {
 public:
     StoredTable(const DBIF_Connection& db, bool loadable)
         : Table(db, QDateTime::currentDateTime(), QStringLiteral("u"), 3, 1), loadable(loadable) {
+        addColumn(vd.getKey());
         setDataIsLoaded(false);
         setRowCount(3);
-        addColumn(vd.getKey());
     }
     void loadData() override {
         ++loads;

@@ -101,7 +101,7 @@ TEST_P(QueryConditionTest, ValuesAndColumnReferences) {
          "(measurement_data.Vd_3_DB IS NOT NULL)", nullptr},
         // Texts can never end their literal; placeholders inside values stay text.
         {"quote", C("t", "c", Equal, "x' OR '1'='1"), "(t.c = 'x'' OR ''1''=''1')", nullptr},
-        {"backslash", C("t", "c", Equal, "a\\b"), "(t.c = 'a\\b')", "(t.c = 'a\\\\b')"},
+        {"backslash", C("t", "c", Equal, "a\\b"), "(t.c = 'a\\b')", nullptr},
         {"placeholders in value", C("t", "c", Equal, "%1%2%3", true), "(t.c = '%1%2%3')",
          "(t.c COLLATE latin1_bin = '%1%2%3')"},
         {"placeholders in column", C("t", "%2 %3", Like, "%1", true), "(t.\"%2 %3\" LIKE '%1')",

@@ -1,0 +1,221 @@
+// Generated hostile values through every path that stores text or numbers: die fields, routine name
+// and definition, catalog-entry fields, column names and TX/DB/CN/CM cells on both engines. Each value
+// is either read back exactly by a second connection or refused with DBIF_Exception, with nothing of
+// it written; nothing is ever changed on the way.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+#include "DatabaseTest.h"
+#include "dbif/DBIF_CatalogEntry.h"
+#include "dbif/DBIF_ClearAllCaches.h"
+#include "dbif/DBIF_ComplexMatrix.h"
+#include "dbif/DBIF_ComplexNumber.h"
+#include "dbif/DBIF_Die.h"
+#include "dbif/DBIF_Routine.h"
+
+namespace {
+
+const QStringList PIECES = {"'",
+                            "''",
+                            "\\",
+                            "%1",
+                            "; DELETE FROM die; --",
+                            "\n",
+                            "\u00e9\u00c4\u00df\u00b5",
+                            "\"",
+                            "x', 'y'), ('z",
+                            "\u03a9\u2192"};
+const double INF = std::numeric_limits<double>::infinity();
+const double NAN_ = std::numeric_limits<double>::quiet_NaN();
+const QList<double> NUMBERS = {5e-324, DBL_MAX, -DBL_MAX, -0.0, 1.0 / 3.0, 0.1, 1e300, -2.5e-300, 25.1234567};
+
+// Every pair of pieces around a letter, a trailing backslash and a long text: a few hundred texts.
+QStringList hostileTexts() {
+    QStringList texts;
+    for (const QString& a : PIECES) {
+        for (const QString& b : PIECES)
+            texts << a + "x" + b;
+    }
+    texts << "ends in \\" << QString(300, QLatin1Char('L'));
+    return texts;
+}
+
+bool latin1(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return false;
+    }
+    return true;
+}
+
+// Reals compare exactly; NaN matches NaN (the text form keeps it in complex values).
+bool same(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || a == b;
+}
+bool same(const DBIF_ComplexNumber& a, const DBIF_ComplexNumber& b) {
+    return same(a.real(), b.real()) && same(a.imaginary(), b.imaginary());
+}
+
+class StoredValueRoundTripTest : public SchemaDatabaseTest {
+protected:
+    void TearDown() override {
+        DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
+        dbifClearAllCaches();
+        SchemaDatabaseTest::TearDown();
+    }
+    // Whether a text of a column of that width can be stored here: MySQL refuses what its Latin-1
+    // columns cannot hold; SQLite holds any text.
+    bool storable(const QString& text, int width) const {
+        return !isMySql() || (latin1(text) && text.size() <= width);
+    }
+    DBIF_CatalogEntry entry(const QString& application, const QString& runType, DBIF_StorageEngineType type) {
+        const QDateTime start(QDate(2025, 1, 2), QTime(3, 4, 5));
+        return DBIF_CatalogEntry::get(connection(), application, "v'1\\", runType, start, start, "u", type);
+    }
+};
+
+TEST_P(StoredValueRoundTripTest, FieldsOfDiesRoutinesAndEntries) {
+    QMap<int, QString> dies, routines, entries;
+    int refused = 0;
+    for (const QString& text : hostileTexts()) {
+        DBIF_Die die = DBIF_Die::get(connection(), text, "W" + text, "D", "B", text);
+        DBIF_Routine routine = DBIF_Routine::get(connection(), text, "def " + text, "u");
+        DBIF_CatalogEntry run = entry(text, text, DBIF_SPARSE_TABLE_STORAGE);
+        if (storable("W" + text, 255)) {
+            die.save();
+            routine.save();
+            run.save();
+            dies.insert(die.getId(), text);
+            routines.insert(routine.getId(), text);
+            entries.insert(run.getId(), text);
+        } else {
+            ++refused;
+            EXPECT_THROW(die.save(), DBIF_Exception) << text.toStdString();
+            EXPECT_THROW(routine.save(), DBIF_Exception) << text.toStdString();
+            EXPECT_THROW(run.save(), DBIF_Exception) << text.toStdString();
+            EXPECT_EQ(run.getId(), -1);
+        }
+    }
+    EXPECT_EQ(refused > 0, isMySql());
+    commit();
+    EXPECT_EQ(countRows("die"), dies.size());
+    EXPECT_EQ(countRows("routine"), routines.size());
+    EXPECT_EQ(countRows("catalog_entry"), entries.size());
+
+    DBIF_Connection other = openSecondConnection();
+    for (auto it = dies.constBegin(); it != dies.constEnd(); ++it) {
+        const DBIF_Die die = DBIF_Die::get(other, it.key());
+        EXPECT_EQ(die.getLot(), it.value());
+        EXPECT_EQ(die.getWafer(), "W" + it.value());
+        EXPECT_EQ(die.getUser(), it.value());
+    }
+    for (auto it = routines.constBegin(); it != routines.constEnd(); ++it) {
+        const DBIF_Routine routine = DBIF_Routine::get(other, it.key());
+        EXPECT_EQ(routine.getName(), it.value());
+        EXPECT_EQ(routine.getKey(), DBIF_Routine::computeKey(it.value(), "def " + it.value()));
+    }
+    for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) {
+        const DBIF_CatalogEntry run = DBIF_CatalogEntry::get(other, it.key());
+        EXPECT_EQ(run.getApplication(), it.value());
+        EXPECT_EQ(run.getRunType(), it.value());
+        EXPECT_EQ(run.getApplicationVersion(), "v'1\\");
+    }
+}
+
+TEST_P(StoredValueRoundTripTest, CellsAndColumnNamesOnBothEngines) {
+    const QStringList texts = hostileTexts();
+    for (const DBIF_StorageEngineType type : {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE}) {
+        DBIF_CatalogEntry run = entry(QStringLiteral("cells"), QString::number(type), type);
+        // Column names from the pieces that an identifier can hold (short, Latin-1, no double quote).
+        const auto tx = run.addColumn(QStringLiteral("it's a\\b %1;\u00e9"), "TX");
+        const auto db = run.addColumn(QStringLiteral("v''"), "DB");
+        const auto cn = run.addColumn(QStringLiteral("z"), "CN");
+        const auto cm = run.addColumn(QStringLiteral("S"), "CM");
+        QList<QString> storedTexts;
+        for (int row = 0; row < texts.size(); ++row) {
+            if (!storable(texts[row], 200))
+                continue;
+            run.addRow();
+            storedTexts << texts[row];
+            run.set(tx, texts[row]);
+            if (row % 7 == 3)
+                continue;  // missing cells stay missing
+            const double x = NUMBERS[row % NUMBERS.size()];
+            run.set(db, QVariant(x));
+            const double y = row % 5 == 0 ? (row % 2 ? INF : NAN_) : NUMBERS[(row + 3) % NUMBERS.size()];
+            run.set(cn, QVariant::fromValue(DBIF_ComplexNumber(x, y)));
+            DBIF_ComplexMatrix matrix(4, 4);
+            for (unsigned i = 0; i < 16; ++i)
+                matrix(i % 4, i / 4).set(NUMBERS[(row + i) % NUMBERS.size()], -NUMBERS[i % NUMBERS.size()]);
+            run.set(cm, QVariant::fromValue(matrix));
+        }
+        run.save();
+        commit();
+
+        DBIF_Connection other = openSecondConnection();
+        const DBIF_CatalogEntry copy = DBIF_CatalogEntry::get(other, run.getId());
+        ASSERT_EQ(copy.rowCount(), static_cast<unsigned>(storedTexts.size()));
+        for (int row = 0; row < storedTexts.size(); ++row) {
+            EXPECT_EQ(copy.getData(tx.getKey(), row).toString(), storedTexts[row]) << row;
+            const QVariant x = run.getData(db.getKey(), row);
+            const QVariant readX = copy.getData(db.getKey(), row);
+            EXPECT_EQ(readX.isValid(), x.isValid()) << row;
+            if (!x.isValid())
+                continue;
+            EXPECT_TRUE(same(readX.toDouble(), x.toDouble())) << row;
+            EXPECT_TRUE(same(copy.getData(cn.getKey(), row).value<DBIF_ComplexNumber>(),
+                             run.getData(cn.getKey(), row).value<DBIF_ComplexNumber>()))
+                << row;
+            const auto readMatrix = copy.getData(cm.getKey(), row).value<DBIF_ComplexMatrix>();
+            const auto matrix = run.getData(cm.getKey(), row).value<DBIF_ComplexMatrix>();
+            ASSERT_EQ(readMatrix.rows(), 4u);
+            for (unsigned i = 0; i < 16; ++i)
+                EXPECT_TRUE(same(readMatrix(i % 4, i / 4), matrix(i % 4, i / 4))) << row << " " << i;
+        }
+        dbifClearAllCaches();
+    }
+}
+
+TEST_P(StoredValueRoundTripTest, WhatCannotBeStoredIsRefusedWithNothingWritten) {
+    // Reals a database column cannot hold, on both drivers; text outside Latin-1 or too long on MySQL.
+    struct Case {
+        const char* name;
+        QString type;
+        QVariant value;
+        bool refused;
+    };
+    const QList<Case> cases = {
+        {"NaN", "DB", QVariant(NAN_), true},
+        {"infinity", "DB", QVariant(INF), true},
+        {"minus infinity", "DB", QVariant(-INF), true},
+        {"outside Latin-1", "TX", QVariant(QStringLiteral("\u03a9-lot")), isMySql()},
+        {"longer than the column", "TX", QVariant(QString(201, QLatin1Char('x'))), isMySql()},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        DBIF_CatalogEntry run = entry(QStringLiteral("refuse%1").arg(n++), "r", DBIF_SPARSE_TABLE_STORAGE);
+        const auto column = run.addColumn(QStringLiteral("c%1").arg(c.type), c.type);
+        run.addRow();
+        run.set(column, c.value);
+        if (c.refused) {
+            EXPECT_THROW(run.save(), DBIF_Exception) << c.name;
+            EXPECT_EQ(run.getId(), -1) << c.name;
+        } else {
+            EXPECT_NO_THROW(run.save()) << c.name;
+        }
+    }
+    commit();
+    int stored = 0;
+    for (const Case& c : cases)
+        stored += c.refused ? 0 : 1;
+    EXPECT_EQ(countRows("catalog_entry"), stored);
+    EXPECT_EQ(countRows("catalog_entry_data"), stored);
+}
+
+DBIF_DATABASE_TEST_SUITE(StoredValueRoundTripTest);
+
+}  // namespace

@@ -221,7 +221,9 @@ bool DBAL_MultiTable<E, C>::hasColumns(const DBIF_UniqueStringList& columns) con
 template <typename E, typename C>
 QString DBAL_MultiTable<E, C>::computeKey(const QString& columnTableName, const QString& dataTablePrefix,
                                           const QStringList& columnKeys) {
-    QStringList sorted = columnKeys;
+    QStringList sorted;
+    for (const QString& key : columnKeys)
+        sorted.append(escapeKeyField(key));  // {"A|B"} and {"A", "B"} are different sets
     sorted.sort(Qt::CaseSensitive);
     return QStringLiteral("%1|%2|%3").arg(columnTableName, dataTablePrefix, sorted.join(QLatin1Char('|')));
 }

@@ -39,7 +39,8 @@ private:
         const C column =
             C::get(connection, name, dataType, extra..., DBIF_DynamicTableColumn::SPARSE_TABLE_FLAG);
         const QString table = dataTableName(entity);
-        if (connection.columnNames(table).contains(key, Qt::CaseInsensitive))
+        // Exact names: on MySQL a name differing only in case is refused by the ALTER below.
+        if (connection.columnNames(table).contains(key))
             return;
         connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN \"%2\" %3")
                              .arg(table, key, column.getDataColumnFormat()),

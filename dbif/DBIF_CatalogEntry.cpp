@@ -108,7 +108,8 @@ DBIF_CatalogEntry::ParameterBlock::ParameterBlock(const QString& application,
 
 QString DBIF_CatalogEntry::ParameterBlock::computeKey() const {
     return QStringLiteral("<ce: %1|%2|%3|%4>")
-        .arg(application, applicationVersion, runType, QString::number(startTimeKey(startTime)));
+        .arg(escapeKeyField(application), escapeKeyField(applicationVersion), escapeKeyField(runType),
+             QString::number(startTimeKey(startTime)));
 }
 
 qint64 DBIF_CatalogEntry::startTimeKey(const QDateTime& startTime) {
@@ -258,11 +259,11 @@ bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::insertMasterRow(DBIF_CatalogEn
         QStringLiteral(
             "INSERT INTO %1 (parent_id, schema_version, application, application_version, run_type, "
             "start_time, end_time, model_text, modified_time, user, storage_engine) VALUES ('%2', "
-            "'%3', '%4', '%5', '%6', '%7', '%8', '%9', '%10', '%11', %12)")
+            "'%3', '%4', '%5', '%6', %7, %8, '%9', '%10', '%11', %12)")
             .arg(masterTable, QString::number(entry.getParentId()), text(entry.getSchemaVersion()),
                  text(entry.getApplication()), text(entry.getApplicationVersion()), text(entry.getRunType()),
-                 DBIF_EntityRecord::sqlTime(entry.getStartTime()),
-                 DBIF_EntityRecord::sqlTime(entry.getEndTime()), text(entry.getModelText()),
+                 DBIF_EntityRecord::sqlTimeLiteral(entry.getStartTime()),
+                 DBIF_EntityRecord::sqlTimeLiteral(entry.getEndTime()), text(entry.getModelText()),
                  DBIF_EntityRecord::sqlTime(entry.getModifiedTime()), text(entry.getUser()),
                  QString::number(entry.getStorageEngineType())),
         DBIF_UPDATE_TIMING, __FILE__, __LINE__);
@@ -278,14 +279,14 @@ bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::updateMasterRow(DBIF_CatalogEn
     connection.query(
         QStringLiteral("UPDATE %1 SET   \nparent_id           = '%2', \nschema_version      = '%3', \n"
                        "application         = '%4', \napplication_version = '%5', \n"
-                       "run_type            = '%6', \nstart_time          = '%7', \n"
-                       "end_time            = '%8', \nmodel_text          = '%9', \n"
+                       "run_type            = '%6', \nstart_time          = %7, \n"
+                       "end_time            = %8, \nmodel_text          = '%9', \n"
                        "modified_time       = '%10', \nuser                = '%11',\n"
                        "storage_engine      = '%12' \nWHERE           id    =  %13")
             .arg(masterTable, QString::number(entry.getParentId()), text(entry.getSchemaVersion()),
                  text(entry.getApplication()), text(entry.getApplicationVersion()), text(entry.getRunType()),
-                 DBIF_EntityRecord::sqlTime(entry.getStartTime()),
-                 DBIF_EntityRecord::sqlTime(entry.getEndTime()), text(entry.getModelText()),
+                 DBIF_EntityRecord::sqlTimeLiteral(entry.getStartTime()),
+                 DBIF_EntityRecord::sqlTimeLiteral(entry.getEndTime()), text(entry.getModelText()),
                  DBIF_EntityRecord::sqlTime(entry.getModifiedTime()), text(entry.getUser()),
                  QString::number(entry.getStorageEngineType()), QString::number(entry.getId())),
         DBIF_UPDATE_TIMING, __FILE__, __LINE__);

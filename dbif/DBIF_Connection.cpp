@@ -82,6 +82,7 @@ DBIF_Connection::ManagedConnection::ManagedConnection(const char* driver, const 
       user(QString::fromLocal8Bit(user)),
       password(QString::fromLocal8Bit(password)),
       port(port) {
+    lockTimeoutSeconds = this->driver == MYSQL ? 30 : 5;
     objectCacheKey =
         QStringLiteral("%1|%2|%3").arg(this->driver, this->database, QString::number(nextDatabaseId));
     ++nextDatabaseId;
@@ -146,7 +147,7 @@ void DBIF_Connection::ManagedConnection::open() {
     db.setPassword(password);
     db.setPort(port);
     if (driver == SQLITE)
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(lockTimeoutSeconds * 1000));
     valid = db.open();
     lastOpenError = db.lastError();
     if (!valid)
@@ -157,9 +158,15 @@ void DBIF_Connection::ManagedConnection::open() {
         // backslash escapes, so that a backslash in a value is a backslash.
         query(QStringLiteral("SET SQL_MODE='ANSI_QUOTES,NO_BACKSLASH_ESCAPES,STRICT_ALL_TABLES'"),
               DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        // Readers see what others committed without ending their own transactions, and a schema
+        // change or row lock that another session holds is given up after a bounded wait.
+        query(QStringLiteral("SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED"), DBIF_QUERY_TIMING,
+              __FILE__, __LINE__);
+        applyLockTimeout();
         QSqlQuery packet = query(QStringLiteral("SHOW GLOBAL VARIABLES LIKE 'max_allowed_packet';"),
                                  DBIF_QUERY_TIMING, __FILE__, __LINE__);
         packet.next();
+        maxPacketBytes = packet.value(1).toLongLong();
         packetLimit = (packet.value(1).toInt() / 100) * 95;
         singleRowInserts = false;
         caseInsensitiveSuffix.clear();
@@ -217,19 +224,35 @@ void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, 
 
 // The tables are Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into
 // "?" is refused before it is sent.
+// The tables are Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into
+// "?" is refused before it is sent. So is a statement longer in bytes than the server's packet, which
+// would make the server drop the connection.
 void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& text, const QString& sql,
                                                               const char* file, int line) const {
     if (driver != MYSQL)
         return;
+    const auto refuse = [&](const QString& why) {
+        throw DBIF_Exception(sql, QSqlError(why, QString(), QSqlError::StatementError),
+                             QString::fromLocal8Bit(file), line);
+    };
+    qint64 bytes = 0;
     for (const QChar c : text) {
-        if (c.unicode() > 0xFF) {
-            throw DBIF_Exception(
-                sql,
-                QSqlError(QStringLiteral("Text outside Latin-1 cannot be stored in this MySQL database"),
-                          QString(), QSqlError::StatementError),
-                QString::fromLocal8Bit(file), line);
-        }
+        if (c.unicode() > 0xFF)
+            refuse(QStringLiteral("Text outside Latin-1 cannot be stored in this MySQL database"));
+        bytes += c.unicode() > 0x7F ? 2 : 1;
     }
+    if (maxPacketBytes > 0 && bytes >= maxPacketBytes) {
+        refuse(QStringLiteral("The statement's %1 bytes exceed the server's max_allowed_packet of %2")
+                   .arg(bytes)
+                   .arg(maxPacketBytes));
+    }
+}
+
+qint64 DBIF_Connection::ManagedConnection::sentBytes(const QString& text) {
+    qint64 bytes = 0;
+    for (const QChar c : text)
+        bytes += c.unicode() > 0x7F ? (c.unicode() > 0x7FF ? 3 : 2) : 1;
+    return bytes;
 }
 
 QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
@@ -326,12 +349,15 @@ void DBIF_Connection::ManagedConnection::insertSet(const QString& table, const Q
             sendInsert(table, columns, row, file, line);
         return;
     }
+    // The limit is the server's packet, which counts bytes as they are sent (a Latin-1 letter
+    // beyond ASCII takes two).
     const QString values = rows.join(QStringLiteral("),\n  ("));
-    if (values.size() < packetLimit) {
+    const qint64 bytes = sentBytes(values);
+    if (bytes < packetLimit) {
         sendInsert(table, columns, values, file, line);
         return;
     }
-    const qsizetype batches = values.size() / packetLimit + 2;
+    const qint64 batches = bytes / packetLimit + 2;
     // Rows longer than about half the limit leave fewer rows than batches: send them one by one.
     const qsizetype batchSize = std::max<qsizetype>(1, rows.size() / batches);
     for (qsizetype first = 0; first < rows.size(); first += batchSize) {
@@ -347,11 +373,38 @@ void DBIF_Connection::ManagedConnection::updateSet(const QString& table, const Q
     }
 }
 
+void DBIF_Connection::ManagedConnection::setLockTimeout(int seconds) {
+    lockTimeoutSeconds = seconds;
+    if (valid)
+        applyLockTimeout();
+}
+
+void DBIF_Connection::ManagedConnection::applyLockTimeout() {
+    if (driver == MYSQL) {
+        query(QStringLiteral("SET SESSION lock_wait_timeout = %1, innodb_lock_wait_timeout = %1")
+                  .arg(lockTimeoutSeconds),
+              DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    } else if (driver == SQLITE) {
+        query(QStringLiteral("PRAGMA busy_timeout = %1").arg(lockTimeoutSeconds * 1000), DBIF_QUERY_TIMING,
+              __FILE__, __LINE__);
+    }
+}
+
 void DBIF_Connection::ManagedConnection::beginTransaction() {
     if (inTransaction)
         endTransaction();
     const QString name = getQtDatabaseKey();
-    QSqlDatabase::database(name, false).transaction();
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    if (driver == SQLITE) {
+        // A writer from the start: a transaction that reads before it writes would otherwise fail at
+        // once ("database is locked") instead of waiting out the busy timeout.
+        QSqlQuery begin(db);
+        if (!begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            throw DBIF_Exception(QStringLiteral("BEGIN IMMEDIATE"), begin.lastError(),
+                                 QStringLiteral(__FILE__), __LINE__);
+    } else {
+        db.transaction();
+    }
     inTransaction = true;
     if (isShowingSql())
         std::cout << "\n  Beginning Transaction: " << name << std::endl;
@@ -363,10 +416,15 @@ void DBIF_Connection::ManagedConnection::endTransaction() {
     const QString name = getQtDatabaseKey();
     QElapsedTimer timer;
     timer.start();
-    QSqlDatabase::database(name, false).commit();
-    inTransaction = false;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    const bool committed = db.commit();
     const long elapsed = timer.elapsed();
     record(DBIF_COMMIT_TIMING, elapsed);
+    // A refused commit (another connection holds the database past the timeout) leaves the
+    // transaction open, so that the host can end it again or let it go.
+    if (!committed)
+        throw DBIF_Exception(QStringLiteral("COMMIT"), db.lastError(), QStringLiteral(__FILE__), __LINE__);
+    inTransaction = false;
     if (isShowingSql())
         std::cout << "\n  Committing Transaction: " << name << " (" << elapsed << " ms)" << std::endl;
 }

@@ -91,6 +91,7 @@ public:
 
         void beginTransaction();
         void endTransaction();
+        void setLockTimeout(int seconds);
         bool isInTransaction() const { return inTransaction; }
         void dumpTimes() const;
         static void dumpOpenConnections();
@@ -117,6 +118,9 @@ public:
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line) const;
         void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
         void schemaChanged();
+        void applyLockTimeout();
+        // Bytes of the text as the client sends it (UTF-8).
+        static qint64 sentBytes(const QString& text);
         void runUnitStatement(const QString& sql);
         void startUnitBefore(const QString& sql);
         void sendInsert(const QString& table, const QString& columns, const QString& values, const char* file,
@@ -136,6 +140,7 @@ public:
         bool showSql = false;
         int lastId = -1;
         int packetLimit = 2000000000;
+        qint64 maxPacketBytes = 0;  // the server's max_allowed_packet (MySQL); 0 for no limit
         bool singleRowInserts = false;
         QString caseInsensitiveSuffix;
         QString caseSensitiveSuffix;
@@ -144,7 +149,8 @@ public:
         int threadKeyCounter = 0;
         QList<long> times;
         QList<int> counts;
-        bool registered = false;  // opened and listed in openConnections
+        bool registered = false;     // opened and listed in openConnections
+        int lockTimeoutSeconds = 0;  // set at construction: 5 on SQLite, 30 on MySQL
         // Open units of work; the outermost one opened a transaction of its own (SQLite outside a
         // host transaction) or a savepoint. undoActions restore in-memory state on rollback.
         int unitDepth = 0;
@@ -234,9 +240,15 @@ public:
         d->updateSet(table, columns, rows, file, line);
     }
 
-    // Transactions do not nest: a second begin commits the first.
+    // Transactions do not nest: a second begin commits the first. On SQLite a transaction takes the
+    // write lock at once (BEGIN IMMEDIATE). A commit that the database refuses throws DBIF_Exception
+    // and leaves the transaction open.
     void beginTransaction() { d->beginTransaction(); }
     void endTransaction() { d->endTransaction(); }
+    // How long a statement waits for another connection's lock before it fails with DBIF_Exception:
+    // SQLite's busy timeout (default 5 s), MySQL's lock_wait_timeout and innodb_lock_wait_timeout
+    // (default 30 s; a schema change waits for readers' metadata locks at most this long).
+    void setLockTimeout(int seconds) { d->setLockTimeout(seconds); }
     bool isInTransaction() const { return d->isInTransaction(); }
     void dumpTimes() const { d->dumpTimes(); }
     QList<long> getTimes() const { return d->getTimes(); }

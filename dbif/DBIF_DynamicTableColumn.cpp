@@ -106,7 +106,7 @@ bool DBIF_DynamicTableColumn::isDoubleColumn() const {
 }
 
 QString DBIF_DynamicTableColumn::composeKey(const QString& name, const QStringList& qualifiers) {
-    return (QStringList(caseSensitize(name)) + qualifiers).join(QLatin1Char('_')).toUpper();
+    return upperCaseAscii((QStringList(caseSensitize(name)) + qualifiers).join(QLatin1Char('_')));
 }
 
 QString DBIF_DynamicTableColumn::catalogSelectStatement(const QString& table, const QString& extraColumn) {

@@ -38,6 +38,11 @@ struct DBIF_EntityRecord : public QSharedData {
     static QString sqlTime(const QDateTime& time) {
         return time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     }
+    // The date-time as an SQL literal: quoted, or NULL for an invalid one (a run not ended yet), which a
+    // strict MySQL session would refuse as '' and which reads back as an invalid date-time.
+    static QString sqlTimeLiteral(const QDateTime& time) {
+        return time.isValid() ? QStringLiteral("'%1'").arg(sqlTime(time)) : QStringLiteral("NULL");
+    }
 
     // Runs insert() for a new row and takes the database's id, or update() when the row is modified.
     // The INSERT leaves the modified flag as it is, so a following save rewrites the row once.

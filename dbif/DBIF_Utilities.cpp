@@ -24,6 +24,28 @@ bool report(const char* file, int line, const QString& message) {
     return false;
 }
 
+// The mask of a text longer than 64 characters, every character's bit kept: lower-case hexadecimal
+// without leading zeros, the last character in the lowest bit.
+QString longCaseMask(const QString& text) {
+    QString hex;
+    int nibble = 0;
+    int bit = 0;
+    for (auto c = text.crbegin(); c != text.crend(); ++c) {
+        if (*c >= QLatin1Char('A') && *c <= QLatin1Char('Z'))
+            nibble |= 1 << bit;
+        if (++bit == 4) {
+            hex.prepend(QString::number(nibble, 16));
+            nibble = 0;
+            bit = 0;
+        }
+    }
+    if (bit > 0)
+        hex.prepend(QString::number(nibble, 16));
+    while (hex.size() > 1 && hex.startsWith(QLatin1Char('0')))
+        hex.remove(0, 1);
+    return hex;
+}
+
 }  // namespace
 
 bool assert0(bool condition, const char* file, int line, const QString& message) {
@@ -52,6 +74,8 @@ bool checkHandle(bool hasRecord, const char* file, int line, const char* operati
 }
 
 QString caseSensitize(const QString& text) {
+    if (text.size() > 64)
+        return QStringLiteral("%1_%2").arg(text, longCaseMask(text));
     std::uint64_t mask = 0;
     for (const QChar c : text) {
         mask <<= 1;
@@ -63,6 +87,22 @@ QString caseSensitize(const QString& text) {
     const QString hex =
         signedMask < 0 ? QStringLiteral("-") + QString::number(0 - mask, 16) : QString::number(mask, 16);
     return QStringLiteral("%1_%2").arg(text, hex);
+}
+
+QString upperCaseAscii(const QString& text) {
+    QString result = text;
+    for (QChar& c : result) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
+    return result;
+}
+
+QString escapeKeyField(const QString& field) {
+    QString escaped = field;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('|'), QStringLiteral("\\|"));
+    return escaped;
 }
 
 long hash(const QString& text) {

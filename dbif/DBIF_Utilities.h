@@ -36,8 +36,17 @@ DBIF_EXPORT bool assert3(bool condition, const char* file, int line, const QStri
 DBIF_EXPORT bool checkHandle(bool hasRecord, const char* file, int line, const char* operation);
 
 // The text followed by "_" and a lower-case hexadecimal mask of its ASCII capitals, so that keys
-// built from it tell "Vds" (Vds_4) from "VDS" (VDS_7) even after upper-casing.
+// built from it tell "Vds" (Vds_4) from "VDS" (VDS_7) even after upper-casing. Up to 64 characters
+// the mask is a signed 64-bit number; a longer text keeps a bit for every character.
 DBIF_EXPORT QString caseSensitize(const QString& text);
+
+// The text with its ASCII letters upper-cased and every other character as it is: keys upper-case
+// this way, because upper-casing é, ß or µ would make them equal to É, SS or Μ.
+DBIF_EXPORT QString upperCaseAscii(const QString& text);
+
+// A field of an entity key with "\" and "|" escaped by a backslash, so that the fields, joined by
+// "|", always tell distinct values apart ("a|b", "c" and "a", "b|c" give different keys).
+DBIF_EXPORT QString escapeKeyField(const QString& field);
 
 // Hash of the text's 8-bit form. Serves only in-memory cache keys; never stored.
 DBIF_EXPORT long hash(const QString& text);

@@ -121,15 +121,13 @@ TEST_P(DieTest, ReloadMovesTheDieToItsNewKey) {
     DBIF_Connection& db = connection();
     DBIF_Die die = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "alice");
     die.save();
-    db.endTransaction();
-    db.beginTransaction();  // MySQL: a fresh snapshot sees the other connection's commit
+    commit();
 
     DBIF_Connection other = openSecondConnection();
     other.query(QStringLiteral("UPDATE die SET lot = 'L9' WHERE id = %1").arg(die.getId()),
                 DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     other.beginTransaction();
     other.endTransaction();  // commit on MySQL, where autocommit is off
-    db.endTransaction();
 
     const DBIF_Die handle = die;
     die.reload();

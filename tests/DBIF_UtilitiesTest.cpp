@@ -20,9 +20,9 @@ TEST(Utilities, CaseSensitizeRecordsAsciiCapitals) {
         {QStringLiteral("\u00c4rger"), QStringLiteral("\u00c4rger_0")},  // only A to Z count
         // 64 capitals set every bit: the signed mask prints as minus one.
         {QString(64, QLatin1Char('A')), QString(64, QLatin1Char('A')) + QStringLiteral("_-1")},
-        // Beyond 64 characters the earliest bits are shifted out.
+        // Beyond 64 characters every bit is kept, so long names differing in case stay apart.
         {QStringLiteral("A") + QString(64, QLatin1Char('b')),
-         QStringLiteral("A") + QString(64, QLatin1Char('b')) + QStringLiteral("_0")},
+         QStringLiteral("A") + QString(64, QLatin1Char('b')) + QStringLiteral("_10000000000000000")},
         {QStringLiteral("A") + QString(63, QLatin1Char('b')),
          QStringLiteral("A") + QString(63, QLatin1Char('b')) + QStringLiteral("_-8000000000000000")},
     };

@@ -106,6 +106,18 @@ DBIF_Connection DatabaseTest::openSecondConnection() const {
     return DBIF_Connection("QSQLITE", "", databaseName.c_str(), "", "", 0);
 }
 
+QStringList DatabaseTest::connectionArguments() const {
+    if (isMySql()) {
+        return {driver(),
+                environment("DBIF_TEST_MYSQL_HOST"),
+                QString::fromStdString(databaseName),
+                environment("DBIF_TEST_MYSQL_USER"),
+                environment("DBIF_TEST_MYSQL_PASSWORD"),
+                environment("DBIF_TEST_MYSQL_PORT")};
+    }
+    return {driver(), QString(), QString::fromStdString(databaseName), QString(), QString(), "0"};
+}
+
 QString DatabaseTest::schemaFile() const {
     return QStringLiteral(DBIF_SCHEMA_DIR) +
            (isMySql() ? QStringLiteral("/mysql.sql") : QStringLiteral("/sqlite.sql"));

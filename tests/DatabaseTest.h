@@ -25,6 +25,8 @@ protected:
     DBIF_Connection& connection() { return *primary; }
     // Another record (its own Qt connection and caches) on the same database.
     DBIF_Connection openSecondConnection() const;
+    // The six connection parameters of the test's database, as texts, for another process.
+    QStringList connectionArguments() const;
     bool isMySql() const { return GetParam() == "QMYSQL"; }
     QString driver() const { return QString::fromStdString(GetParam()); }
     // Creates the shipped schema through the library's schema set-up.

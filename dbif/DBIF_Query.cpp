@@ -114,6 +114,8 @@ void DBIF_Query::addOrders(const QList<Order>& orders) {
 
 void DBIF_Query::addTable(const QString& table) {
     d->tables.insert(table);
+    if (!d->preprocessing)
+        d->ownTables.insert(table);
 }
 
 void DBIF_Query::addJoin(const QString& firstTable, const QString& firstColumn, const QString& secondTable,
@@ -121,6 +123,8 @@ void DBIF_Query::addJoin(const QString& firstTable, const QString& firstColumn, 
     const Join join(firstTable, firstColumn, secondTable, secondColumn);
     if (!d->joins.contains(join))
         d->joins.append(join);
+    if (!d->preprocessing && !d->ownJoins.contains(join))
+        d->ownJoins.append(join);
 }
 
 void DBIF_Query::setCondition(const DBIF_QueryCondition* condition) {
@@ -150,13 +154,15 @@ void DBIF_Query::reset() {
     d->columns.clear();
     d->tables.clear();
     d->joins.clear();
+    d->ownTables.clear();
+    d->ownJoins.clear();
     d->orders.clear();
     d->condition.reset();
     d->latestOnly = false;
 }
 
 bool DBIF_Query::containsTable(const QString& table) {
-    preprocessQuery();
+    prepare();
     return d->tables.contains(table);
 }
 
@@ -204,15 +210,27 @@ void DBIF_Query::preprocessQuery() {
     d->joinAlgorithm->computeJoins(*this);
 }
 
+void DBIF_Query::prepare() {
+    d->tables = d->ownTables;
+    d->joins = d->ownJoins;
+    d->preprocessing = true;
+    // Cleared also when the join algorithm throws.
+    struct Done {
+        SharedData& record;
+        ~Done() { record.preprocessing = false; }
+    } done{*d};
+    preprocessQuery();
+}
+
 QString DBIF_Query::generateSql(bool withOrder) {
     assert0(d->condition != nullptr, __FILE__, __LINE__, NO_CONDITION);
-    preprocessQuery();
+    prepare();
     return renderStatement(QLatin1String(SELECT_TEMPLATE), withOrder ? generateOrder() : QString());
 }
 
 QString DBIF_Query::generateCountSql() {
     assert0(d->condition != nullptr, __FILE__, __LINE__, NO_CONDITION);
-    preprocessQuery();
+    prepare();
     return renderStatement(QLatin1String(COUNT_TEMPLATE), QString());
 }
 

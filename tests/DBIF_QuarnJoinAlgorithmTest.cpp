@@ -196,6 +196,16 @@ TEST_P(QuarnJoinAlgorithmTest, JoinsOfEachTableSet) {
         EXPECT_EQ(equations.join(" AND ").toStdString(), c.equations) << tag;
     }
 
+    // Both failures report their fixed location.
+    JoinedQuery failing(connection());
+    failing.addColumn("setup_column", "id");
+    failing.addColumn("orphan", "id");
+    const DBIF_BooleanQueryCondition always(true);
+    failing.setCondition(&always);
+    const std::string located = stderrOf([&] { failing.generateSql(true); });
+    EXPECT_EQ(countOf(located, "ASSERTION failed (dbif/DBIF_QuarnQuery: line 497)   => " + unjoined), 1);
+    EXPECT_EQ(countOf(located, "ASSERTION failed (dbif/DBIF_QuarnQuery: line 409)   => " + unjoined), 1);
+
     // Tables reached only through the algorithm count as the query's.
     JoinedQuery hub(connection());
     hub.addColumn("die", "id");

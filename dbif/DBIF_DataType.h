@@ -14,12 +14,12 @@
 
 #include "dbif/DBIF_Export.h"
 
-// Data type names as stored with every column. Plain character constants so that they are usable
-// from any static initialiser.
-DBIF_EXPORT extern const char* const DOUBLE_DATATYPE;          // "DB", DBIF_Double
-DBIF_EXPORT extern const char* const TEXT_DATATYPE;            // "TX", DBIF_Text
-DBIF_EXPORT extern const char* const COMPLEX_NUMBER_DATATYPE;  // "CN", DBIF_ComplexNumber
-DBIF_EXPORT extern const char* const COMPLEX_MATRIX_DATATYPE;  // "CM", DBIF_ComplexMatrix
+// Data type names as stored with every column: constant texts like every other name constant, so
+// that DOUBLE_DATATYPE == "DB" compares texts. Dynamically initialised: not for static initialisers.
+DBIF_EXPORT extern const QString DOUBLE_DATATYPE;          // "DB", DBIF_Double
+DBIF_EXPORT extern const QString TEXT_DATATYPE;            // "TX", DBIF_Text
+DBIF_EXPORT extern const QString COMPLEX_NUMBER_DATATYPE;  // "CN", DBIF_ComplexNumber
+DBIF_EXPORT extern const QString COMPLEX_MATRIX_DATATYPE;  // "CM", DBIF_ComplexMatrix
 
 class DBIF_EXPORT DBIF_DataType {
 public:

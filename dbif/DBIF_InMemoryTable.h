@@ -115,7 +115,13 @@ public:
     QDateTime getModifiedTime() const { return d->modifiedTime; }
     void setModifiedTimeToNow() { d->modifiedTime = now(); }
     bool isDirty() const { return d->dirty; }
-    void setDirty(bool dirty) { d->dirty = dirty; }
+    // A clean loaded table holds what the database holds (the engines clear dirty after a save and
+    // after a load), so its rows become the stored row count; a new entity has none stored.
+    void setDirty(bool dirty) {
+        d->dirty = dirty;
+        if (!dirty && d->dataIsLoaded && d->id != -1)
+            d->rowCount = d->rowsInMemory;
+    }
     bool isCurrentlyInSave() const { return d->currentlyInSave; }
     void setCurrentlyInSave(bool inSave) { d->currentlyInSave = inSave; }
     // The number of rows stored in the database, reported by rowCount() while the data is not loaded.
@@ -218,10 +224,10 @@ public:
         }
         return rows;
     }
-    // Drops the rows to free memory, keeping the column keys; the row count stays known. The next
-    // read or write of a cell loads the data again.
+    // Drops the rows to free memory, keeping the column keys. rowCount() then gives the stored row
+    // count, so rows that were never saved are not claimed. The next read or write of a cell loads
+    // the data again.
     void releaseData() {
-        d->rowCount = rowCount();
         for (DBIF_InMemoryColumn& column : d->columns)
             column.clear();
         d->rowsInMemory = 0;

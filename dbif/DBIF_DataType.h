@@ -72,4 +72,14 @@ DBIF_EXPORT QVariant convertVariant(const QString& typeName, const QVariant& val
 // Qt's own conversion of the variant to text. Data values reach SQL statements this way.
 DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QVariant& value);
 
+// A chief header: a host that includes only this one gets all four value types. After the base
+// class, because each of them includes this header first. While the complex number's header is read
+// (it includes this one before its class), the matrix, which needs the number, cannot come yet.
+#ifndef DBIF_COMPLEXNUMBER_H
+#include "dbif/DBIF_ComplexMatrix.h"
+#include "dbif/DBIF_ComplexNumber.h"
+#endif
+#include "dbif/DBIF_Double.h"
+#include "dbif/DBIF_Text.h"
+
 #endif

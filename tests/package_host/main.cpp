@@ -9,7 +9,7 @@ bool valueTypesWork();
 int main() {
     printOnAssert = false;
     abortOnAssert = false;
-    if (assert0(false, __FILE__, __LINE__, "silent") || caseSensitize("Vd") != "Vd_1")
+    if (assert0(false, __FILE__, __LINE__, "silent") || caseSensitize("Vd") != "Vd_2")
         return 3;
     DBIF_Connection connection("QSQLITE", "", ":memory:", "", "", 0);
     if (!connection.isValid())

@@ -9,6 +9,8 @@
 namespace {
 
 const double PLACEHOLDER_PART = -9999.0;
+// The most elements a matrix text may leave out and still give a matrix of its announced size.
+const quint64 MAX_MISSING_ELEMENTS = quint64(1) << 20;
 
 QString number(quint64 value) {
     return QString::number(value);
@@ -34,7 +36,7 @@ bool holdsAllElements(const QString& text, const QStringList& pieces, unsigned r
 DBIF_ComplexMatrix::DBIF_ComplexMatrix() : DBIF_ComplexMatrix(0, 0) {}
 
 DBIF_ComplexMatrix::DBIF_ComplexMatrix(unsigned rows, unsigned columns)
-    : DBIF_DataType(QString::fromLatin1(COMPLEX_MATRIX_DATATYPE)), d(new SharedData(rows, columns)) {
+    : DBIF_DataType(COMPLEX_MATRIX_DATATYPE), d(new SharedData(rows, columns)) {
     registerMetaType();
 }
 
@@ -43,8 +45,18 @@ DBIF_ComplexMatrix::DBIF_ComplexMatrix(const QString& text) : DBIF_ComplexMatrix
     if (pieces.size() >= 2) {
         const unsigned rows = countAt(pieces, 0);
         const unsigned columns = countAt(pieces, 1);
-        if (!holdsAllElements(text, pieces, rows, columns))
+        if (!holdsAllElements(text, pieces, rows, columns)) {
+            // A short text still gives the announced size (reported above): the elements it holds in
+            // array order, the missing ones (0, 0). Only a size far beyond the text stays 0 x 0, so
+            // that a malformed header cannot exhaust memory.
+            const quint64 present = static_cast<quint64>(pieces.size() - 2);
+            if (static_cast<quint64>(rows) * columns - present > MAX_MISSING_ELEMENTS)
+                return;
+            d = new SharedData(rows, columns);
+            for (quint64 k = 0; k < present; ++k)
+                d->elements[k] = DBIF_ComplexNumber(pieces[static_cast<qsizetype>(k) + 2]);
             return;
+        }
         d = new SharedData(rows, columns);
     }
     fromString(text);

@@ -8,7 +8,7 @@
 DBIF_ComplexNumber::DBIF_ComplexNumber() : DBIF_ComplexNumber(0.0, 0.0) {}
 
 DBIF_ComplexNumber::DBIF_ComplexNumber(double real, double imaginary)
-    : DBIF_DataType(QString::fromLatin1(COMPLEX_NUMBER_DATATYPE)), d(new SharedData(real, imaginary)) {
+    : DBIF_DataType(COMPLEX_NUMBER_DATATYPE), d(new SharedData(real, imaginary)) {
     registerMetaType();
 }
 

@@ -8,6 +8,7 @@
 #include <QExplicitlySharedDataPointer>
 #include <QMetaType>
 #include <QSharedData>
+#include <type_traits>
 
 #include "dbif/DBIF_DataType.h"
 
@@ -30,6 +31,14 @@ public:
     void set(double real, double imaginary);
     // Sets the real part when realPart is true, else the imaginary part.
     void set(bool realPart, double value);
+    // set(real, imaginary) for any other pair of numbers, so that set(1, 2) means what it reads as
+    // rather than being ambiguous between the two forms above. A bool first argument keeps its own form.
+    template <typename R, typename I,
+              std::enable_if_t<std::is_arithmetic_v<R> && std::is_arithmetic_v<I> && !std::is_same_v<R, bool>,
+                               int> = 0>
+    void set(R real, I imaginary) {
+        set(static_cast<double>(real), static_cast<double>(imaginary));
+    }
 
     // Reads "real:imaginary" into the shared record. An empty text or one without ":" is reported
     // through the assertion functions and leaves the value unchanged; a piece that is no number

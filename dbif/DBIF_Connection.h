@@ -25,6 +25,9 @@
 #include "dbif/DBIF_ConnectionMismatchException.h"
 #include "dbif/DBIF_Exception.h"
 #include "dbif/DBIF_Export.h"
+// A chief header: a host that includes only this one also gets the assertion functions, their
+// switches and the text helpers.
+#include "dbif/DBIF_Utilities.h"
 
 // Timing categories: the statistics slot a statement's time and count go to.
 enum DBIF_TimingCategory {

@@ -8,10 +8,10 @@
 #include "dbif/DBIF_Text.h"
 #include "dbif/DBIF_Utilities.h"
 
-const char* const DOUBLE_DATATYPE = "DB";
-const char* const TEXT_DATATYPE = "TX";
-const char* const COMPLEX_NUMBER_DATATYPE = "CN";
-const char* const COMPLEX_MATRIX_DATATYPE = "CM";
+const QString DOUBLE_DATATYPE = QStringLiteral("DB");
+const QString TEXT_DATATYPE = QStringLiteral("TX");
+const QString COMPLEX_NUMBER_DATATYPE = QStringLiteral("CN");
+const QString COMPLEX_MATRIX_DATATYPE = QStringLiteral("CM");
 
 namespace {
 
@@ -23,14 +23,14 @@ bool holds(const QVariant& value) {
 // A complex cell asked for as a type name: the same kind shares the cell's record, a text gets the
 // value's text form, anything else is reported and gives nullptr.
 template <typename Complex>
-DBIF_DataType* fromComplex(const QVariant& value, const QString& typeName, const char* complexTypeName) {
+DBIF_DataType* fromComplex(const QVariant& value, const QString& typeName, const QString& complexTypeName) {
     const Complex complex = value.value<Complex>();
-    if (typeName == QLatin1String(complexTypeName))
+    if (typeName == complexTypeName)
         return new Complex(complex);
-    if (typeName == QLatin1String(TEXT_DATATYPE))
+    if (typeName == TEXT_DATATYPE)
         return new DBIF_Text(complex.toString());
     assert2(false, __FILE__, __LINE__, QStringLiteral("Cannot create data type %1 from data type %2"),
-            typeName, QString::fromLatin1(complexTypeName));
+            typeName, complexTypeName);
     return nullptr;
 }
 
@@ -73,13 +73,13 @@ DBIF_DataType* DBIF_DataType::toDataType(const QVariant& value, const QString& t
     if (holds<DBIF_ComplexNumber>(value))
         return fromComplex<DBIF_ComplexNumber>(value, typeName, COMPLEX_NUMBER_DATATYPE);
     const QString text = value.toString();
-    if (typeName == QLatin1String(TEXT_DATATYPE))
+    if (typeName == TEXT_DATATYPE)
         return new DBIF_Text(text);
-    if (typeName == QLatin1String(DOUBLE_DATATYPE))
+    if (typeName == DOUBLE_DATATYPE)
         return new DBIF_Double(value.toDouble());
-    if (typeName == QLatin1String(COMPLEX_NUMBER_DATATYPE))
+    if (typeName == COMPLEX_NUMBER_DATATYPE)
         return new DBIF_ComplexNumber(text);
-    if (typeName == QLatin1String(COMPLEX_MATRIX_DATATYPE))
+    if (typeName == COMPLEX_MATRIX_DATATYPE)
         return new DBIF_ComplexMatrix(text);
     assert1(false, __FILE__, __LINE__, QStringLiteral("Didn't understand data type %1"), typeName);
     return nullptr;
@@ -92,9 +92,9 @@ std::ostream& operator<<(std::ostream& stream, const DBIF_DataType& value) {
 
 QVariant convertVariant(const QString& typeName, const QVariant& value) {
     // A cell that already holds the type keeps its record and its full precision.
-    if (typeName == QLatin1String(COMPLEX_NUMBER_DATATYPE) && !holds<DBIF_ComplexNumber>(value))
+    if (typeName == COMPLEX_NUMBER_DATATYPE && !holds<DBIF_ComplexNumber>(value))
         return QVariant::fromValue(DBIF_ComplexNumber(textOf(value)));
-    if (typeName == QLatin1String(COMPLEX_MATRIX_DATATYPE) && !holds<DBIF_ComplexMatrix>(value))
+    if (typeName == COMPLEX_MATRIX_DATATYPE && !holds<DBIF_ComplexMatrix>(value))
         return QVariant::fromValue(DBIF_ComplexMatrix(textOf(value)));
     return value;
 }

@@ -14,12 +14,12 @@
 
 #include "dbif/DBIF_Export.h"
 
-// Data type names as stored with every column. Plain character constants so that they are usable
-// from any static initialiser.
-DBIF_EXPORT extern const char* const DOUBLE_DATATYPE;          // "DB", DBIF_Double
-DBIF_EXPORT extern const char* const TEXT_DATATYPE;            // "TX", DBIF_Text
-DBIF_EXPORT extern const char* const COMPLEX_NUMBER_DATATYPE;  // "CN", DBIF_ComplexNumber
-DBIF_EXPORT extern const char* const COMPLEX_MATRIX_DATATYPE;  // "CM", DBIF_ComplexMatrix
+// Data type names as stored with every column: constant texts like every other name constant, so
+// that DOUBLE_DATATYPE == "DB" compares texts. Dynamically initialised: not for static initialisers.
+DBIF_EXPORT extern const QString DOUBLE_DATATYPE;          // "DB", DBIF_Double
+DBIF_EXPORT extern const QString TEXT_DATATYPE;            // "TX", DBIF_Text
+DBIF_EXPORT extern const QString COMPLEX_NUMBER_DATATYPE;  // "CN", DBIF_ComplexNumber
+DBIF_EXPORT extern const QString COMPLEX_MATRIX_DATATYPE;  // "CM", DBIF_ComplexMatrix
 
 class DBIF_EXPORT DBIF_DataType {
 public:
@@ -75,5 +75,15 @@ DBIF_EXPORT QString exactText(const QVariant& value);
 // The variant's text form in 8 bits: a complex value's toString (six significant digits), else
 // Qt's own conversion of the variant to text. Data values reach SQL statements this way.
 DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QVariant& value);
+
+// A chief header: a host that includes only this one gets all four value types. After the base
+// class, because each of them includes this header first. While the complex number's header is read
+// (it includes this one before its class), the matrix, which needs the number, cannot come yet.
+#ifndef DBIF_COMPLEXNUMBER_H
+#include "dbif/DBIF_ComplexMatrix.h"
+#include "dbif/DBIF_ComplexNumber.h"
+#endif
+#include "dbif/DBIF_Double.h"
+#include "dbif/DBIF_Text.h"
 
 #endif

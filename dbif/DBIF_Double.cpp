@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-DBIF_Double::DBIF_Double(double value) : DBIF_DataType(QString::fromLatin1(DOUBLE_DATATYPE)), number(value) {}
+DBIF_Double::DBIF_Double(double value) : DBIF_DataType(DOUBLE_DATATYPE), number(value) {}
 
 DBIF_Double& DBIF_Double::operator=(double value) {
     number = value;

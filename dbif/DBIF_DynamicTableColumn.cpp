@@ -8,13 +8,12 @@
 namespace {
 
 QString dataColumnFormatOf(const QString& dataType) {
-    if (dataType == QLatin1String(DOUBLE_DATATYPE))
+    if (dataType == DOUBLE_DATATYPE)
         return QStringLiteral("DOUBLE");
-    if (dataType == QLatin1String(TEXT_DATATYPE))
+    if (dataType == TEXT_DATATYPE)
         return QStringLiteral("VARCHAR(200)");
     // Complex values are kept at full precision: a 4 x 4 matrix alone needs about 800 characters.
-    if (dataType == QLatin1String(COMPLEX_MATRIX_DATATYPE) ||
-        dataType == QLatin1String(COMPLEX_NUMBER_DATATYPE))
+    if (dataType == COMPLEX_MATRIX_DATATYPE || dataType == COMPLEX_NUMBER_DATATYPE)
         return QStringLiteral("TEXT");
     assert1(false, __FILE__, __LINE__, QStringLiteral("Don't understand data type %1"), dataType);
     return QString();
@@ -98,11 +97,11 @@ DBIF_SingleColumnCondition DBIF_DynamicTableColumn::notNull() const {
 }
 
 bool DBIF_DynamicTableColumn::isTextColumn() const {
-    return d->dataType == QLatin1String(TEXT_DATATYPE);
+    return d->dataType == TEXT_DATATYPE;
 }
 
 bool DBIF_DynamicTableColumn::isDoubleColumn() const {
-    return d->dataType == QLatin1String(DOUBLE_DATATYPE);
+    return d->dataType == DOUBLE_DATATYPE;
 }
 
 QString DBIF_DynamicTableColumn::composeKey(const QString& name, const QStringList& qualifiers) {

@@ -134,7 +134,15 @@ public:
     QDateTime getModifiedTime() const { return field(&SharedData::modifiedTime, "getModifiedTime"); }
     void setModifiedTimeToNow() { setField(&SharedData::modifiedTime, now(), "setModifiedTimeToNow"); }
     bool isDirty() const { return field(&SharedData::dirty, "isDirty"); }
-    void setDirty(bool dirty) { setField(&SharedData::dirty, dirty, "setDirty"); }
+    // A clean loaded table holds what the database holds (the engines clear dirty after a save and
+    // after a load), so its rows become the stored row count; a new entity has none stored.
+    void setDirty(bool dirty) {
+        if (!hasRecord("setDirty"))
+            return;
+        d->dirty = dirty;
+        if (!dirty && d->dataIsLoaded && d->id != -1)
+            d->rowCount = d->rowsInMemory;
+    }
     bool isCurrentlyInSave() const { return field(&SharedData::currentlyInSave, "isCurrentlyInSave"); }
     void setCurrentlyInSave(bool inSave) {
         setField(&SharedData::currentlyInSave, inSave, "setCurrentlyInSave");
@@ -296,12 +304,12 @@ public:
         }
         return rows;
     }
-    // Drops the rows to free memory, keeping the column keys; the row count stays known. The next
-    // read or write of a cell loads the data again.
+    // Drops the rows to free memory, keeping the column keys. rowCount() then gives the stored row
+    // count, so rows that were never saved are not claimed. The next read or write of a cell loads
+    // the data again.
     void releaseData() {
         if (!hasRecord("releaseData"))
             return;
-        d->rowCount = rowCount();
         for (DBIF_InMemoryColumn& column : d->columns)
             column.clear();
         d->rowsInMemory = 0;

@@ -2,7 +2,9 @@
 // The key map is the authority; the id map is an index over it, cleared whenever a new (unsaved,
 // id -1) object enters and rebuilt on the next lookup by id. A missing id is remembered as a null
 // handle, so asking again costs no query until the index is next cleared. Kinds with small tables
-// (DBIF_ObjectCacheTraits::shouldCacheAll) are read whole on first use per connection.
+// (DBIF_ObjectCacheTraits::shouldCacheAll) are read whole on first use per connection; whether a
+// connection was read whole is remembered apart from the key map, because a kept handle's reload can
+// put one object back into an emptied map. A row never replaces the cached record of its key and id.
 // The cache never writes. The maps are process-wide and unguarded: one thread at a time per kind.
 //
 // A kind T provides: a null default handle; T(connection, QSqlRecord) for rows of the traits'
@@ -13,6 +15,7 @@
 #define DBIF_OBJECTCACHE_H
 
 #include <QMap>
+#include <QSet>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
@@ -32,6 +35,8 @@ public:
     // Connection object cache key -> (object key -> object), and -> (id -> object).
     static QMap<QString, KeyMap> connectionToKeyToObjectMap;
     static QMap<QString, IdMap> connectionToIdToObjectMap;
+    // The object cache keys of the connections whose whole table has been read (cache-whole kinds).
+    static QSet<QString> connectionsLoadedWhole;
 
     DBIF_ObjectCache() {}
     ~DBIF_ObjectCache() {}
@@ -130,6 +135,7 @@ public:
         unloadSubordinates();
         connectionToKeyToObjectMap.clear();
         connectionToIdToObjectMap.clear();
+        connectionsLoadedWhole.clear();
     }
 
     static void unloadSubordinates() {
@@ -179,18 +185,30 @@ private:
                 sql);
     }
 
+    // Reads the table once per connection; objects already cached (a kept handle reloaded after the
+    // cache was emptied, new ones) keep their records.
     static void loadAll(const DBIF_Connection& connection) {
-        if (!Traits::shouldCacheAll() || !keyToObjectMap(connection).isEmpty())
+        if (!Traits::shouldCacheAll() || connectionsLoadedWhole.contains(connection.getObjectCacheKey()))
             return;
+        connectionsLoadedWhole.insert(connection.getObjectCacheKey());
         QSqlQuery result =
             connection.query(Traits::cacheSelectStatement(), DBIF_QUERY_TIMING, __FILE__, __LINE__);
         while (result.next())
             loadOne(connection, result.record());
     }
 
+    // A row whose key already names the cached record of the same row (a new object saved since the id
+    // index was rebuilt, a kept handle reloaded) indexes that record instead of a second one.
     static void loadOne(const DBIF_Connection& connection, const QSqlRecord& record) {
         T object(connection, record);
-        keyToObjectMap(connection).insert(object.getKey(), object);
+        KeyMap& keys = keyToObjectMap(connection);
+        const auto cached = keys.constFind(object.getKey());
+        if (cached != keys.constEnd() && !cached.value().isNull() &&
+            cached.value().getId() == object.getId()) {
+            idToObjectMap(connection).insert(object.getId(), cached.value());
+            return;
+        }
+        keys.insert(object.getKey(), object);
         idToObjectMap(connection).insert(object.getId(), object);
         if (Traits::loadSubordinatesOnLoad())
             object.loadSubordinates();
@@ -201,5 +219,7 @@ template <typename T>
 QMap<QString, typename DBIF_ObjectCache<T>::KeyMap> DBIF_ObjectCache<T>::connectionToKeyToObjectMap;
 template <typename T>
 QMap<QString, typename DBIF_ObjectCache<T>::IdMap> DBIF_ObjectCache<T>::connectionToIdToObjectMap;
+template <typename T>
+QSet<QString> DBIF_ObjectCache<T>::connectionsLoadedWhole;
 
 #endif

@@ -11,6 +11,11 @@ namespace {
 
 const QString MEASUREMENT = QStringLiteral("measurement");
 
+// The two join failures report a fixed location that hosts match on: the algorithm's original file.
+const char* const QUARN_QUERY_FILE = "dbif/DBIF_QuarnQuery";
+const int JOIN_TABLES_FAILED_LINE = 409;
+const int JOIN_TABLE_FAILED_LINE = 497;
+
 // One row of the static graph. A row with a through table is a JoinGraphThrough.
 struct StaticEdge {
     const char* firstTable;
@@ -220,7 +225,7 @@ void DBIF_QuarnJoinAlgorithm::computeJoins(DBIF_Query& query) {
     if (query.getTables().size() < 2)
         return;
     if (!attemptJoin(query)) {
-        assert2(false, __FILE__, __LINE__,
+        assert2(false, QUARN_QUERY_FILE, JOIN_TABLES_FAILED_LINE,
                 QStringLiteral("Couldn't find a way to join tables [%1] to joined tables: [%2]"),
                 sorted(pendingTables).join(QStringLiteral(", ")), joinedTables.join(QStringLiteral(", ")));
     }
@@ -252,7 +257,7 @@ bool DBIF_QuarnJoinAlgorithm::joinTable(DBIF_Query& query, const QString& table,
         edge = graph.value(JoinGraphVertexPair(table, joinedTables.at(i)), nullptr);
     if (!edge) {
         if (reportFailure) {
-            assert2(false, __FILE__, __LINE__,
+            assert2(false, QUARN_QUERY_FILE, JOIN_TABLE_FAILED_LINE,
                     QStringLiteral("Couldn't find a way to join '%1' to joined tables: ['%2']"), table,
                     joinedTables.join(QStringLiteral("', '")));
         }

@@ -15,6 +15,17 @@ namespace {
 
 const QString NO_CONDITION = QStringLiteral("No condition specified in query");
 
+// Fixed report locations that hosts match on (file of the class, line); the other
+// reports name this file through __FILE__.
+const char* const QUERY_FILE = "dbif/DBIF_Query";
+const char* const OBJECT_CACHE_FILE = "dbif/DBIF_ObjectCache";
+const int NO_CONDITION_SELECT_LINE = 56;
+const int NO_CONDITION_COUNT_LINE = 75;
+const int NO_COLUMNS_LINE = 179;
+const int QUERY_IDS_LINE = 40;
+const int QUERY_VALUES_LINE = 68;
+const int QUERY_ROWS_LINE = 85;
+
 // %1 distinct, %2 columns, %3 tables, %4 joins, %5 condition, %6 group by, %7 order, %8 limit.
 const char* const SELECT_TEMPLATE = "SELECT %1%2\nFROM\n%3\nWHERE %4  %5%6%7%8";
 const char* const COUNT_TEMPLATE =
@@ -114,6 +125,8 @@ void DBIF_Query::addOrders(const QList<Order>& orders) {
 
 void DBIF_Query::addTable(const QString& table) {
     d->tables.insert(table);
+    if (!d->preprocessing)
+        d->ownTables.insert(table);
 }
 
 void DBIF_Query::addJoin(const QString& firstTable, const QString& firstColumn, const QString& secondTable,
@@ -121,6 +134,8 @@ void DBIF_Query::addJoin(const QString& firstTable, const QString& firstColumn, 
     const Join join(firstTable, firstColumn, secondTable, secondColumn);
     if (!d->joins.contains(join))
         d->joins.append(join);
+    if (!d->preprocessing && !d->ownJoins.contains(join))
+        d->ownJoins.append(join);
 }
 
 void DBIF_Query::setCondition(const DBIF_QueryCondition* condition) {
@@ -150,13 +165,15 @@ void DBIF_Query::reset() {
     d->columns.clear();
     d->tables.clear();
     d->joins.clear();
+    d->ownTables.clear();
+    d->ownJoins.clear();
     d->orders.clear();
     d->condition.reset();
     d->latestOnly = false;
 }
 
 bool DBIF_Query::containsTable(const QString& table) {
-    preprocessQuery();
+    prepare();
     return d->tables.contains(table);
 }
 
@@ -204,15 +221,27 @@ void DBIF_Query::preprocessQuery() {
     d->joinAlgorithm->computeJoins(*this);
 }
 
-QString DBIF_Query::generateSql(bool withOrder) {
-    assert0(d->condition != nullptr, __FILE__, __LINE__, NO_CONDITION);
+void DBIF_Query::prepare() {
+    d->tables = d->ownTables;
+    d->joins = d->ownJoins;
+    d->preprocessing = true;
+    // Cleared also when the join algorithm throws.
+    struct Done {
+        SharedData& record;
+        ~Done() { record.preprocessing = false; }
+    } done{*d};
     preprocessQuery();
+}
+
+QString DBIF_Query::generateSql(bool withOrder) {
+    assert0(d->condition != nullptr, QUERY_FILE, NO_CONDITION_SELECT_LINE, NO_CONDITION);
+    prepare();
     return renderStatement(QLatin1String(SELECT_TEMPLATE), withOrder ? generateOrder() : QString());
 }
 
 QString DBIF_Query::generateCountSql() {
-    assert0(d->condition != nullptr, __FILE__, __LINE__, NO_CONDITION);
-    preprocessQuery();
+    assert0(d->condition != nullptr, QUERY_FILE, NO_CONDITION_COUNT_LINE, NO_CONDITION);
+    prepare();
     return renderStatement(QLatin1String(COUNT_TEMPLATE), QString());
 }
 
@@ -245,7 +274,8 @@ QString DBIF_Query::renderStatement(const QString& format, const QString& orderC
 }
 
 QString DBIF_Query::columnClause() const {
-    if (!assert0(!d->columns.isEmpty(), __FILE__, __LINE__, QStringLiteral("No columns specified in query")))
+    if (!assert0(!d->columns.isEmpty(), QUERY_FILE, NO_COLUMNS_LINE,
+                 QStringLiteral("No columns specified in query")))
         return QString();
     QStringList references;
     for (const Column& column : std::as_const(d->columns)) {
@@ -275,7 +305,8 @@ QString DBIF_Query::joinClause() const {
 
 QList<int> queryIds(const DBIF_Connection& connection, DBIF_Query* query) {
     query->markDistinct(true);
-    QSqlQuery result = connection.query(query->generateSql(true), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    QSqlQuery result =
+        connection.query(query->generateSql(true), DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_IDS_LINE);
     QList<int> ids;
     while (result.next())
         ids.append(result.value(0).toInt());
@@ -284,7 +315,8 @@ QList<int> queryIds(const DBIF_Connection& connection, DBIF_Query* query) {
 
 QList<DBIF_DataType*> queryValues(const DBIF_Connection& connection, DBIF_Query* query,
                                   const QString& dataType) {
-    QSqlQuery result = connection.query(query->generateSql(true), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    QSqlQuery result =
+        connection.query(query->generateSql(true), DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_VALUES_LINE);
     QList<DBIF_DataType*> values;
     while (result.next())
         values.append(DBIF_DataType::toDataType(result.value(0), dataType));
@@ -294,7 +326,7 @@ QList<DBIF_DataType*> queryValues(const DBIF_Connection& connection, DBIF_Query*
 QList<QMap<QString, QVariant>> queryValues(const DBIF_Connection& connection, DBIF_Query* query) {
     const QString sql = query->generateSql(true);
     const QStringList names = query->getColumnNames();
-    QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_ROWS_LINE);
     QList<QMap<QString, QVariant>> rows;
     while (result.next()) {
         const int count = std::min<int>(names.size(), result.record().count());

@@ -97,9 +97,17 @@ public:
         bool distinct = false;
         bool latestOnly = false;
         QList<Column> columns;
+        // The tables and joins of the last rendering: the caller's own, the condition's and columns'
+        // tables, and what the join algorithm added. Each rendering starts again from the caller's own,
+        // so tables that the algorithm pulled in never steer the next rendering.
         QSet<QString> tables;
         // A set kept in insertion order, so that a statement's text does not depend on hash seeds.
         QList<Join> joins;
+        // What the caller added with addTable and addJoin outside a rendering.
+        QSet<QString> ownTables;
+        QList<Join> ownJoins;
+        // True while preprocessQuery runs: additions then belong to that rendering only.
+        bool preprocessing = false;
         std::unique_ptr<DBIF_QueryCondition> condition;
         QList<Order> orders;
         QList<Order> dataOrders;
@@ -196,6 +204,8 @@ protected:
     QList<Order> dataOrders() const { return d->dataOrders; }
 
 private:
+    // Starts the sets again from the caller's own tables and joins, then runs preprocessQuery.
+    void prepare();
     // Fills the statement template with the eight clauses in one step.
     QString renderStatement(const QString& format, const QString& orderClause) const;
     QString columnClause() const;

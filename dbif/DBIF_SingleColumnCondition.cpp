@@ -2,6 +2,7 @@
 // tolerance forms, and its table and column reports.
 #include "dbif/DBIF_SingleColumnCondition.h"
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QRegularExpression>
 #include <cmath>
@@ -66,6 +67,9 @@ const ToleranceForm* toleranceFormOf(Comparator comparator) {
 QString toleranceText(double tolerance) {
     return QString::number(std::fabs(tolerance), 'g', 6);
 }
+
+// Date-times as the Conventions write them everywhere: "yyyy-MM-dd hh:mm:ss".
+const QString DATE_TIME_FORMAT = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
 }  // namespace
 
@@ -168,9 +172,25 @@ QString DBIF_SingleColumnCondition::generateSelectionCriteria(const DBIF_Connect
     const QString sql = QString::fromLatin1(form.sql);
     if (!form.takesValue)
         return sql.arg(column, suffix);
-    const bool quoted = d->value.typeId() == QMetaType::QString && !d->listValue;
-    const QString valueText = quoted ? connection.quoteText(d->value.toString()) : d->value.toString();
-    return sql.arg(column, suffix, valueText);
+    return sql.arg(column, suffix, valueText(connection));
+}
+
+QString DBIF_SingleColumnCondition::valueText(const DBIF_Connection& connection) const {
+    if (d->listValue)
+        return d->value.toString();
+    switch (d->value.typeId()) {
+        case QMetaType::QString:
+            return connection.quoteText(d->value.toString());
+        // Raw bytes could end the literal early; they are quoted and escaped like a text.
+        case QMetaType::QByteArray:
+            return connection.quoteText(QString::fromUtf8(d->value.toByteArray()));
+        case QMetaType::QDateTime:
+            return connection.quoteText(d->value.toDateTime().toString(DATE_TIME_FORMAT));
+        case QMetaType::QDate:
+            return connection.quoteText(d->value.toDate().toString(QStringLiteral("yyyy-MM-dd")));
+        default:
+            return d->value.toString();
+    }
 }
 
 DBIF_SingleColumnCondition* DBIF_SingleColumnCondition::clone() const {

@@ -95,6 +95,9 @@ private:
     QString columnReference() const;
     // The numeric form with tolerance, or an empty text when the comparator has none.
     QString toleranceForm(const QString& column) const;
+    // The value as the statement writes it: texts, byte arrays and date-times ("yyyy-MM-dd hh:mm:ss")
+    // quoted and escaped for the connection; numbers and id lists as they are.
+    QString valueText(const DBIF_Connection& connection) const;
 
     QExplicitlySharedDataPointer<SharedData> d;
 };

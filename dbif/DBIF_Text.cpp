@@ -3,7 +3,7 @@
 
 #include "dbif/DBIF_Utilities.h"
 
-DBIF_Text::DBIF_Text(const QString& value) : DBIF_DataType(QString::fromLatin1(TEXT_DATATYPE)), text(value) {}
+DBIF_Text::DBIF_Text(const QString& value) : DBIF_DataType(TEXT_DATATYPE), text(value) {}
 
 DBIF_Text& DBIF_Text::operator=(const QString& newText) {
     text = newText;

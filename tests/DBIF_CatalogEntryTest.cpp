@@ -130,6 +130,36 @@ TEST_P(CatalogEntryTest, ReloadTakesAnotherConnectionsChangesAndUnloadsTheData) 
     EXPECT_FALSE(run.isDirty());
 }
 
+// After releaseData, rowCount() is what the database holds: rows that were never saved are not
+// claimed, on both engines.
+TEST_P(CatalogEntryTest, ReleasedDataCountsTheStoredRows) {
+    int second = 0;
+    for (const DBIF_StorageEngineType type : {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE}) {
+        const std::string tag = type == DBIF_SPARSE_TABLE_STORAGE ? "sparse" : "multi-table";
+        DBIF_CatalogEntry unsaved = entry("new", START.addSecs(++second), type);
+        const DBIF_CatalogEntryColumn vd = unsaved.addColumn("Vd", "DB");
+        unsaved.addRow();
+        unsaved.set(vd, QVariant(1.0));
+        unsaved.releaseData();
+        EXPECT_EQ(unsaved.rowCount(), 0u) << tag;
+
+        DBIF_CatalogEntry run = entry("stored", START.addSecs(++second), type);
+        run.addColumn("Vd", "DB");
+        for (double v : {1.0, 2.0}) {
+            run.addRow();
+            run.set(vd, QVariant(v));
+        }
+        run.save();
+        run.addRow();
+        run.set(vd, QVariant(3.0));
+        EXPECT_EQ(run.rowCount(), 3u) << tag;
+        run.releaseData();
+        EXPECT_EQ(run.rowCount(), 2u) << tag;
+        EXPECT_DOUBLE_EQ(run.getData(vd, 1).toDouble(), 2.0) << tag;
+        EXPECT_EQ(run.rowCount(), 2u) << tag;
+    }
+}
+
 TEST_P(CatalogEntryTest, QueryAndRetrieveValuesSelectByCondition) {
     DBIF_CatalogEntry iv = entry("iv");
     DBIF_CatalogEntry cv = entry("cv", START.addSecs(1), DBIF_MULTI_TABLE_STORAGE);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 #include "CapturedStderr.h"
 #include "dbif/DBIF_ComplexMatrix.h"
@@ -140,6 +141,29 @@ TEST(DBIF_ComplexMatrixTest, MalformedTextIsReportedAndChangesNothing) {
         reportsOf([&] { pair.fromString("1|2|junk|3:4"); }),
         Reports{NOT_PERFORMING + "'junk' does not have a ':' delimiter and does not describe a Complex."});
     EXPECT_EQ(str(pair), "1|2|0:0|3:4");
+}
+
+// The type names are texts; set(1, 2) means set(real, imaginary); a matrix text with fewer elements
+// than announced gives the announced size (missing elements zero), reported from a project file.
+TEST(DBIF_DataTypeTest, InterfaceTypesAndShortMatrixTexts) {
+    static_assert(std::is_same_v<decltype(DOUBLE_DATATYPE), const QString>);
+    EXPECT_TRUE(DOUBLE_DATATYPE == "DB" && TEXT_DATATYPE == "TX" && COMPLEX_NUMBER_DATATYPE == "CN" &&
+                COMPLEX_MATRIX_DATATYPE == "CM");
+
+    DBIF_ComplexNumber number;
+    number.set(1, 2);
+    EXPECT_EQ(str(number), "1:2");
+    number.set(true, 5.0);
+    EXPECT_EQ(str(number), "5:2");
+
+    std::unique_ptr<DBIF_ComplexMatrix> made;
+    const std::string report = stderrOf([&] { made.reset(new DBIF_ComplexMatrix(QStringLiteral("2|2"))); });
+    EXPECT_EQ(str(*made) + " " + str(DBIF_ComplexMatrix(QStringLiteral("2|1|1:2"))),
+              "2|2|0:0|0:0|0:0|0:0 2|1|1:2|0:0");
+    EXPECT_EQ(report.rfind("ASSERTION failed (dbif/DBIF_ComplexMatrix.cpp: line ", 0), 0u) << report;
+    EXPECT_EQ(
+        assertionMessages(report),
+        Reports{NOT_PERFORMING + "'2|2' describes a ComplexMatrix of (2, 2) but holds only 0 elements."});
 }
 
 TEST(DBIF_ComplexMatrixTest, OutOfRangeAccessGivesThePlaceholder) {

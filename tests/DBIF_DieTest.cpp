@@ -4,13 +4,26 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#include "CapturedStderr.h"
 #include "DatabaseTest.h"
+#include "dbif/DBIF_ClearAllCaches.h"
 #include "dbif/DBIF_Die.h"
+#include "dbif/DBIF_MeasurementColumn.h"
 
 namespace {
 
 class DieTest : public SchemaDatabaseTest {
 protected:
+    // The same sequence on a column kind, which the multi-table registry looks up by id.
+    static void expectOneMeasurementColumnRecord(const DBIF_Connection& db) {
+        DBIF_MeasurementColumn first = DBIF_MeasurementColumn::get(db, "first", "DB", 0);
+        first.save();
+        DBIF_MeasurementColumn fresh = DBIF_MeasurementColumn::get(db, "fresh", "DB", 0);
+        EXPECT_TRUE(DBIF_MeasurementColumn::get(db, first.getId()) == first);
+        fresh.save();
+        EXPECT_TRUE(DBIF_MeasurementColumn::get(db, fresh.getId()) == fresh);
+    }
+
     int statements() const {
         const QList<int> counts = const_cast<DieTest*>(this)->connection().getCounts();
         int total = 0;
@@ -160,6 +173,34 @@ TEST_P(DieTest, RemoveAndClearDropOnlyTheCachesHandles) {
     // An emptied cache of a kind cached whole is filled from the table on the next lookup.
     EXPECT_TRUE(DBIF_Die::get(db, kept.getKey()) != kept);
     EXPECT_TRUE(kept.isCached());
+}
+
+// One record per row, also in the two sequences that follow the cache's steps literally: a new
+// object saved after the id index was rebuilt without it, and a kept handle reloaded into an
+// emptied cache of a kind read whole.
+TEST_P(DieTest, NeverTwoRecordsForOneRowNorAMissedRow) {
+    DBIF_Connection& db = connection();
+    DBIF_Die stored = DBIF_Die::get(db, "L", "W", "D", "B1", "alice");
+    DBIF_Die other = DBIF_Die::get(db, "L", "W", "D", "B2", "alice");
+    stored.save();
+    other.save();
+
+    DBIF_Die fresh = DBIF_Die::get(db, "L", "W", "D", "B3", "alice");
+    EXPECT_TRUE(DBIF_Die::get(db, stored.getId()) == stored);  // rebuilds the id index without fresh
+    fresh.save();
+    EXPECT_TRUE(DBIF_Die::get(db, fresh.getId()) == fresh);
+    expectOneMeasurementColumnRecord(db);
+
+    dbifClearAllCaches();
+    stored.reload();
+    EXPECT_EQ(reportsOf([&] {
+                  EXPECT_TRUE(DBIF_Die::get(db, stored.getKey()) == stored);
+                  EXPECT_EQ(DBIF_Die::get(db, other.getKey()).getId(), other.getId());
+                  EXPECT_EQ(DBIF_Die::get(db, "L", "W", "D", "B3", "x").getId(), fresh.getId());
+                  EXPECT_TRUE(DBIF_Die::get(db, stored.getId()) == stored);
+              }),
+              Reports{});
+    EXPECT_EQ(countRows("die"), 3);
 }
 
 TEST_P(DieTest, FailingSaveKeepsIdAndFlagsAndCanBeRepeated) {

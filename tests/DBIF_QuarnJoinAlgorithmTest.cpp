@@ -10,6 +10,7 @@
 #include "DatabaseTest.h"
 #include "dbif/DBIF_BooleanQueryCondition.h"
 #include "dbif/DBIF_QuarnJoinAlgorithm.h"
+#include "dbif/DBIF_QuarnQuery.h"
 #include "dbif/DBIF_Query.h"
 
 namespace {
@@ -195,6 +196,16 @@ TEST_P(QuarnJoinAlgorithmTest, JoinsOfEachTableSet) {
         EXPECT_EQ(equations.join(" AND ").toStdString(), c.equations) << tag;
     }
 
+    // Both failures report their fixed location.
+    JoinedQuery failing(connection());
+    failing.addColumn("setup_column", "id");
+    failing.addColumn("orphan", "id");
+    const DBIF_BooleanQueryCondition always(true);
+    failing.setCondition(&always);
+    const std::string located = stderrOf([&] { failing.generateSql(true); });
+    EXPECT_EQ(countOf(located, "ASSERTION failed (dbif/DBIF_QuarnQuery: line 497)   => " + unjoined), 1);
+    EXPECT_EQ(countOf(located, "ASSERTION failed (dbif/DBIF_QuarnQuery: line 409)   => " + unjoined), 1);
+
     // Tables reached only through the algorithm count as the query's.
     JoinedQuery hub(connection());
     hub.addColumn("die", "id");
@@ -270,6 +281,72 @@ TEST_P(JoinedDataTest, JoinedStatementsRun) {
               Reports{"Couldn't find a way to join tables [setup_column] to joined tables: [routine, "
                       "measurement, measurement_condition]"});
     EXPECT_EQ(crossed, QList<int>({7}));
+}
+
+// Rendering twice, or asking containsTable first, joins the same tables: a link table that the
+// algorithm pulled in never steers the next rendering. One case per link (through) table.
+TEST_P(JoinedDataTest, RenderingTwiceJoinsTheSameTables) {
+    for (const char* sql : {
+             "INSERT INTO catalog_entry (id, application) VALUES (1, 'a1'), (2, 'a2')",
+             "INSERT INTO catalog_entry_column (id, name) VALUES (5, 'col')",
+             "INSERT INTO catalog_entry_association (catalog_entry_id, catalog_entry_column_id) VALUES (2, "
+             "5)",
+             "INSERT INTO device_column (id, name) VALUES (6, 'col')",
+             "INSERT INTO device_association (device_id, device_column_id) VALUES (1, 6)",
+             "INSERT INTO measurement_column (id, name) VALUES (8, 'col')",
+             "INSERT INTO measurement_association (measurement_id, measurement_column_id) VALUES (3, 8)",
+             "INSERT INTO measurement_condition_column (id, name) VALUES (9, 'col')",
+             "INSERT INTO measurement_condition_association (measurement_condition_id, "
+             "measurement_condition_column_id) VALUES (2, 9)",
+             "INSERT INTO setup_data (setup_id) VALUES (1), (2)",
+         })
+        exec(sql);
+    struct Case {
+        const char* link;
+        const char* selected;
+        C condition;
+        QList<int> ids;
+    };
+    const Case cases[] = {
+        {"measurement_setup", "measurement", C("setup", "name", Equal, "s2"), {3}},
+        {"measurement_setup", "setup_data", C("measurement", "temperature", Less, 50), {1}},
+        {"measurement_condition", "measurement", C("routine", "name", Equal, "r2"), {2, 3}},
+        {"catalog_entry_association", "catalog_entry", C("catalog_entry_column", "name", Equal, "col"), {2}},
+        {"device_association", "device", C("device_column", "name", Equal, "col"), {1}},
+        {"measurement_association", "measurement", C("measurement_column", "name", Equal, "col"), {3}},
+        {"measurement_condition_association",
+         "measurement_condition",
+         C("measurement_condition_column", "name", Equal, "col"),
+         {2}},
+        {"setup_association", "setup", C("setup_column", "name", Equal, "col"), {2}},
+    };
+    for (const Case& c : cases) {
+        const std::string tag = std::string(c.link) + " for " + c.selected;
+        JoinedQuery query(connection());
+        const QString selected = QString::fromLatin1(c.selected);
+        query.addColumn(selected, selected == "setup_data" ? "setup_id" : "id");
+        query.setCondition(c.condition);
+        query.markDistinct();  // as queryIds renders it
+        EXPECT_EQ(reportsOf([&] {
+                      EXPECT_TRUE(query.containsTable(c.link)) << tag;
+                      const QString first = query.generateSql(true);
+                      EXPECT_EQ(query.generateCountSql(), query.generateCountSql()) << tag;
+                      EXPECT_EQ(query.generateSql(true), first) << tag;
+                      EXPECT_EQ(queryIds(connection(), &query), c.ids) << tag;
+                      EXPECT_EQ(queryIds(connection(), &query), c.ids) << tag;
+                      EXPECT_EQ(query.generateSql(true), first) << tag;
+                  }),
+                  Reports{})
+            << tag;
+    }
+
+    // The library's own query counts, then fetches, with the same joins.
+    DBIF_QuarnQuery quarn(connection());
+    quarn.addColumn("setup", "id");
+    quarn.setCondition(C("setup_column", "name", Equal, "col"));
+    EXPECT_EQ(intOf(quarn.generateCountSql()), 1);
+    EXPECT_EQ(queryIds(connection(), &quarn), QList<int>{2});
+    EXPECT_EQ(queryIds(connection(), &quarn), QList<int>{2});
 }
 
 DBIF_DATABASE_TEST_SUITE(QuarnJoinAlgorithmTest);

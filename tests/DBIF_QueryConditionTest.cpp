@@ -91,9 +91,11 @@ TEST_P(QueryConditionTest, ValuesAndColumnReferences) {
         {"in no ids", C("t", "id", In, Ids{}), "(t.id IN ())", nullptr},
         {"in text is quoted", C("t", "id", In, QStringLiteral("3, 5")), "(t.id IN ('3, 5'))", nullptr},
         {"variant text", C("t", "c", Equal, QVariant(QStringLiteral("7"))), "(t.c = '7')", nullptr},
-        // Only text variants are quoted; a typed date-time goes in as its ISO text.
+        // Date-times are written as the Conventions write them; byte arrays are quoted like texts.
         {"typed date", C("t", "d", Greater, QVariant(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7)))),
-         "(t.d > 2021-03-04T05:06:07.000)", nullptr},
+         "(t.d > '2021-03-04 05:06:07')", nullptr},
+        {"bytes", C("t", "c", Equal, QVariant(QByteArray("x' OR \\"))), "(t.c = 'x'' OR \\')",
+         "(t.c = 'x'' OR \\\\')"},
         {"column with blank", C("my_table", "my col", Equal, 1), "(my_table.\"my col\" = 1)", nullptr},
         {"column with dash", C("t", "Vd-1", Equal, "x", true), "(t.\"Vd-1\" = 'x')",
          "(t.\"Vd-1\" COLLATE latin1_bin = 'x')"},
@@ -301,6 +303,19 @@ TEST_P(QueryConditionTest, ConditionsSelectTheRightRows) {
     EXPECT_EQ(idsWhere(C("t", "v", Equal, 0, false, true, 1e-10, 1e-20)), Ids{3});
     EXPECT_EQ(idsWhere(C("t", "v", GreaterOrEqual, 0, false, true)), (Ids{1, 2, 3, 4}));
 
+    EXPECT_EQ(idsWhere(C("t", "name", Equal, QVariant(QByteArray("x' OR '1'='1")))), Ids{});
+    EXPECT_EQ(idsWhere(C("t", "name", Equal, QVariant(HOSTILE.toUtf8()))), Ids{1});
+
+    // Runs started after a date: the date-time compares as "yyyy-MM-dd hh:mm:ss" on both drivers.
+    exec(QStringLiteral("CREATE TABLE runs (id INT, started DATETIME)"));
+    exec(QStringLiteral("INSERT INTO runs VALUES (1, '2021-03-04 05:06:07'), (2, '2021-03-05 00:00:00')"));
+    EXPECT_EQ(
+        connection().queryScalarList<int>(QStringLiteral("SELECT id FROM runs WHERE %1 ORDER BY id")
+                                              .arg(C("runs", "started", GreaterOrEqual,
+                                                     QVariant(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7))))
+                                                       .generateSelectionCriteria(connection())),
+                                          DBIF_QUERY_TIMING, __FILE__, __LINE__),
+        (Ids{1, 2}));
     EXPECT_EQ(idsWhere(C("t", "id", In, Ids{1, 3, 9})), (Ids{1, 3}));
     EXPECT_EQ(idsWhere(C("t", "name", IsNotNull, 0, true)), (Ids{1, 2, 3, 4, 5}));
     EXPECT_EQ(idsWhere(DBIF_BooleanQueryCondition(false)), Ids{});

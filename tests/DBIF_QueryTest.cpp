@@ -227,6 +227,21 @@ TEST_P(QueryTest, IncompleteQueriesAreReportedAndFailWhenRun) {
               Reports(2, noColumns));
     PlainQuery empty(connection());
     EXPECT_EQ(reportsOf([&] { empty.generateSql(false); }), (Reports{noCondition, noColumns}));
+
+    // Reports and exceptions name project-relative files, the query reports at fixed locations.
+    std::string what;
+    const std::string located = stderrOf([&] {
+        withoutCondition.generateCountSql();
+        try {
+            queryIds(connection(), &withoutCondition);
+        } catch (const DBIF_Exception& e) {
+            what = e.what();
+        }
+    });
+    EXPECT_EQ(located.substr(0, located.find(')') + 1) + " | " + what.substr(0, what.find('\n')),
+              "ASSERTION failed (dbif/DBIF_Query: line 75) | ==> Error reported by database in file: "
+              "dbif/DBIF_ObjectCache line: 40");
+    EXPECT_NE(located.find("ASSERTION failed (dbif/DBIF_Query: line 56)"), std::string::npos);
 }
 
 TEST_P(QueryTest, RenderedStatementsRun) {

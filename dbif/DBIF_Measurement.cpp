@@ -193,22 +193,35 @@ void DBIF_Measurement::unloadSubordinates() {
         e->setups.clear();
 }
 
+namespace {
+
+// The values both master-row statements write after the table, in their order; the temperature as given.
+QStringList masterRowValues(const DBIF_Measurement& measurement, const QString& temperature) {
+    const DBIF_Connection connection = measurement.getConnection();
+    return {QString::number(measurement.getDie().getId()),
+            QString::number(measurement.getCatalogEntry()->getId()),
+            QString::number(measurement.getDevice().getId()),
+            QString::number(measurement.getMeasurementCondition().getId()),
+            temperature,
+            DBIF_EntityRecord::sqlTime(measurement.getModifiedTime()),
+            DBIF_EntityRecord::sqlText(connection, measurement.getUser()),
+            QString::number(measurement.getStorageEngineType())};
+}
+
+}  // namespace
+
 bool DBAL_StorageEngineTraits<DBIF_Measurement>::insertMasterRow(DBIF_Measurement& measurement,
                                                                  const QString& masterTable) {
     measurement.setModifiedTimeToNow();
+    // The full decimal expansion of the temperature, so that the stored double is the measurement's.
+    const QStringList v =
+        masterRowValues(measurement, QString::number(measurement.getTemperature(), 'g', 100));
     const DBIF_Connection connection = measurement.getConnection();
     connection.query(
         QStringLiteral("INSERT INTO %1 (die_id, catalog_entry_id, device_id, measurement_condition_id, "
-                       "temperature, modified_time, user, storage_engine) VALUES (%2, %3, %4, %5, %6, '%7', "
-                       "'%8', %9)")
-            .arg(masterTable, QString::number(measurement.getDie().getId()),
-                 QString::number(measurement.getCatalogEntry()->getId()),
-                 QString::number(measurement.getDevice().getId()),
-                 QString::number(measurement.getMeasurementCondition().getId()),
-                 QString::number(measurement.getTemperature(), 'g', 100),
-                 DBIF_EntityRecord::sqlTime(measurement.getModifiedTime()),
-                 DBIF_EntityRecord::sqlText(connection, measurement.getUser()),
-                 QString::number(measurement.getStorageEngineType())),
+                       "temperature, modified_time, user, storage_engine) VALUES (%2, %3, %4, %5, %6, "
+                       "'%7', '%8', %9)")
+            .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]),
         DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     measurement.setId(connection.getLastId());
     return true;
@@ -217,19 +230,14 @@ bool DBAL_StorageEngineTraits<DBIF_Measurement>::insertMasterRow(DBIF_Measuremen
 bool DBAL_StorageEngineTraits<DBIF_Measurement>::updateMasterRow(DBIF_Measurement& measurement,
                                                                  const QString& masterTable) {
     measurement.setModifiedTimeToNow();
-    const DBIF_Connection connection = measurement.getConnection();
-    connection.query(
+    const QStringList v =
+        masterRowValues(measurement, DBIF_Measurement::temperatureText(measurement.getTemperature()));
+    measurement.getConnection().query(
         QStringLiteral("UPDATE %1 SET die_id = '%2', catalog_entry_id = '%3', device_id = '%4', "
                        "measurement_condition_id = '%5', temperature = '%6', modified_time = '%7', user = "
                        "'%8', storage_engine = %9 WHERE id = %10")
-            .arg(masterTable, QString::number(measurement.getDie().getId()),
-                 QString::number(measurement.getCatalogEntry()->getId()),
-                 QString::number(measurement.getDevice().getId()),
-                 QString::number(measurement.getMeasurementCondition().getId()),
-                 DBIF_Measurement::temperatureText(measurement.getTemperature()),
-                 DBIF_EntityRecord::sqlTime(measurement.getModifiedTime()),
-                 DBIF_EntityRecord::sqlText(connection, measurement.getUser()),
-                 QString::number(measurement.getStorageEngineType()), QString::number(measurement.getId())),
+            .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
+                 QString::number(measurement.getId())),
         DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     return true;
 }

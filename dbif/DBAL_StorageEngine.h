@@ -35,8 +35,18 @@
 //   static void savePrecedents(E& entity);     // records the entity refers to, saved before its row
 //   static void saveSubordinates(E& entity);   // what the entity owns, saved after its row on save()
 //   static void processAssociation(DBIF_DynamicTableColumn* column, E& entity, const QSqlQuery& row);
+// and, through DBAL_StorageEngineTraitsBase unless the kind states its own, the association columns
+// beyond the two ids (associationFields) with an entity's values for one column key (associationValues).
 template <typename E>
 struct DBAL_StorageEngineTraits;
+
+struct DBAL_StorageEngineTraitsBase {
+    static QStringList associationFields() { return QStringList(); }
+    template <typename E>
+    static QStringList associationValues(const E&, const QString&) {
+        return QStringList();
+    }
+};
 
 // True when column kind C's columns take the extra catalog attributes Extra (none, a text or a flag)
 // after name and data type. An engine's add-column handlers of the other arities do nothing.
@@ -86,11 +96,15 @@ public:
 
     virtual bool insertMasterRow(E entity) { return Traits::insertMasterRow(entity, masterTableName()); }
     virtual bool updateMasterRow(E entity) { return Traits::updateMasterRow(entity, masterTableName()); }
-    // "<master>_id, <column table>_id" and "<entity id>, '<column id>'".
+    // "<master>_id, <column table>_id" and "<entity id>, '<column id>'", each followed by the kind's
+    // own association columns and their quoted values.
     virtual QString getAssociationFieldList();
     virtual QString getAssocationFieldValues(E entity, QString key);
-    // Columns of the association table that loadColumns reads beyond the column id; none here.
-    virtual void addAssociationFields(DBIF_Query&) {}
+    // Columns of the association table that loadColumns reads after the column id: the kind's own.
+    virtual void addAssociationFields(DBIF_Query& query) {
+        for (const QString& field : Traits::associationFields())
+            query.addColumn(associationTableName(), field);
+    }
     virtual void processAssociation(DBIF_DynamicTableColumn* column, E entity, const QSqlQuery& row) {
         Traits::processAssociation(column, entity, row);
     }
@@ -219,13 +233,21 @@ void DBAL_StorageEngine<E, C>::update(E entity, const QStringList& keys) {
 
 template <typename E, typename C>
 QString DBAL_StorageEngine<E, C>::getAssociationFieldList() {
-    return QStringLiteral("%1_id, %2_id").arg(masterTableName(), columnTableName());
+    QString fields = QStringLiteral("%1_id, %2_id").arg(masterTableName(), columnTableName());
+    for (const QString& field : Traits::associationFields())
+        fields += QStringLiteral(", ") + field;
+    return fields;
 }
 
 template <typename E, typename C>
 QString DBAL_StorageEngine<E, C>::getAssocationFieldValues(E entity, QString key) {
-    return QStringLiteral("%1, '%2'")
-        .arg(QString::number(entity.getId()), QString::number(entity.columnFor(key).getId()));
+    const DBIF_Connection connection = entity.getConnection();
+    QString values =
+        QStringLiteral("%1, '%2'")
+            .arg(QString::number(entity.getId()), QString::number(entity.columnFor(key).getId()));
+    for (const QString& value : Traits::associationValues(entity, key))
+        values += QStringLiteral(", ") + connection.quoteText(value);
+    return values;
 }
 
 template <typename E, typename C>

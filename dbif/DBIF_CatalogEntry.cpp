@@ -12,8 +12,6 @@ template class DBAL_SparseTableStorageEngine<DBIF_CatalogEntry, DBIF_CatalogEntr
 template class DBAL_MultiTableStorageEngine<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
 template class DBAL_StorageEngineFactory<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
 
-using Factory = DBAL_StorageEngineFactory<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
-
 const QString DBIF_CatalogEntry::MASTER_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().masterTableName;
 const QString DBIF_CatalogEntry::COLUMN_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().columnTableName;
 const QString DBIF_CatalogEntry::DATA_TABLE_NAME = DBIF_CatalogEntryColumn::tableSet().dataTableName;
@@ -58,25 +56,12 @@ QString DBIF_CatalogEntry::currentSchema() {
 
 namespace {
 
-// Query results carry lists of entries in variants under the name hosts look them up by.
-void registerListType() {
-    static const int id = qRegisterMetaType<QList<DBIF_CatalogEntry>>("QList<DBIF_CatalogEntry>");
-    (void)id;
-}
-
 DBIF_CatalogEntry::ParameterBlock blockFromRow(const QSqlRecord& record) {
     return DBIF_CatalogEntry::ParameterBlock(
         record.value(0).toInt(), record.value(1).toString(), record.value(2).toString(),
         record.value(3).toString(), record.value(4).toString(), record.value(5).toDateTime(),
         record.value(6).toDateTime(), record.value(7).toString(), record.value(9).toString(),
         DBIF_InMemoryTable<DBIF_CatalogEntryColumn>::computeStorageEngineType(record.value(11).toInt()));
-}
-
-// The text of a value that a statement puts between its own single quotes, escaped so that it cannot
-// end the literal early.
-QString quotedInside(const DBIF_Connection& connection, const QString& text) {
-    const QString quoted = connection.quoteText(text);
-    return quoted.mid(1, quoted.size() - 2);
 }
 
 }  // namespace
@@ -137,20 +122,15 @@ DBIF_CatalogEntry::DBIF_CatalogEntry() = default;
 
 DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const ParameterBlock& block)
     : DBIF_DataTableEntity(connection, block.storageEngineType, new SharedData(block)) {
-    registerListType();
     setUser(block.user);
-    setKey(block.computeKey());
-    Factory::attach(*this, block.storageEngineType);
+    attachEngine(block.computeKey(), block.storageEngineType, false);
 }
 
 DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const QSqlRecord& record)
     : DBIF_DataTableEntity(connection, record.value(8).toDateTime(), record.value(9).toString(),
                            record.value(10).toInt(), record.value(11).toInt(),
                            new SharedData(blockFromRow(record))) {
-    registerListType();
-    setKey(blockFromRow(record).computeKey());
-    Factory::attach(*this, getStorageEngineType());
-    e->loadEvent.notify(*this);
+    attachEngine(blockFromRow(record).computeKey(), getStorageEngineType(), true);
 }
 
 DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_CatalogEntry& other) = default;
@@ -254,7 +234,9 @@ bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::insertMasterRow(DBIF_CatalogEn
                                                                   const QString& masterTable) {
     entry.setModifiedTimeToNow();
     const DBIF_Connection connection = entry.getConnection();
-    const auto text = [&connection](const QString& value) { return quotedInside(connection, value); };
+    const auto text = [&connection](const QString& value) {
+        return DBIF_EntityRecord::sqlText(connection, value);
+    };
     connection.query(
         QStringLiteral(
             "INSERT INTO %1 (parent_id, schema_version, application, application_version, run_type, "
@@ -275,7 +257,9 @@ bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::updateMasterRow(DBIF_CatalogEn
                                                                   const QString& masterTable) {
     entry.setModifiedTimeToNow();
     const DBIF_Connection connection = entry.getConnection();
-    const auto text = [&connection](const QString& value) { return quotedInside(connection, value); };
+    const auto text = [&connection](const QString& value) {
+        return DBIF_EntityRecord::sqlText(connection, value);
+    };
     connection.query(
         QStringLiteral("UPDATE %1 SET   \nparent_id           = '%2', \nschema_version      = '%3', \n"
                        "application         = '%4', \napplication_version = '%5', \n"

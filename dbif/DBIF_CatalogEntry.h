@@ -159,7 +159,7 @@ struct DBIF_EXPORT DBIF_CatalogEntryRecord
 
 // The storage engines' part that is the catalog entry's own: its master-row statements and its parent.
 template <>
-struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_CatalogEntry> {
+struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_CatalogEntry> : DBAL_StorageEngineTraitsBase {
     static bool insertMasterRow(DBIF_CatalogEntry& entry, const QString& masterTable);
     static bool updateMasterRow(DBIF_CatalogEntry& entry, const QString& masterTable);
     // A parent is saved first (saveSelf) and its id becomes the entry's parent id.

@@ -10,11 +10,13 @@
 
 #include <QExplicitlySharedDataPointer>
 #include <QList>
+#include <QMetaType>
 #include <QSharedData>
 #include <QString>
 #include <QVariant>
 
 #include "dbif/DBAL_EventSending.h"
+#include "dbif/DBAL_StorageEngineFactory.h"
 #include "dbif/DBIF_CompoundQueryCondition.h"
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_DataType.h"
@@ -141,14 +143,26 @@ protected:
     DBIF_DataTableEntity() = default;
     // A new entity: id -1, loaded (there is nothing stored), modified now.
     DBIF_DataTableEntity(const DBIF_Connection& connection, DBIF_StorageEngineType type, Record* record)
-        : Table(connection, -1, type), e(record) {}
+        : Table(connection, -1, type), e(record) {
+        registerListType();
+    }
     // An entity read from its master row; its data stays unloaded until a cell is first touched.
     DBIF_DataTableEntity(const DBIF_Connection& connection, const QDateTime& modifiedTime,
                          const QString& user, int id, int storedEngineType, Record* record)
         : Table(connection, modifiedTime, user, id, storedEngineType), e(record) {
+        registerListType();
         Table::setDataIsLoaded(false);
     }
     ~DBIF_DataTableEntity() override = default;
+
+    // Completes a construction: the key, the kind's engine of engineType listening on the events, and
+    // for an entity read from its row the load event, through which that engine reads the columns.
+    void attachEngine(const QString& key, DBIF_StorageEngineType engineType, bool fromRow) {
+        Table::setKey(key);
+        DBAL_StorageEngineFactory<E, C>::attach(self(), engineType);
+        if (fromRow)
+            e->loadEvent.notify(self());
+    }
 
     // Reached through the in-memory table when a cell is first needed: the engine fills the rows.
     void loadData() override {
@@ -187,6 +201,13 @@ protected:
     }
 
     const E& self() const { return static_cast<const E&>(*this); }
+
+    // Query results carry lists of the kind in variants, under the name "QList<kind>" that hosts
+    // look them up by.
+    static void registerListType() {
+        static const int id = qRegisterMetaType<QList<E>>();
+        (void)id;
+    }
 
     QExplicitlySharedDataPointer<Record> e;
 };

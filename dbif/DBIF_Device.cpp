@@ -1,7 +1,14 @@
-// DBIF_Device.cpp: the device kind's table names and fixed columns.
+// DBIF_Device.cpp: the device, its is_measurement rows, its master-row statements with the identical-row
+// look-up, and the one instance per process of its cache, its storage engines and their factory.
 #include "dbif/DBIF_Device.h"
 
-#include "dbif/DBIF_DeviceColumn.h"
+#include "dbif/DBIF_EntityRecord.h"
+
+template class DBIF_ObjectCache<DBIF_Device>;
+template class DBAL_StorageEngine<DBIF_Device, DBIF_DeviceColumn>;
+template class DBAL_SparseTableStorageEngine<DBIF_Device, DBIF_DeviceColumn>;
+template class DBAL_MultiTableStorageEngine<DBIF_Device, DBIF_DeviceColumn>;
+template class DBAL_StorageEngineFactory<DBIF_Device, DBIF_DeviceColumn>;
 
 const QString DBIF_Device::MASTER_TABLE_NAME = DBIF_DeviceColumn::tableSet().masterTableName;
 const QString DBIF_Device::COLUMN_TABLE_NAME = DBIF_DeviceColumn::tableSet().columnTableName;
@@ -23,4 +30,213 @@ const QList<DBIF_FixedColumn<DBIF_Device>>& DBIF_Device::fixedColumns() {
     static const QList<DBIF_FixedColumn<DBIF_Device>> columns{
         ID, NAME, DEVICE_TYPE_, PARENT_SUBSITE_NAME, POSITION_WITHIN_SUBSITE, MODIFIED_TIME, USER, DEVICE_ID};
     return columns;
+}
+
+namespace {
+
+const QString WHERE = QStringLiteral("DBIF_Device::DBIF_Device");
+
+// A setter's rule: a different value marks the device dirty; the key is left as it is.
+template <typename Value>
+void change(Value& field, const Value& value, DBIF_Device& device) {
+    if (field == value)
+        return;
+    device.setDirty(true);
+    field = value;
+}
+
+}  // namespace
+
+DBIF_Device::ParameterBlock::ParameterBlock(const QString& name, const QString& deviceType,
+                                            const QString& parentSubsiteName, int positionWithinSubsite,
+                                            const DBIF_CatalogEntry* catalogEntry,
+                                            DBIF_StorageEngineType storageEngineType)
+    : name(name),
+      deviceType(deviceType),
+      parentSubsiteName(parentSubsiteName),
+      positionWithinSubsite(positionWithinSubsite),
+      catalogEntry(catalogEntry),
+      storageEngineType(storageEngineType) {}
+
+QString DBIF_Device::ParameterBlock::computeKey() const {
+    return QStringLiteral("<device: %1|%2|%3|%4|%5>")
+        .arg(name, deviceType, parentSubsiteName, QString::number(positionWithinSubsite),
+             catalogEntry->getKey());
+}
+
+DBIF_DeviceRecord::DBIF_DeviceRecord(const QString& name, const QString& deviceType,
+                                     const QString& parentSubsiteName, int positionWithinSubsite,
+                                     const DBIF_CatalogEntry& catalogEntry)
+    : name(name),
+      deviceType(deviceType),
+      parentSubsiteName(parentSubsiteName),
+      positionWithinSubsite(positionWithinSubsite),
+      catalogEntry(catalogEntry) {}
+
+DBIF_DeviceRecord::QueryEvent& DBIF_DeviceRecord::queryEvent() {
+    static QueryEvent event;
+    return event;
+}
+
+DBIF_Device::DBIF_Device() = default;
+
+DBIF_Device::DBIF_Device(const DBIF_Connection& connection, const ParameterBlock& block)
+    : DBIF_DataTableEntity(connection, block.storageEngineType,
+                           new SharedData(block.name, block.deviceType, block.parentSubsiteName,
+                                          block.positionWithinSubsite, *block.catalogEntry)) {
+    checkConnection(WHERE, connection, *block.catalogEntry);
+    setUser(block.catalogEntry->getUser());
+    attachEngine(block.computeKey(), block.storageEngineType, false);
+}
+
+DBIF_Device::DBIF_Device(const DBIF_Connection& connection, const QSqlRecord& record)
+    : DBIF_DataTableEntity(connection, record.value(5).toDateTime(), record.value(6).toString(),
+                           record.value(7).toInt(), record.value(8).toInt(),
+                           new SharedData(record.value(0).toString(), record.value(1).toString(),
+                                          record.value(2).toString(), record.value(3).toInt(),
+                                          DBIF_CatalogEntry::get(connection, record.value(4).toInt()))) {
+    attachEngine(ParameterBlock(e->name, e->deviceType, e->parentSubsiteName, e->positionWithinSubsite,
+                                &e->catalogEntry, getStorageEngineType())
+                     .computeKey(),
+                 getStorageEngineType(), true);
+}
+
+DBIF_Device::DBIF_Device(const DBIF_Device& other) = default;
+DBIF_Device& DBIF_Device::operator=(const DBIF_Device& other) = default;
+DBIF_Device::~DBIF_Device() = default;
+
+DBIF_Device DBIF_Device::get(const DBIF_Connection& connection, const QString& name,
+                             const QString& deviceType, const QString& parentSubsiteName,
+                             int positionWithinSubsite, DBIF_CatalogEntry* catalogEntry,
+                             DBIF_StorageEngineType storageEngineType) {
+    checkConnection(WHERE, connection, *catalogEntry);
+    return DBIF_ObjectCache<DBIF_Device>::get(
+        connection, ParameterBlock(name, deviceType, parentSubsiteName, positionWithinSubsite, catalogEntry,
+                                   storageEngineType));
+}
+
+QString DBIF_Device::getName() const {
+    return e->name;
+}
+QString DBIF_Device::getDeviceType() const {
+    return e->deviceType;
+}
+QString DBIF_Device::getParentSubsiteName() const {
+    return e->parentSubsiteName;
+}
+int DBIF_Device::getPositionWithinSubsite() const {
+    return e->positionWithinSubsite;
+}
+void DBIF_Device::setName(const QString& name) {
+    change(e->name, name, *this);
+}
+void DBIF_Device::setDeviceType(const QString& deviceType) {
+    change(e->deviceType, deviceType, *this);
+}
+void DBIF_Device::setParentSubsiteName(const QString& parentSubsiteName) {
+    change(e->parentSubsiteName, parentSubsiteName, *this);
+}
+void DBIF_Device::setPositionWithinSubsite(int positionWithinSubsite) {
+    change(e->positionWithinSubsite, positionWithinSubsite, *this);
+}
+DBIF_CatalogEntry* DBIF_Device::getCatalogEntry() const {
+    return &e->catalogEntry;
+}
+
+QList<DBIF_Setup> DBIF_Device::getSetups() const {
+    return e->setups;
+}
+bool DBIF_Device::mayNeedToAttachSetups() const {
+    return e->mayNeedToAttachSetups;
+}
+void DBIF_Device::setMayNeedToAttachSetups(bool mayNeed) {
+    e->mayNeedToAttachSetups = mayNeed;
+}
+
+DBIF_DeviceColumn DBIF_Device::addColumn(const QString& name, const QString& dataType,
+                                         const QString& category) {
+    return addColumnWithEvent(name, dataType, category);
+}
+
+void DBIF_Device::addRow() {
+    DBIF_DataTableEntity::addRow();
+    const DBIF_DeviceColumn isMeasurement =
+        addColumn(DBIF_DeviceColumn::IS_MEASUREMENT_COLUMN_NAME, TEXT_DATATYPE,
+                  DBIF_DeviceColumn::IS_MEASUREMENT_CATEGORY);
+    set(isMeasurement, rowCount() == 1 ? "y" : "n");
+}
+
+void DBIF_Device::reload(const QSqlRecord& record) {
+    e->name = record.value(0).toString();
+    e->deviceType = record.value(1).toString();
+    e->parentSubsiteName = record.value(2).toString();
+    e->positionWithinSubsite = record.value(3).toInt();
+    e->catalogEntry = DBIF_CatalogEntry::get(getConnection(), record.value(4).toInt());
+    setKey(ParameterBlock(e->name, e->deviceType, e->parentSubsiteName, e->positionWithinSubsite,
+                          &e->catalogEntry, getStorageEngineType())
+               .computeKey());
+    unloadData();
+}
+
+bool DBAL_StorageEngineTraits<DBIF_Device>::insertMasterRow(DBIF_Device& device, const QString& masterTable) {
+    const DBIF_Connection connection = device.getConnection();
+    const auto text = [&connection](const QString& value) {
+        return DBIF_EntityRecord::sqlText(connection, value);
+    };
+    const QString entryId = QString::number(device.getCatalogEntry()->getId());
+    QSqlQuery identical = connection.query(
+        QStringLiteral("SELECT id FROM %1 WHERE name = '%2' AND device_type = '%3' AND parent_subsite_name = "
+                       "'%4' AND position_within_subsite = %5 AND catalog_entry_id = %6")
+            .arg(masterTable, text(device.getName()), text(device.getDeviceType()),
+                 text(device.getParentSubsiteName()), QString::number(device.getPositionWithinSubsite()),
+                 entryId),
+        DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    if (identical.next()) {
+        device.setId(identical.value(0).toInt());
+        return false;
+    }
+    device.setModifiedTimeToNow();
+    connection.query(
+        QStringLiteral(
+            "INSERT INTO %1 (name, device_type, parent_subsite_name, position_within_subsite, "
+            "catalog_entry_id, modified_time, user, storage_engine) VALUES ('%2', '%3', '%4', %5, %6, "
+            "'%7', '%8', %9)")
+            .arg(masterTable, text(device.getName()), text(device.getDeviceType()),
+                 text(device.getParentSubsiteName()), QString::number(device.getPositionWithinSubsite()),
+                 entryId, DBIF_EntityRecord::sqlTime(device.getModifiedTime()), text(device.getUser()),
+                 QString::number(device.getStorageEngineType())),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    device.setId(connection.getLastId());
+    return true;
+}
+
+bool DBAL_StorageEngineTraits<DBIF_Device>::updateMasterRow(DBIF_Device& device, const QString& masterTable) {
+    device.setModifiedTimeToNow();
+    const DBIF_Connection connection = device.getConnection();
+    const auto text = [&connection](const QString& value) {
+        return DBIF_EntityRecord::sqlText(connection, value);
+    };
+    connection.query(
+        QStringLiteral(
+            "UPDATE %1 SET name = '%2', device_type = '%3', parent_subsite_name = '%4', "
+            "position_within_subsite = %5, catalog_entry_id = %6, modified_time = '%7', user = '%8', "
+            "storage_engine = %9 WHERE id = %10")
+            .arg(masterTable, text(device.getName()), text(device.getDeviceType()),
+                 text(device.getParentSubsiteName()), QString::number(device.getPositionWithinSubsite()),
+                 QString::number(device.getCatalogEntry()->getId()),
+                 DBIF_EntityRecord::sqlTime(device.getModifiedTime()), text(device.getUser()),
+                 QString::number(device.getStorageEngineType()), QString::number(device.getId())),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    return true;
+}
+
+void DBAL_StorageEngineTraits<DBIF_Device>::savePrecedents(DBIF_Device& device) {
+    if (device.getCatalogEntry()->isValid())
+        device.getCatalogEntry()->saveSelf();
+}
+
+void DBAL_StorageEngineTraits<DBIF_Device>::processAssociation(DBIF_DynamicTableColumn* column,
+                                                               DBIF_Device& device, const QSqlQuery&) {
+    device.addColumn(column->getName(), column->getDataType(),
+                     static_cast<DBIF_DeviceColumn*>(column)->getCategory());
 }

@@ -43,6 +43,12 @@ struct DBIF_EntityRecord : public QSharedData {
     static QString sqlTimeLiteral(const QDateTime& time) {
         return time.isValid() ? QStringLiteral("'%1'").arg(sqlTime(time)) : QStringLiteral("NULL");
     }
+    // The text of a value that a statement puts between its own single quotes, escaped through the
+    // connection so that it cannot end the literal early.
+    static QString sqlText(const DBIF_Connection& connection, const QString& text) {
+        const QString quoted = connection.quoteText(text);
+        return quoted.mid(1, quoted.size() - 2);
+    }
 
     // Runs insert() for a new row and takes the database's id, or update() when the row is modified.
     // The INSERT leaves the modified flag as it is, so a following save rewrites the row once.

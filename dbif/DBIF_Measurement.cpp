@@ -1,7 +1,16 @@
-// DBIF_Measurement.cpp: the measurement kind's table names and fixed columns.
+// DBIF_Measurement.cpp: the measurement, its master-row statements and latest-measurement record, and
+// the one instance per process of its cache, its storage engines and their factory.
 #include "dbif/DBIF_Measurement.h"
 
-#include "dbif/DBIF_MeasurementColumn.h"
+#include <memory>
+
+#include "dbif/DBIF_EntityRecord.h"
+
+template class DBIF_ObjectCache<DBIF_Measurement>;
+template class DBAL_StorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
+template class DBAL_SparseTableStorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
+template class DBAL_MultiTableStorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
+template class DBAL_StorageEngineFactory<DBIF_Measurement, DBIF_MeasurementColumn>;
 
 const QString DBIF_Measurement::MASTER_TABLE_NAME = DBIF_MeasurementColumn::tableSet().masterTableName;
 const QString DBIF_Measurement::COLUMN_TABLE_NAME = DBIF_MeasurementColumn::tableSet().columnTableName;
@@ -9,6 +18,8 @@ const QString DBIF_Measurement::DATA_TABLE_NAME = DBIF_MeasurementColumn::tableS
 const QString DBIF_Measurement::ASSOCIATION_TABLE_NAME =
     DBIF_MeasurementColumn::tableSet().associationTableName;
 const QString DBIF_Measurement::DATA_ORIGIN = QStringLiteral("DataOrigin");
+const QString DBIF_Measurement::MEASURED = QStringLiteral("MEASURED");
+const QString DBIF_Measurement::SIMULATED = QStringLiteral("SIMULATED");
 
 const DBIF_FixedColumn<DBIF_Measurement> DBIF_Measurement::ID(QStringLiteral("id"), false, false);
 const DBIF_FixedColumn<DBIF_Measurement> DBIF_Measurement::TEMPERATURE(QStringLiteral("temperature"), false,
@@ -24,4 +35,284 @@ const QList<DBIF_FixedColumn<DBIF_Measurement>>& DBIF_Measurement::fixedColumns(
     static const QList<DBIF_FixedColumn<DBIF_Measurement>> columns{ID, TEMPERATURE, MODIFIED_TIME, USER,
                                                                    MEASUREMENT_ID};
     return columns;
+}
+
+QString DBIF_Measurement::temperatureText(double temperature) {
+    return QString::number(temperature, 'g', 6);
+}
+
+namespace {
+
+const QString WHERE = QStringLiteral("DBIF_Measurement::DBIF_Measurement");
+
+// The four things a measurement links to must share its connection; the first that does not throws.
+void checkLinks(const DBIF_Connection& connection, const DBIF_Die& die, const DBIF_CatalogEntry& entry,
+                const DBIF_Device& device, const DBIF_MeasurementCondition& condition) {
+    checkConnection(WHERE, connection, die);
+    checkConnection(WHERE, connection, entry);
+    checkConnection(WHERE, connection, device);
+    checkConnection(WHERE, connection, condition);
+}
+
+// The text of a cell of row 0 of a text column the table may have, or the fallback without it.
+template <typename Table, typename Column>
+QString firstRowText(const Table& table, const Column& column, const QString& fallback) {
+    if (!table.hasColumn(column.getKey()))
+        return fallback;
+    if (table.rowCount() == 0)
+        return QString();
+    const std::unique_ptr<DBIF_DataType> value(table.getDataElement(column, 0));
+    return value ? value->toString() : QString();
+}
+
+}  // namespace
+
+DBIF_Measurement::ParameterBlock::ParameterBlock(const DBIF_Die& die, const DBIF_CatalogEntry* catalogEntry,
+                                                 const DBIF_Device& device,
+                                                 const DBIF_MeasurementCondition& condition,
+                                                 double temperature, DBIF_StorageEngineType storageEngineType)
+    : die(die),
+      catalogEntry(catalogEntry),
+      device(device),
+      condition(condition),
+      temperature(temperature),
+      storageEngineType(storageEngineType) {}
+
+QString DBIF_Measurement::ParameterBlock::computeKey() const {
+    return QStringLiteral("<meas: %1|%2|%3|%4|%5>")
+        .arg(die.getKey(), catalogEntry->getKey(), condition.getKey(), device.getKey(),
+             temperatureText(temperature));
+}
+
+DBIF_MeasurementRecord::DBIF_MeasurementRecord(const DBIF_Die& die, const DBIF_CatalogEntry& catalogEntry,
+                                               const DBIF_Device& device,
+                                               const DBIF_MeasurementCondition& condition, double temperature)
+    : die(die), catalogEntry(catalogEntry), device(device), condition(condition), temperature(temperature) {}
+
+DBIF_MeasurementRecord::QueryEvent& DBIF_MeasurementRecord::queryEvent() {
+    static QueryEvent event;
+    return event;
+}
+
+DBIF_Measurement::DBIF_Measurement() = default;
+
+DBIF_Measurement::DBIF_Measurement(const DBIF_Connection& connection, const ParameterBlock& block)
+    : DBIF_DataTableEntity(
+          connection, block.storageEngineType,
+          new SharedData(block.die, *block.catalogEntry, block.device, block.condition, block.temperature)) {
+    checkLinks(connection, block.die, *block.catalogEntry, block.device, block.condition);
+    setUser(block.catalogEntry->getUser());
+    attachEngine(block.computeKey(), block.storageEngineType, false);
+}
+
+namespace {
+
+// The entry, condition, device and die of a measurement row, fetched in this order.
+DBIF_MeasurementRecord* recordFromRow(const DBIF_Connection& connection, const QSqlRecord& record) {
+    const DBIF_CatalogEntry entry = DBIF_CatalogEntry::get(connection, record.value(1).toInt());
+    const DBIF_MeasurementCondition condition =
+        DBIF_MeasurementCondition::get(connection, record.value(3).toInt());
+    const DBIF_Device device = DBIF_Device::get(connection, record.value(2).toInt());
+    const DBIF_Die die = DBIF_Die::get(connection, record.value(0).toInt());
+    return new DBIF_MeasurementRecord(die, entry, device, condition, record.value(4).toDouble());
+}
+
+}  // namespace
+
+DBIF_Measurement::DBIF_Measurement(const DBIF_Connection& connection, const QSqlRecord& record)
+    : DBIF_DataTableEntity(connection, record.value(5).toDateTime(), record.value(6).toString(),
+                           record.value(7).toInt(), record.value(8).toInt(),
+                           recordFromRow(connection, record)) {
+    attachEngine(ParameterBlock(e->die, &e->catalogEntry, e->device, e->condition, e->temperature,
+                                getStorageEngineType())
+                     .computeKey(),
+                 getStorageEngineType(), true);
+}
+
+DBIF_Measurement::DBIF_Measurement(const DBIF_Measurement& other) = default;
+DBIF_Measurement& DBIF_Measurement::operator=(const DBIF_Measurement& other) = default;
+DBIF_Measurement::~DBIF_Measurement() = default;
+
+DBIF_Measurement DBIF_Measurement::get(const DBIF_Connection& connection, const DBIF_Die& die,
+                                       DBIF_CatalogEntry* catalogEntry, const DBIF_Device& device,
+                                       const DBIF_MeasurementCondition& condition, double temperature,
+                                       DBIF_StorageEngineType storageEngineType) {
+    checkLinks(connection, die, *catalogEntry, device, condition);
+    return DBIF_ObjectCache<DBIF_Measurement>::get(
+        connection, ParameterBlock(die, catalogEntry, device, condition, temperature, storageEngineType));
+}
+
+DBIF_Die DBIF_Measurement::getDie() const {
+    return e->die;
+}
+DBIF_Device DBIF_Measurement::getDevice() const {
+    return e->device;
+}
+DBIF_MeasurementCondition DBIF_Measurement::getMeasurementCondition() const {
+    return e->condition;
+}
+DBIF_CatalogEntry* DBIF_Measurement::getCatalogEntry() const {
+    return &e->catalogEntry;
+}
+double DBIF_Measurement::getTemperature() const {
+    return e->temperature;
+}
+
+QMap<QString, DBIF_Setup> DBIF_Measurement::getSetupMap() const {
+    return e->setups;
+}
+void DBIF_Measurement::getSetupPaths(QStringList& paths) const {
+    paths = e->setups.keys();
+}
+bool DBIF_Measurement::mayNeedToAttachSetup() const {
+    return e->mayNeedToAttachSetup;
+}
+void DBIF_Measurement::setMayNeedToAttachSetup(bool mayNeed) {
+    e->mayNeedToAttachSetup = mayNeed;
+}
+
+DBIF_MeasurementColumn DBIF_Measurement::addColumn(const QString& name, const QString& dataType) {
+    return addColumnWithEvent(name, dataType);
+}
+
+void DBIF_Measurement::reload(const QSqlRecord& record) {
+    const std::unique_ptr<DBIF_MeasurementRecord> row(recordFromRow(getConnection(), record));
+    e->catalogEntry = row->catalogEntry;
+    e->temperature = row->temperature;
+    e->condition = row->condition;
+    e->device = row->device;
+    e->die = row->die;
+    setKey(ParameterBlock(e->die, &e->catalogEntry, e->device, e->condition, e->temperature,
+                          getStorageEngineType())
+               .computeKey());
+    unloadData();
+}
+
+void DBIF_Measurement::unloadSubordinates() {
+    if (e)
+        e->setups.clear();
+}
+
+namespace {
+
+// The values both master-row statements write after the table, in their order; the temperature as given.
+QStringList masterRowValues(const DBIF_Measurement& measurement, const QString& temperature) {
+    const DBIF_Connection connection = measurement.getConnection();
+    return {QString::number(measurement.getDie().getId()),
+            QString::number(measurement.getCatalogEntry()->getId()),
+            QString::number(measurement.getDevice().getId()),
+            QString::number(measurement.getMeasurementCondition().getId()),
+            temperature,
+            DBIF_EntityRecord::sqlTime(measurement.getModifiedTime()),
+            DBIF_EntityRecord::sqlText(connection, measurement.getUser()),
+            QString::number(measurement.getStorageEngineType())};
+}
+
+}  // namespace
+
+bool DBAL_StorageEngineTraits<DBIF_Measurement>::insertMasterRow(DBIF_Measurement& measurement,
+                                                                 const QString& masterTable) {
+    measurement.setModifiedTimeToNow();
+    // The full decimal expansion of the temperature, so that the stored double is the measurement's.
+    const QStringList v =
+        masterRowValues(measurement, QString::number(measurement.getTemperature(), 'g', 100));
+    const DBIF_Connection connection = measurement.getConnection();
+    connection.query(
+        QStringLiteral("INSERT INTO %1 (die_id, catalog_entry_id, device_id, measurement_condition_id, "
+                       "temperature, modified_time, user, storage_engine) VALUES (%2, %3, %4, %5, %6, "
+                       "'%7', '%8', %9)")
+            .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    measurement.setId(connection.getLastId());
+    return true;
+}
+
+bool DBAL_StorageEngineTraits<DBIF_Measurement>::updateMasterRow(DBIF_Measurement& measurement,
+                                                                 const QString& masterTable) {
+    measurement.setModifiedTimeToNow();
+    const QStringList v =
+        masterRowValues(measurement, DBIF_Measurement::temperatureText(measurement.getTemperature()));
+    measurement.getConnection().query(
+        QStringLiteral("UPDATE %1 SET die_id = '%2', catalog_entry_id = '%3', device_id = '%4', "
+                       "measurement_condition_id = '%5', temperature = '%6', modified_time = '%7', user = "
+                       "'%8', storage_engine = %9 WHERE id = %10")
+            .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
+                 QString::number(measurement.getId())),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    return true;
+}
+
+void DBAL_StorageEngineTraits<DBIF_Measurement>::savePrecedents(DBIF_Measurement& measurement) {
+    DBIF_Die die = measurement.getDie();
+    DBIF_Device device = measurement.getDevice();
+    DBIF_MeasurementCondition condition = measurement.getMeasurementCondition();
+    if (!die.isNull())
+        die.saveSelf();
+    if (device.isValid())
+        device.saveSelf();
+    if (condition.isValid())
+        condition.saveSelf();
+    if (measurement.getCatalogEntry()->isValid())
+        measurement.getCatalogEntry()->saveSelf();
+}
+
+DBAL_LatestRecord DBAL_StorageEngineTraits<DBIF_Measurement>::latestRecord(
+    const DBIF_Measurement& measurement, const QString& dataOriginWithoutColumn) {
+    const DBIF_Connection connection = measurement.getConnection();
+    const DBIF_Device device = measurement.getDevice();
+    const DBIF_MeasurementCondition condition = measurement.getMeasurementCondition();
+    DBAL_LatestRecord latest;
+    latest.dieId = measurement.getDie().getId();
+    latest.deviceType = device.getDeviceType();
+    latest.deviceParentSubsiteName = device.getParentSubsiteName();
+    latest.devicePositionWithinSubsite = device.getPositionWithinSubsite();
+    latest.measurementConditionName = condition.getName();
+    latest.measurementTemperature = measurement.getTemperature();
+    latest.routineName = condition.getRoutine().getName();
+    latest.dataOrigin =
+        firstRowText(measurement,
+                     DBIF_MeasurementColumn::get(connection, DBIF_Measurement::DATA_ORIGIN, TEXT_DATATYPE,
+                                                 DBIF_DynamicTableColumn::MULTI_TABLE_FLAG),
+                     dataOriginWithoutColumn);
+    latest.mode =
+        firstRowText(*measurement.getCatalogEntry(),
+                     DBIF_CatalogEntryColumn::get(connection, DBIF_CatalogEntry::MODE, TEXT_DATATYPE,
+                                                  DBIF_DynamicTableColumn::MULTI_TABLE_FLAG),
+                     QString());
+    return latest;
+}
+
+void DBAL_StorageEngineTraits<DBIF_Measurement>::saveSubordinates(DBIF_Measurement& measurement) {
+    // The setups and their links join here with the entity links.
+    const DBIF_Connection connection = measurement.getConnection();
+    const QString id = QString::number(measurement.getId());
+    const QStringList v = latestRecord(measurement, QString()).statementValues(connection);
+    DBAL_LatestRecord::store(
+        connection, QStringLiteral("DELETE FROM latest_measurement WHERE measurement_id = %1").arg(id),
+        QStringLiteral(
+            "SELECT count(*) FROM latest_measurement WHERE die_id                         =  %1  AND "
+            "device_type                    = '%2' AND device_parent_subsite_name     = '%3' AND "
+            "device_position_within_subsite =  %4  AND measurement_condition_name     = '%5' AND "
+            "measurement_temperature        =  %6  AND routine_name                   = '%7' AND "
+            "data_origin                    = '%8' AND mode                           = '%9'     ")
+            .arg(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]),
+        QStringLiteral(
+            "INSERT INTO latest_measurement (  measurement_id, die_id, device_type, "
+            "device_parent_subsite_name, device_position_within_subsite,  measurement_condition_name, "
+            "measurement_temperature, routine_name, data_origin, mode)VALUES (%1, %2, '%3', '%4', %5, "
+            "'%6', %7, '%8', '%9', '%10')")
+            .arg(id, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]),
+        QStringLiteral(
+            "UPDATE latest_measurement SET measurement_id = %1 WHERE die_id                         =  "
+            "%2  AND device_type                    = '%3' AND device_parent_subsite_name     = '%4' "
+            "AND device_position_within_subsite =  %5  AND measurement_condition_name     = '%6' AND "
+            "measurement_temperature        =  %7  AND routine_name                   = '%8' AND "
+            "data_origin                    = '%9' AND mode                           = '%10'    ")
+            .arg(id, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]));
+}
+
+void DBAL_StorageEngineTraits<DBIF_Measurement>::processAssociation(DBIF_DynamicTableColumn* column,
+                                                                    DBIF_Measurement& measurement,
+                                                                    const QSqlQuery&) {
+    measurement.addColumn(column->getName(), column->getDataType());
 }

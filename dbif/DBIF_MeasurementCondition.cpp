@@ -1,7 +1,14 @@
-// DBIF_MeasurementCondition.cpp: the measurement condition kind's table names and fixed columns.
+// DBIF_MeasurementCondition.cpp: the measurement condition, its master-row statements, and the one
+// instance per process of its cache, its storage engines and their factory.
 #include "dbif/DBIF_MeasurementCondition.h"
 
-#include "dbif/DBIF_MeasurementConditionColumn.h"
+#include "dbif/DBIF_EntityRecord.h"
+
+template class DBIF_ObjectCache<DBIF_MeasurementCondition>;
+template class DBAL_StorageEngine<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
+template class DBAL_SparseTableStorageEngine<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
+template class DBAL_MultiTableStorageEngine<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
+template class DBAL_StorageEngineFactory<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
 
 const QString DBIF_MeasurementCondition::MASTER_TABLE_NAME =
     DBIF_MeasurementConditionColumn::tableSet().masterTableName;
@@ -10,7 +17,7 @@ const QString DBIF_MeasurementCondition::COLUMN_TABLE_NAME =
 const QString DBIF_MeasurementCondition::DATA_TABLE_NAME =
     DBIF_MeasurementConditionColumn::tableSet().dataTableName;
 const QString DBIF_MeasurementCondition::ASSOCIATION_TABLE_NAME =
-    QStringLiteral("measurement_condition_association");
+    DBIF_MeasurementConditionColumn::tableSet().associationTableName;
 
 const DBIF_FixedColumn<DBIF_MeasurementCondition> DBIF_MeasurementCondition::ID(QStringLiteral("id"), false,
                                                                                 false);
@@ -27,4 +34,162 @@ const QList<DBIF_FixedColumn<DBIF_MeasurementCondition>>& DBIF_MeasurementCondit
     static const QList<DBIF_FixedColumn<DBIF_MeasurementCondition>> columns{ID, NAME, MODIFIED_TIME, USER,
                                                                             MEASUREMENT_CONDITION_ID};
     return columns;
+}
+
+namespace {
+
+const QString WHERE = QStringLiteral("DBIF_MeasurementCondition::DBIF_MeasurementCondition");
+
+}  // namespace
+
+DBIF_MeasurementCondition::ParameterBlock::ParameterBlock(const QString& name,
+                                                          const DBIF_CatalogEntry* catalogEntry,
+                                                          const DBIF_Routine& routine,
+                                                          DBIF_StorageEngineType storageEngineType)
+    : name(name), catalogEntry(catalogEntry), routine(routine), storageEngineType(storageEngineType) {}
+
+DBIF_MeasurementCondition::ParameterBlock::ParameterBlock(const QString& name,
+                                                          const DBIF_CatalogEntry* catalogEntry,
+                                                          const DBIF_Routine& routine, int storageEngineType)
+    : ParameterBlock(name, catalogEntry, routine, static_cast<DBIF_StorageEngineType>(storageEngineType)) {}
+
+QString DBIF_MeasurementCondition::ParameterBlock::computeKey() const {
+    return QStringLiteral("<mc: %1|%2|%3>").arg(name, catalogEntry->getKey(), routine.getKey());
+}
+
+DBIF_MeasurementConditionRecord::DBIF_MeasurementConditionRecord(const QString& name,
+                                                                 const DBIF_CatalogEntry& catalogEntry,
+                                                                 const DBIF_Routine& routine)
+    : name(name), catalogEntry(catalogEntry), routine(routine) {}
+
+DBIF_MeasurementConditionRecord::QueryEvent& DBIF_MeasurementConditionRecord::queryEvent() {
+    static QueryEvent event;
+    return event;
+}
+
+DBIF_MeasurementCondition::DBIF_MeasurementCondition() = default;
+
+DBIF_MeasurementCondition::DBIF_MeasurementCondition(const DBIF_Connection& connection,
+                                                     const ParameterBlock& block)
+    : DBIF_DataTableEntity(connection, block.storageEngineType,
+                           new SharedData(block.name, *block.catalogEntry, block.routine)) {
+    checkConnection(WHERE, connection, *block.catalogEntry);
+    checkConnection(WHERE, connection, block.routine);
+    setUser(block.catalogEntry->getUser());
+    attachEngine(block.computeKey(), block.storageEngineType, false);
+}
+
+DBIF_MeasurementCondition::DBIF_MeasurementCondition(const DBIF_Connection& connection,
+                                                     const QSqlRecord& record)
+    : DBIF_DataTableEntity(connection, record.value(3).toDateTime(), record.value(4).toString(),
+                           record.value(5).toInt(), record.value(6).toInt(),
+                           new SharedData(record.value(0).toString(),
+                                          DBIF_CatalogEntry::get(connection, record.value(1).toInt()),
+                                          DBIF_Routine::get(connection, record.value(2).toInt()))) {
+    attachEngine(computeKey(e->name, &e->catalogEntry, e->routine), getStorageEngineType(), true);
+}
+
+DBIF_MeasurementCondition::DBIF_MeasurementCondition(const DBIF_MeasurementCondition& other) = default;
+DBIF_MeasurementCondition& DBIF_MeasurementCondition::operator=(const DBIF_MeasurementCondition& other) =
+    default;
+DBIF_MeasurementCondition::~DBIF_MeasurementCondition() = default;
+
+DBIF_MeasurementCondition DBIF_MeasurementCondition::get(const DBIF_Connection& connection,
+                                                         const QString& name, DBIF_CatalogEntry* catalogEntry,
+                                                         const DBIF_Routine& routine,
+                                                         DBIF_StorageEngineType storageEngineType) {
+    checkConnection(WHERE, connection, *catalogEntry);
+    checkConnection(WHERE, connection, routine);
+    return DBIF_ObjectCache<DBIF_MeasurementCondition>::get(
+        connection, ParameterBlock(name, catalogEntry, routine, storageEngineType));
+}
+
+QString DBIF_MeasurementCondition::computeKey(const QString& name, const DBIF_CatalogEntry* catalogEntry,
+                                              const DBIF_Routine& routine) {
+    return ParameterBlock(name, catalogEntry, routine, DBIF_SPARSE_TABLE_STORAGE).computeKey();
+}
+
+QString DBIF_MeasurementCondition::getName() const {
+    return e->name;
+}
+DBIF_Routine DBIF_MeasurementCondition::getRoutine() const {
+    return e->routine;
+}
+DBIF_CatalogEntry* DBIF_MeasurementCondition::getCatalogEntry() const {
+    return &e->catalogEntry;
+}
+
+void DBIF_MeasurementCondition::setCatalogEntry(DBIF_CatalogEntry* catalogEntry) {
+    checkConnection(QStringLiteral("DBIF_MeasurementCondition::setcatalogEntry"), getConnection(),
+                    *catalogEntry);
+    if (catalogEntry == &e->catalogEntry)
+        return;
+    setDirty(true);
+    e->catalogEntry = *catalogEntry;
+}
+
+DBIF_MeasurementConditionColumn DBIF_MeasurementCondition::addColumn(const QString& name,
+                                                                     const QString& dataType,
+                                                                     const QString& description) {
+    return addColumnWithEvent(name, dataType, description);
+}
+
+void DBIF_MeasurementCondition::reload(const QSqlRecord& record) {
+    const DBIF_Connection connection = getConnection();
+    e->name = record.value(0).toString();
+    e->catalogEntry = DBIF_CatalogEntry::get(connection, record.value(1).toInt());
+    e->routine = DBIF_Routine::get(connection, record.value(2).toInt());
+    setKey(computeKey(e->name, &e->catalogEntry, e->routine));
+    unloadData();
+}
+
+bool DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::insertMasterRow(
+    DBIF_MeasurementCondition& condition, const QString& masterTable) {
+    condition.setModifiedTimeToNow();
+    const DBIF_Connection connection = condition.getConnection();
+    connection.query(
+        QStringLiteral(
+            "INSERT INTO %1(name, catalog_entry_id, routine_id, modified_time, user, storage_engine) "
+            "VALUES ('%2', %3, %4, '%5', '%6', %7)")
+            .arg(masterTable, DBIF_EntityRecord::sqlText(connection, condition.getName()),
+                 QString::number(condition.getCatalogEntry()->getId()),
+                 QString::number(condition.getRoutine().getId()),
+                 DBIF_EntityRecord::sqlTime(condition.getModifiedTime()),
+                 DBIF_EntityRecord::sqlText(connection, condition.getUser()),
+                 QString::number(condition.getStorageEngineType())),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    condition.setId(connection.getLastId());
+    return true;
+}
+
+bool DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::updateMasterRow(
+    DBIF_MeasurementCondition& condition, const QString& masterTable) {
+    condition.setModifiedTimeToNow();
+    const DBIF_Connection connection = condition.getConnection();
+    connection.query(
+        QStringLiteral("UPDATE %1 SET name = '%2', catalog_entry_id = %3, routine_id = %4, modified_time = "
+                       "'%5', user = '%6', storage_engine = %7 WHERE id = %8")
+            .arg(masterTable, DBIF_EntityRecord::sqlText(connection, condition.getName()),
+                 QString::number(condition.getCatalogEntry()->getId()),
+                 QString::number(condition.getRoutine().getId()),
+                 DBIF_EntityRecord::sqlTime(condition.getModifiedTime()),
+                 DBIF_EntityRecord::sqlText(connection, condition.getUser()),
+                 QString::number(condition.getStorageEngineType()), QString::number(condition.getId())),
+        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    return true;
+}
+
+void DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::savePrecedents(
+    DBIF_MeasurementCondition& condition) {
+    DBIF_Routine routine = condition.getRoutine();
+    if (!routine.isNull())
+        routine.saveSelf();
+    if (condition.getCatalogEntry()->isValid())
+        condition.getCatalogEntry()->saveSelf();
+}
+
+void DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::processAssociation(
+    DBIF_DynamicTableColumn* column, DBIF_MeasurementCondition& condition, const QSqlQuery&) {
+    condition.addColumn(column->getName(), column->getDataType(),
+                        static_cast<DBIF_MeasurementConditionColumn*>(column)->getDescription());
 }

@@ -94,8 +94,7 @@ TEST_P(QueryConditionTest, ValuesAndColumnReferences) {
         // Date-times are written as the Conventions write them; byte arrays are quoted like texts.
         {"typed date", C("t", "d", Greater, QVariant(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7)))),
          "(t.d > '2021-03-04 05:06:07')", nullptr},
-        {"bytes", C("t", "c", Equal, QVariant(QByteArray("x' OR \\"))), "(t.c = 'x'' OR \\')",
-         "(t.c = 'x'' OR \\\\')"},
+        {"bytes", C("t", "c", Equal, QVariant(QByteArray("x' OR \\"))), "(t.c = 'x'' OR \\')", nullptr},
         {"column with blank", C("my_table", "my col", Equal, 1), "(my_table.\"my col\" = 1)", nullptr},
         {"column with dash", C("t", "Vd-1", Equal, "x", true), "(t.\"Vd-1\" = 'x')",
          "(t.\"Vd-1\" COLLATE latin1_bin = 'x')"},

@@ -1,0 +1,282 @@
+// campaign_bench: the cost of storing a measurement campaign through the library against the cost of
+// its own statements sent straight through Qt. A campaign is 300 measurements (10 dies x 10 devices x
+// 3 temperatures) of 50 rows x 4 DOUBLE columns with their run, routine, condition and devices, saved
+// in one transaction on a fresh database. The library side builds the entities and saves them; the
+// raw side replays, on another fresh database, the statements the library sent (recorded once from
+// its trace), each through QSqlQuery::exec in one transaction. Both report measurements/s; the ratio
+// of their times is what the library adds. SQLite always; the private MariaDB when the
+// DBIF_TEST_MYSQL_HOST/PORT/USER/PASSWORD variables name it (as scripts/test exports them).
+#include <benchmark/benchmark.h>
+
+#include "BenchmarkMain.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "dbif/DBIF_ClearAllCaches.h"
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_Measurement.h"
+
+namespace {
+
+constexpr int DIES = 10;
+constexpr int DEVICES = 10;
+constexpr double TEMPERATURES[] = {-40, 25, 125};
+constexpr int MEASUREMENTS = DIES * DEVICES * 3;
+constexpr int ROWS = 50;
+const char* const COLUMNS[] = {"Vd", "Vg", "Id", "Ig"};
+
+QString environment(const char* name) {
+    return QString::fromLocal8Bit(std::getenv(name));
+}
+bool haveMariaDb() {
+    return std::getenv("DBIF_TEST_MYSQL_PORT") != nullptr;
+}
+
+QTemporaryDir& directory() {
+    static QTemporaryDir made;
+    return made;
+}
+
+// A fresh database with the shipped schema, opened through the library.
+std::unique_ptr<DBIF_Connection> freshDatabase(const QString& driver) {
+    static int serial = 0;
+    const QString name =
+        QStringLiteral("dbif_bench_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
+    const QString schemaDir =
+        QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../schema/"));
+    std::unique_ptr<DBIF_Connection> connection;
+    if (driver == "QMYSQL") {
+        qputenv("QUARN_MYSQL_SCHEMA_FILE", (schemaDir + "mysql.sql").toLocal8Bit());
+        {
+            QSqlDatabase admin = QSqlDatabase::contains("bench-admin")
+                                     ? QSqlDatabase::database("bench-admin")
+                                     : QSqlDatabase::addDatabase("QMYSQL", "bench-admin");
+            admin.setHostName(environment("DBIF_TEST_MYSQL_HOST"));
+            admin.setPort(environment("DBIF_TEST_MYSQL_PORT").toInt());
+            admin.setUserName(environment("DBIF_TEST_MYSQL_USER"));
+            admin.setPassword(environment("DBIF_TEST_MYSQL_PASSWORD"));
+            admin.open();
+            QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE %1 CHARACTER SET latin1").arg(name));
+        }
+        connection = std::make_unique<DBIF_Connection>(
+            "QMYSQL", std::getenv("DBIF_TEST_MYSQL_HOST"), name.toLatin1().constData(),
+            std::getenv("DBIF_TEST_MYSQL_USER"), std::getenv("DBIF_TEST_MYSQL_PASSWORD"),
+            environment("DBIF_TEST_MYSQL_PORT").toInt());
+    } else {
+        qputenv("QUARN_SQLITE_SCHEMA_FILE", (schemaDir + "sqlite.sql").toLocal8Bit());
+        connection = std::make_unique<DBIF_Connection>(
+            "QSQLITE", "", directory().filePath(name + ".db").toLocal8Bit().constData(), "", "", 0);
+    }
+    connection->beginTransaction();
+    connection->initializeSchemaIfMissing();
+    connection->endTransaction();
+    return connection;
+}
+
+void forgetObjects() {
+    DBIF_ObjectCache<DBIF_Setup>::emptyCache();
+    DBIF_ObjectCache<DBIF_Measurement>::emptyCache();
+    DBIF_ObjectCache<DBIF_Device>::emptyCache();
+    DBIF_ObjectCache<DBIF_MeasurementCondition>::emptyCache();
+    DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
+    dbifClearAllCaches();
+}
+
+// The whole campaign through the library, in one transaction.
+void storeCampaign(DBIF_Connection& db, DBIF_StorageEngineType engine) {
+    db.beginTransaction();
+    const QDateTime start(QDate(2024, 5, 2), QTime(8, 0, 0));
+    DBIF_CatalogEntry run =
+        DBIF_CatalogEntry::get(db, "prober", "3.2", "IdVd", start, start, "bench", engine);
+    const DBIF_Routine routine = DBIF_Routine::get(db, "idvd", "sweep", "bench");
+    const DBIF_MeasurementCondition bias =
+        DBIF_MeasurementCondition::get(db, "Vg=1.2", &run, routine, engine);
+    for (int die = 0; die < DIES; ++die) {
+        const DBIF_Die chip = DBIF_Die::get(db, "LOT1", "W01", QStringLiteral("X%1").arg(die), "B", "bench");
+        for (int device = 0; device < DEVICES; ++device) {
+            const DBIF_Device transistor =
+                DBIF_Device::get(db, QStringLiteral("M%1").arg(device), "nmos", "S1", device, &run, engine);
+            for (const double temperature : TEMPERATURES) {
+                DBIF_Measurement m =
+                    DBIF_Measurement::get(db, chip, &run, transistor, bias, temperature, engine);
+                QList<DBIF_MeasurementColumn> columns;
+                for (const char* name : COLUMNS)
+                    columns.append(m.addColumn(name, "DB"));
+                for (int row = 0; row < ROWS; ++row) {
+                    m.addRow();
+                    for (int c = 0; c < columns.size(); ++c)
+                        m.set(columns[c], QVariant(0.01 * row + c + temperature * 1e-3));
+                }
+                m.save();
+            }
+        }
+    }
+    db.endTransaction();
+}
+
+// One statement the library sent; a prepared one carries its single bound value.
+struct Statement {
+    QString sql;
+    bool prepared = false;
+    QString value;
+};
+
+// The statements one library campaign sends, in order, read back from the connection's trace: each
+// starts after a "<connection>: (<n> ms) " line ("<connection> (<n> ms)" for a prepared statement,
+// whose text ends in " => [<bound value>]") and runs to the next such line or transaction message.
+QList<Statement> recordStatements(const QString& driver, DBIF_StorageEngineType engine) {
+    std::unique_ptr<DBIF_Connection> db = freshDatabase(driver);
+    std::ostringstream trace;
+    std::streambuf* original = std::cout.rdbuf(trace.rdbuf());
+    db->setShowSql(true);
+    storeCampaign(*db, engine);
+    db->setShowSql(false);
+    std::cout.rdbuf(original);
+    forgetObjects();
+
+    const QString key = db->getQtDatabaseKey();
+    QList<Statement> statements;
+    QStringList current;
+    bool inStatement = false;
+    bool prepared = false;
+    const auto finish = [&] {
+        while (!current.isEmpty() && current.last().isEmpty())
+            current.removeLast();
+        if (inStatement && !current.isEmpty()) {
+            Statement statement{current.join('\n'), prepared, QString()};
+            if (prepared) {
+                const qsizetype arrow = statement.sql.lastIndexOf(" => [");
+                statement.value = statement.sql.mid(arrow + 5, statement.sql.size() - arrow - 6);
+                statement.sql.truncate(arrow);
+            }
+            statements.append(statement);
+        }
+        current.clear();
+        inStatement = false;
+    };
+    for (const QString& line : QString::fromStdString(trace.str()).split('\n')) {
+        const bool plainHeader = line.startsWith(key + ": (") && line.endsWith(" ms) ");
+        const bool preparedHeader = line.startsWith(key + " (") && line.endsWith(" ms)");
+        if (plainHeader || preparedHeader) {
+            finish();
+            inStatement = true;
+            prepared = preparedHeader;
+        } else if (line.startsWith("  Beginning Transaction") ||
+                   line.startsWith("  Committing Transaction") || line.startsWith("Int query returned") ||
+                   line.startsWith("String query returned")) {
+            finish();
+        } else if (inStatement) {
+            current.append(line);
+        }
+    }
+    finish();
+    return statements;
+}
+
+const QList<Statement>& statementsOf(const QString& driver, DBIF_StorageEngineType engine) {
+    static std::map<std::pair<QString, int>, QList<Statement>> recorded;
+    QList<Statement>& statements = recorded[{driver, engine}];
+    if (statements.isEmpty())
+        statements = recordStatements(driver, engine);
+    return statements;
+}
+
+void BM_Library(benchmark::State& state, const QString& driver, DBIF_StorageEngineType engine) {
+    if (driver == "QMYSQL" && !haveMariaDb()) {
+        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::unique_ptr<DBIF_Connection> db = freshDatabase(driver);
+        state.ResumeTiming();
+        storeCampaign(*db, engine);
+        state.PauseTiming();
+        forgetObjects();
+        db.reset();
+        state.ResumeTiming();
+    }
+    state.counters["measurements/s"] = benchmark::Counter(
+        MEASUREMENTS * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// The library's own statements, straight through Qt on the library's session (same settings), in one
+// transaction.
+void BM_RawQt(benchmark::State& state, const QString& driver, DBIF_StorageEngineType engine) {
+    if (driver == "QMYSQL" && !haveMariaDb()) {
+        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+        return;
+    }
+    const QList<Statement>& statements = statementsOf(driver, engine);
+    state.counters["statements"] = statements.size();
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::unique_ptr<DBIF_Connection> db = freshDatabase(driver);
+        QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
+        state.ResumeTiming();
+        qt.transaction();
+        QString failure;
+        for (const Statement& statement : statements) {
+            QSqlQuery query(qt);
+            bool ok;
+            if (statement.prepared) {
+                ok = query.prepare(statement.sql);
+                query.addBindValue(statement.value);
+                ok = ok && query.exec();
+            } else {
+                ok = query.exec(statement.sql);
+            }
+            if (!ok) {
+                failure = query.lastError().text() + "\n" + statement.sql.left(300);
+                break;
+            }
+            while (query.next()) {
+            }
+        }
+        if (!failure.isEmpty()) {
+            state.SkipWithError(("replay failed: " + failure).toStdString().c_str());
+            break;
+        }
+        qt.commit();
+        state.PauseTiming();
+        qt = QSqlDatabase();  // the library closes its Qt connection with the record
+        db.reset();
+        state.ResumeTiming();
+    }
+    state.counters["measurements/s"] = benchmark::Counter(
+        MEASUREMENTS * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void registerAll() {
+    for (const char* driver : {"QSQLITE", "QMYSQL"}) {
+        for (const DBIF_StorageEngineType engine : {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE}) {
+            const std::string suffix =
+                std::string("/") + driver + (engine == DBIF_SPARSE_TABLE_STORAGE ? "/sparse" : "/multi");
+            benchmark::RegisterBenchmark(("Library" + suffix).c_str(), BM_Library, QString(driver), engine)
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(3)
+                ->UseRealTime();
+            benchmark::RegisterBenchmark(("RawQt" + suffix).c_str(), BM_RawQt, QString(driver), engine)
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(3)
+                ->UseRealTime();
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerAll();
+    return runBenchmarks(argc, argv);
+}

@@ -182,9 +182,10 @@ void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
 
     DBIF_Connection(connection).createMultiTable(d->tableName, E::MASTER_TABLE_NAME);
     for (const C& column : columns) {
-        connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN \"%2\" %3")
-                             .arg(d->tableName, column.getKey(), column.getDataColumnFormat()),
-                         DBIF_ALTER_TIMING, __FILE__, __LINE__);
+        connection.query(
+            QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                .arg(d->tableName, quoteSqlIdentifier(column.getKey()), column.getDataColumnFormat()),
+            DBIF_ALTER_TIMING, __FILE__, __LINE__);
     }
 }
 

@@ -42,8 +42,8 @@ private:
         // Exact names: on MySQL a name differing only in case is refused by the ALTER below.
         if (connection.columnNames(table).contains(key))
             return;
-        connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN \"%2\" %3")
-                             .arg(table, key, column.getDataColumnFormat()),
+        connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
+                             .arg(table, quoteSqlIdentifier(key), column.getDataColumnFormat()),
                          DBIF_ALTER_TIMING, __FILE__, __LINE__);
     }
 };

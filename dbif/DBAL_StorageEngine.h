@@ -275,7 +275,7 @@ void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
     QString columnList = masterTableName() + QStringLiteral("_id");
     for (const QString& key : keys) {
         cells.append(&entity.cellsAt(allKeys.indexOf(key)));
-        columnList += QStringLiteral(", \"%1\"").arg(key);
+        columnList += QStringLiteral(", ") + quoteSqlIdentifier(key);
     }
     const QString id = QString::number(entity.getId());
     const int rowCount = static_cast<int>(entity.rowCount());

@@ -48,8 +48,9 @@ public:
     template <typename C>
     static bool sparseTableContainsColumns(const DBIF_Connection& connection,
                                            const DBIF_UniqueStringList& columns) {
+        // A column the catalog does not know yet is in no table: no rows, and no misuse to report.
         for (const QString& column : columns) {
-            if (!C::isSparseTableColumn(connection, column))
+            if (!C::hasColumn(connection, column) || !C::isSparseTableColumn(connection, column))
                 return false;
         }
         return true;

@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
+#include <iostream>
 
 #include "dbif/DBIF_DataType.h"
 #include "dbif/DBIF_NullQueryJoinAlgorithm.h"
@@ -30,13 +31,6 @@ const int QUERY_ROWS_LINE = 85;
 const char* const SELECT_TEMPLATE = "SELECT %1%2\nFROM\n%3\nWHERE %4  %5%6%7%8";
 const char* const COUNT_TEMPLATE =
     "SELECT count(*)\nFROM\n(\nSELECT %1%2\nFROM\n%3\nWHERE %4  %5%6%7%8\n) x\n";
-
-// A column name that needs no double quotes in a reference.
-bool isPlainColumnName(const QString& column) {
-    static const QRegularExpression plain(
-        QRegularExpression::anchoredPattern(QStringLiteral("[a-zA-Z0-9_]+|\\*")));
-    return plain.match(column).hasMatch();
-}
 
 }  // namespace
 
@@ -281,9 +275,9 @@ QString DBIF_Query::columnClause() const {
     for (const Column& column : std::as_const(d->columns)) {
         const QString alias = column.alias();
         const QString aliasText = alias.isEmpty() ? QString() : QStringLiteral(" AS %1").arg(alias);
-        const QString format =
-            isPlainColumnName(column.column) ? QStringLiteral("%1.%2%3") : QStringLiteral("%1.\"%2\"%3");
-        references.append(format.arg(column.table, column.column, aliasText));
+        const QString name =
+            column.column == QLatin1String("*") ? column.column : sqlIdentifier(column.column);
+        references.append(QStringLiteral("%1.%2%3").arg(column.table, name, aliasText));
     }
     return references.join(QStringLiteral(",\n  "));
 }
@@ -303,10 +297,26 @@ QString DBIF_Query::joinClause() const {
     return QStringLiteral("\n  (%1)\nAND\n").arg(equations.join(QStringLiteral(" AND\n   ")));
 }
 
+namespace {
+
+// A query over data columns that no data table holds yet renders as no statement: it has no rows. Not
+// a misuse (a campaign without such data yet), so one line on standard error, never an abort.
+bool nothingToRun(const QString& sql) {
+    if (!sql.trimmed().isEmpty())
+        return false;
+    if (printOnAssert)
+        std::cerr << "dbif: no data table holds the columns of the query yet; it has no rows" << std::endl;
+    return true;
+}
+
+}  // namespace
+
 QList<int> queryIds(const DBIF_Connection& connection, DBIF_Query* query) {
     query->markDistinct(true);
-    QSqlQuery result =
-        connection.query(query->generateSql(true), DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_IDS_LINE);
+    const QString sql = query->generateSql(true);
+    if (nothingToRun(sql))
+        return {};
+    QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_IDS_LINE);
     QList<int> ids;
     while (result.next())
         ids.append(result.value(0).toInt());
@@ -315,8 +325,10 @@ QList<int> queryIds(const DBIF_Connection& connection, DBIF_Query* query) {
 
 QList<DBIF_DataType*> queryValues(const DBIF_Connection& connection, DBIF_Query* query,
                                   const QString& dataType) {
-    QSqlQuery result =
-        connection.query(query->generateSql(true), DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_VALUES_LINE);
+    const QString sql = query->generateSql(true);
+    if (nothingToRun(sql))
+        return {};
+    QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_VALUES_LINE);
     QList<DBIF_DataType*> values;
     while (result.next())
         values.append(DBIF_DataType::toDataType(result.value(0), dataType));
@@ -325,6 +337,8 @@ QList<DBIF_DataType*> queryValues(const DBIF_Connection& connection, DBIF_Query*
 
 QList<QMap<QString, QVariant>> queryValues(const DBIF_Connection& connection, DBIF_Query* query) {
     const QString sql = query->generateSql(true);
+    if (nothingToRun(sql))
+        return {};
     const QStringList names = query->getColumnNames();
     QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, OBJECT_CACHE_FILE, QUERY_ROWS_LINE);
     QList<QMap<QString, QVariant>> rows;

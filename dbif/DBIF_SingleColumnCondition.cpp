@@ -134,11 +134,7 @@ void DBIF_SingleColumnCondition::setValue(const QVariant& value) {
 }
 
 QString DBIF_SingleColumnCondition::columnReference() const {
-    static const QRegularExpression PLAIN_NAME(
-        QRegularExpression::anchoredPattern(QStringLiteral("[a-zA-Z0-9_]+")));
-    if (PLAIN_NAME.match(d->column).hasMatch())
-        return QStringLiteral("%1.%2").arg(d->table, d->column);
-    return QStringLiteral("%1.\"%2\"").arg(d->table, d->column);
+    return QStringLiteral("%1.%2").arg(d->table, sqlIdentifier(d->column));
 }
 
 QString DBIF_SingleColumnCondition::toleranceForm(const QString& column) const {
@@ -146,6 +142,9 @@ QString DBIF_SingleColumnCondition::toleranceForm(const QString& column) const {
     if (form == nullptr)
         return QString();
     const QString valueText = d->value.toString();
+    // NaN and the infinities take the plain form, with NULL as their value: they match nothing.
+    if (!std::isfinite(d->value.toDouble()) || !std::isfinite(valueText.toDouble()))
+        return QString();
     // A value whose text does not read as a non-zero number compares with zero, so that the
     // value's text only ever enters the statement as a number.
     if (d->value.toDouble() != 0.0 && valueText.toDouble() != 0.0) {
@@ -188,8 +187,22 @@ QString DBIF_SingleColumnCondition::valueText(const DBIF_Connection& connection)
             return connection.quoteText(d->value.toDateTime().toString(DATE_TIME_FORMAT));
         case QMetaType::QDate:
             return connection.quoteText(d->value.toDate().toString(QStringLiteral("yyyy-MM-dd")));
-        default:
+        case QMetaType::Bool:
+            return d->value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
             return d->value.toString();
+        case QMetaType::Double:
+        case QMetaType::Float:
+            // NaN and the infinities have no SQL literal: NULL, which no comparison matches.
+            return std::isfinite(d->value.toDouble()) ? d->value.toString() : QStringLiteral("NULL");
+        default:
+            // Any other value (a complex number, a time, a type of the host's) compares as its text.
+            return connection.quoteText(d->value.toString());
     }
 }
 

@@ -1,6 +1,7 @@
 // DBIF_Utilities.cpp: assertion reporting and the shared text helpers.
 #include "dbif/DBIF_Utilities.h"
 
+#include <QRegularExpression>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
@@ -139,4 +140,16 @@ QString quoteSqlText(const QString& text) {
     QString escaped = text;
     escaped.replace(QLatin1Char('\''), QStringLiteral("''"));
     return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}
+
+QString quoteSqlIdentifier(const QString& name) {
+    QString escaped = name;
+    escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+QString sqlIdentifier(const QString& name) {
+    static const QRegularExpression plain(
+        QRegularExpression::anchoredPattern(QStringLiteral("[a-zA-Z_][a-zA-Z0-9_]*")));
+    return plain.match(name).hasMatch() ? name : quoteSqlIdentifier(name);
 }

@@ -77,4 +77,11 @@ DBIF_EXPORT std::ostream& operator<<(std::ostream& stream, const QStringList& li
 // Backslashes stay as they are: MySQL sessions run with NO_BACKSLASH_ESCAPES, like SQLite.
 DBIF_EXPORT QString quoteSqlText(const QString& text);
 
+// A column name as an SQL identifier: as it is when it is a plain name (a letter or "_", then letters,
+// digits and "_"), otherwise between double quotes with a double quote inside doubled, so that no
+// name can end the identifier early (a name starting with a digit is quoted too).
+DBIF_EXPORT QString sqlIdentifier(const QString& name);
+// The name between double quotes, a double quote inside doubled; the form data-table statements write.
+DBIF_EXPORT QString quoteSqlIdentifier(const QString& name);
+
 #endif

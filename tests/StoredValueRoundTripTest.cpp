@@ -216,6 +216,56 @@ TEST_P(StoredValueRoundTripTest, WhatCannotBeStoredIsRefusedWithNothingWritten) 
     EXPECT_EQ(countRows("catalog_entry_data"), stored);
 }
 
+TEST_P(StoredValueRoundTripTest, HostileNamesAndConditionValuesInjectNothing) {
+    DBIF_Connection& db = connection();
+    DBIF_Die::get(db, "L1", "W1", "D1", "B1", "u").save();
+    DBIF_Die::get(db, "L9", "W1", "D1", "B1", "u").save();
+    // Column names are identifiers: a double quote cannot close one, a leading digit is quoted.
+    DBIF_CatalogEntry run = entry("names", "n", DBIF_SPARSE_TABLE_STORAGE);
+    const auto hostile = run.addColumn(QStringLiteral("X\" DOUBLE, ADD COLUMN \"INJ"), "DB");
+    const auto digit = run.addColumn(QStringLiteral("0"), "DB");
+    run.addRow();
+    run.set(hostile, QVariant(1.5));
+    run.set(digit, QVariant(2.5));
+    run.save();
+    commit();
+    for (const QString& name : db.columnNames("catalog_entry_data"))
+        EXPECT_FALSE(name.startsWith("INJ")) << name.toStdString();
+    DBIF_Connection other = openSecondConnection();
+    const DBIF_CatalogEntry copy = DBIF_CatalogEntry::get(other, run.getId());
+    EXPECT_EQ(copy.getData(hostile.getKey(), 0), QVariant(1.5));
+    EXPECT_EQ(copy.getData(digit.getKey(), 0), QVariant(2.5));
+
+    // Condition values of every type stay values; nothing matches what it should not.
+    const auto lots = [&](const DBIF_SingleColumnCondition& condition) {
+        QStringList found;
+        for (const DBIF_Die& die : DBIF_Die::query(db, condition, false))
+            found << die.getLot();
+        return found;
+    };
+    EXPECT_EQ(lots({"die", "lot", Equal, QVariant(QByteArray("L9' OR 1=1 OR lot='x"))}), QStringList());
+    EXPECT_EQ(lots({"die", "lot", Equal, QVariant(QByteArray("L9"))}), QStringList("L9"));
+    EXPECT_EQ(
+        lots({"die", "modified_time", Greater, QVariant(QDateTime(QDate(2001, 1, 1), QTime(0, 0)))}).size(),
+        2);
+    EXPECT_EQ(lots({"die", "id", Equal, QVariant(NAN_), false, true}), QStringList());
+    EXPECT_EQ(lots({"die", "id", Less, QVariant(INF)}), QStringList());
+    bool refused = false;
+    try {
+        EXPECT_EQ(lots({"die", "lot\" = \"lot\" OR 1=1 OR \"lot", Equal, "x"}), QStringList());
+    } catch (const DBIF_Exception&) {
+        refused = true;  // there is no such column
+    }
+    EXPECT_TRUE(refused);
+
+    // A query over a data column that no entry has yet has no rows; it is no misuse.
+    abortOnAssert = true;
+    const auto none = DBIF_CatalogEntry::query(
+        db, DBIF_SingleColumnCondition("catalog_entry_data", "NOBODY_0_DB", Equal, 1.0), false);
+    abortOnAssert = false;
+    EXPECT_TRUE(none.isEmpty());
+}
+
 DBIF_DATABASE_TEST_SUITE(StoredValueRoundTripTest);
 
 }  // namespace

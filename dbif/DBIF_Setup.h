@@ -100,7 +100,9 @@ public:
     DBIF_Setup& operator=(const DBIF_Setup& other);
     ~DBIF_Setup() override;
 
-    // The cached setup with that key or a new unsaved one. No connection checks.
+    // The cached setup with that key or a new unsaved one. No connection checks. A new setup owned by
+    // an entry of its connection joins the entry's setup list, so that the entry's save() stores it and
+    // links it through catalog_setup; saved on its own first, it is not linked.
     static DBIF_Setup get(const DBIF_Connection& connection, const QString& name, const QString& path,
                           const QString& runType, const QString& dataOrigin, DBIF_CatalogEntry* catalogEntry,
                           DBIF_StorageEngineType storageEngineType);

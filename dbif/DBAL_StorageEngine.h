@@ -41,6 +41,11 @@ template <typename E>
 struct DBAL_StorageEngineTraits;
 
 struct DBAL_StorageEngineTraitsBase {
+    // Links to an owner's subordinates name the owner's id: without one they cannot be written, which
+    // is reported; the caller then saves the subordinates without linking them.
+    static bool ownerIsSaved(int ownerId, const char* message) {
+        return assert0(ownerId != -1, __FILE__, __LINE__, QString::fromLatin1(message));
+    }
     static QStringList associationFields() { return QStringList(); }
     template <typename E>
     static QStringList associationValues(const E&, const QString&) {

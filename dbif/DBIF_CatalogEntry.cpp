@@ -5,6 +5,7 @@
 #include <QMetaType>
 
 #include "dbif/DBIF_EntityRecord.h"
+#include "dbif/DBIF_Measurement.h"
 
 template class DBIF_ObjectCache<DBIF_CatalogEntry>;
 template class DBAL_StorageEngine<DBIF_CatalogEntry, DBIF_CatalogEntryColumn>;
@@ -54,6 +55,22 @@ QString DBIF_CatalogEntry::currentSchema() {
     return QStringLiteral("%1.%2").arg(MAJOR_SCHEMA_VERSION).arg(MINOR_SCHEMA_VERSION);
 }
 
+// The entry's child lists, all on the entry's connection.
+struct DBIF_CatalogEntryChildren {
+    explicit DBIF_CatalogEntryChildren(const DBIF_Connection& connection)
+        : setups(connection), measurements(connection), conditions(connection) {}
+
+    void clear() {
+        setups.clear();
+        measurements.clear();
+        conditions.clear();
+    }
+
+    DBIF_LazyList<DBIF_Setup> setups;
+    DBIF_LazyList<DBIF_Measurement> measurements;
+    DBIF_LazyList<DBIF_MeasurementCondition> conditions;
+};
+
 namespace {
 
 DBIF_CatalogEntry::ParameterBlock blockFromRow(const QSqlRecord& record) {
@@ -102,7 +119,8 @@ qint64 DBIF_CatalogEntry::startTimeKey(const QDateTime& startTime) {
     return seconds * 1000 + startTime.time().msecsTo(QDateTime::fromSecsSinceEpoch(seconds).time());
 }
 
-DBIF_CatalogEntryRecord::DBIF_CatalogEntryRecord(const DBIF_CatalogEntry::ParameterBlock& block)
+DBIF_CatalogEntryRecord::DBIF_CatalogEntryRecord(const DBIF_Connection& connection,
+                                                 const DBIF_CatalogEntry::ParameterBlock& block)
     : application(block.application),
       applicationVersion(block.applicationVersion),
       runType(block.runType),
@@ -111,7 +129,10 @@ DBIF_CatalogEntryRecord::DBIF_CatalogEntryRecord(const DBIF_CatalogEntry::Parame
       modelText(block.modelText),
       schemaVersion(block.schemaVersion),
       parentId(block.parentId),
-      parentHolder{DBIF_CatalogEntry()} {}
+      parentHolder{DBIF_CatalogEntry()},
+      children(new DBIF_CatalogEntryChildren(connection)) {}
+
+DBIF_CatalogEntryRecord::~DBIF_CatalogEntryRecord() = default;
 
 DBIF_CatalogEntryRecord::QueryEvent& DBIF_CatalogEntryRecord::queryEvent() {
     static QueryEvent event;
@@ -121,7 +142,7 @@ DBIF_CatalogEntryRecord::QueryEvent& DBIF_CatalogEntryRecord::queryEvent() {
 DBIF_CatalogEntry::DBIF_CatalogEntry() = default;
 
 DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const ParameterBlock& block)
-    : DBIF_DataTableEntity(connection, block.storageEngineType, new SharedData(block)) {
+    : DBIF_DataTableEntity(connection, block.storageEngineType, new SharedData(connection, block)) {
     setUser(block.user);
     attachEngine(block.computeKey(), block.storageEngineType, false);
 }
@@ -129,8 +150,15 @@ DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const Pa
 DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const QSqlRecord& record)
     : DBIF_DataTableEntity(connection, record.value(8).toDateTime(), record.value(9).toString(),
                            record.value(10).toInt(), record.value(11).toInt(),
-                           new SharedData(blockFromRow(record))) {
+                           new SharedData(connection, blockFromRow(record))) {
     attachEngine(blockFromRow(record).computeKey(), getStorageEngineType(), true);
+    // Only the ids: reading an entry reads none of its children.
+    const QString id = QString::number(getId());
+    e->children->setups.addItems(
+        QStringLiteral("SELECT setup_id FROM catalog_setup WHERE catalog_entry_id = %1").arg(id));
+    const QString childIds = QStringLiteral("SELECT id FROM %0 WHERE catalog_entry_id = %1");
+    e->children->measurements.addItems(childIds.arg(QStringLiteral("measurement"), id));
+    e->children->conditions.addItems(childIds.arg(QStringLiteral("measurement_condition"), id));
 }
 
 DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_CatalogEntry& other) = default;
@@ -225,9 +253,57 @@ void DBIF_CatalogEntry::reload(const QSqlRecord& record) {
     unloadData();
 }
 
-void DBIF_CatalogEntry::unloadSubordinates() {
+DBIF_LazyList<DBIF_Setup> DBIF_CatalogEntry::getSetups() const {
+    return hasEntityRecord("getSetups") ? e->children->setups : DBIF_LazyList<DBIF_Setup>(getConnection());
+}
+DBIF_LazyList<DBIF_Measurement> DBIF_CatalogEntry::getMeasurements() const {
+    return hasEntityRecord("getMeasurements") ? e->children->measurements
+                                              : DBIF_LazyList<DBIF_Measurement>(getConnection());
+}
+DBIF_LazyList<DBIF_MeasurementCondition> DBIF_CatalogEntry::getMeasurementConditions() const {
+    return hasEntityRecord("getMeasurementConditions")
+               ? e->children->conditions
+               : DBIF_LazyList<DBIF_MeasurementCondition>(getConnection());
+}
+
+namespace {
+
+// The rule of both add operations: a valid child of the entry's connection joins the list as a loaded
+// item and the entry becomes dirty; a child of another connection throws before anything changes.
+template <typename Child>
+void addChild(DBIF_CatalogEntry& entry, DBIF_LazyList<Child>& list, const Child& child,
+              const QString& where) {
+    if (!assert1(child.isValid(), __FILE__, __LINE__, QStringLiteral("%1 of a null handle"), where))
+        return;
+    checkConnection(where, entry.getConnection(), child);
+    entry.setDirty(true);
+    list.append(child);
+}
+
+}  // namespace
+
+void DBIF_CatalogEntry::addMeasurement(const DBIF_Measurement& measurement) {
+    if (hasEntityRecord("addMeasurement"))
+        addChild(*this, e->children->measurements, measurement,
+                 QStringLiteral("DBIF_CatalogEntry::addMeasurement"));
+}
+
+void DBIF_CatalogEntry::addMeasurementCondition(const DBIF_MeasurementCondition& condition) {
+    if (hasEntityRecord("addMeasurementCondition"))
+        addChild(*this, e->children->conditions, condition,
+                 QStringLiteral("DBIF_CatalogEntry::addMeasurementCondition"));
+}
+
+void DBIF_CatalogEntry::attachNewSetup(const DBIF_Setup& setup) {
     if (e)
-        e->parentHolder[0] = DBIF_CatalogEntry();
+        e->children->setups.append(setup);
+}
+
+void DBIF_CatalogEntry::unloadSubordinates() {
+    if (!e)
+        return;
+    e->parentHolder[0] = DBIF_CatalogEntry();
+    e->children->clear();
 }
 
 bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::insertMasterRow(DBIF_CatalogEntry& entry,
@@ -287,9 +363,22 @@ void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::savePrecedents(DBIF_CatalogEnt
     entry.setParentId(parent.getId());
 }
 
-void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::saveSubordinates(DBIF_CatalogEntry&) {
-    // The entry's children (setups, measurements, measurement conditions) are saved through the entity
-    // links, which the entry does not hold yet.
+void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::saveSubordinates(DBIF_CatalogEntry& entry) {
+    // Only the children the program holds; those known by id alone are stored as they are.
+    for (DBIF_Measurement measurement : entry.getMeasurements().loadedItems())
+        measurement.save();
+    for (DBIF_MeasurementCondition condition : entry.getMeasurementConditions().loadedItems())
+        condition.save();
+    const DBIF_Connection connection = entry.getConnection();
+    for (DBIF_Setup setup : entry.getSetups().loadedItems()) {
+        const bool isNew = setup.getId() == -1;
+        setup.save();
+        if (isNew && setup.getId() != -1)
+            connection.query(
+                QStringLiteral("INSERT INTO catalog_setup (catalog_entry_id, setup_id) VALUES (%1, %2)")
+                    .arg(QString::number(entry.getId()), QString::number(setup.getId())),
+                DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    }
 }
 
 void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::processAssociation(DBIF_DynamicTableColumn* column,

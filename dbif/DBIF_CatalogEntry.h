@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
+#include <memory>
 
 #include "dbif/DBAL_EventSending.h"
 #include "dbif/DBAL_StorageEngineFactory.h"
@@ -19,10 +20,15 @@
 #include "dbif/DBIF_DataTableEntity.h"
 #include "dbif/DBIF_Export.h"
 #include "dbif/DBIF_FixedColumn.h"
+#include "dbif/DBIF_LazyList.h"
 #include "dbif/DBIF_ObjectCache.h"
 #include "dbif/DBIF_StorageEngineType.h"
 
+class DBIF_Measurement;
+class DBIF_MeasurementCondition;
+class DBIF_Setup;
 struct DBIF_CatalogEntryRecord;
+struct DBIF_CatalogEntryChildren;
 
 class DBIF_EXPORT DBIF_CatalogEntry
     : public DBIF_DataTableEntity<DBIF_CatalogEntry, DBIF_CatalogEntryColumn, DBIF_CatalogEntryRecord> {
@@ -132,14 +138,33 @@ public:
     // flag and drops the in-memory rows, so that the next access loads them again. Modification time,
     // user, id and engine type stay. A changed parent id drops the fetched parent.
     void reload(const QSqlRecord& record);
-    // Drops the fetched parent.
+    // Copies of the entry's child lists: ids read when the entry was built from its row, and the
+    // children added since. Changing a copy does not change the entry.
+    DBIF_LazyList<DBIF_Setup> getSetups() const;
+    DBIF_LazyList<DBIF_Measurement> getMeasurements() const;
+    DBIF_LazyList<DBIF_MeasurementCondition> getMeasurementConditions() const;
+    // Append the child as a loaded item and mark the entry dirty; the entry's save() saves it. Nothing
+    // is written, and the child's own entry stays. Throws DBIF_ConnectionMismatchException, changing
+    // nothing, when the child belongs to another connection.
+    void addMeasurement(const DBIF_Measurement& measurement);
+    void addMeasurementCondition(const DBIF_MeasurementCondition& condition);
+
+    // Drops the fetched parent and empties the child lists; a reload does not refill them.
     void unloadSubordinates() override;
+
+private:
+    friend class DBIF_Setup;
+    // A setup made with this entry as owner joins the setup list as a loaded item, so that the entry's
+    // save() stores it and links it through catalog_setup.
+    void attachNewSetup(const DBIF_Setup& setup);
 };
 
 struct DBIF_EXPORT DBIF_CatalogEntryRecord
     : public DBIF_DataTableEntityRecord<
           DBIF_CatalogEntry, DBAL_EventSending3Params<DBIF_CatalogEntry, const QString, const QString>> {
-    explicit DBIF_CatalogEntryRecord(const DBIF_CatalogEntry::ParameterBlock& block);
+    DBIF_CatalogEntryRecord(const DBIF_Connection& connection,
+                            const DBIF_CatalogEntry::ParameterBlock& block);
+    ~DBIF_CatalogEntryRecord() override;
 
     // The query event of all catalog entries, created on first use.
     static QueryEvent& queryEvent();
@@ -154,7 +179,9 @@ struct DBIF_EXPORT DBIF_CatalogEntryRecord
     int parentId;
     // Always exactly one handle: the parent once fetched, a null handle before.
     QList<DBIF_CatalogEntry> parentHolder;
-    // The entry's setups, measurements and measurement conditions join here with the entity links.
+    // The setup, measurement and measurement-condition lists; held by pointer because those kinds'
+    // headers include this one.
+    std::unique_ptr<DBIF_CatalogEntryChildren> children;
 };
 
 // The storage engines' part that is the catalog entry's own: its master-row statements and its parent.

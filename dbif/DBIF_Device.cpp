@@ -3,6 +3,7 @@
 #include "dbif/DBIF_Device.h"
 
 #include "dbif/DBIF_EntityRecord.h"
+#include "dbif/DBIF_UnitOfWork.h"
 
 template class DBIF_ObjectCache<DBIF_Device>;
 template class DBAL_StorageEngine<DBIF_Device, DBIF_DeviceColumn>;
@@ -149,8 +150,33 @@ QList<DBIF_Setup> DBIF_Device::getSetups() const {
 bool DBIF_Device::mayNeedToAttachSetups() const {
     return e->mayNeedToAttachSetups;
 }
-void DBIF_Device::setMayNeedToAttachSetups(bool mayNeed) {
+void DBIF_Device::setMayNeedToAttachSetups(bool mayNeed) const {
     e->mayNeedToAttachSetups = mayNeed;
+}
+
+void DBIF_Device::addSetup(const DBIF_Setup& setup, int deviceDataRow) {
+    if (!hasEntityRecord("addSetup") || !assert0(setup.isValid(), __FILE__, __LINE__,
+                                                 QStringLiteral("DBIF_Device::addSetup of a null setup")))
+        return;
+    checkConnection(QStringLiteral("DBIF_Device::addSetup"), getConnection(), setup);
+    e->mayNeedToAttachSetups = true;
+    DBIF_Setup linked = setup;
+    linked.setAssociatedDeviceDataRow(deviceDataRow);
+    e->setups.append(linked);
+}
+
+void DBIF_Device::loadSubordinates() {
+    if (!hasEntityRecord("loadSubordinates"))
+        return;
+    const auto links = DBIF_Setup::getLinked(
+        getConnection(),
+        QStringLiteral("SELECT setup_id, device_data_row FROM device_setup WHERE device_setup.device_id = %1")
+            .arg(QString::number(getId())),
+        0, "dbif/DBIF_Device", 359);
+    for (auto link : links) {
+        link.first.setAssociatedDeviceDataRow(link.second.toInt());
+        e->setups.append(link.first);
+    }
 }
 
 DBIF_DeviceColumn DBIF_Device::addColumn(const QString& name, const QString& dataType,
@@ -239,4 +265,28 @@ void DBAL_StorageEngineTraits<DBIF_Device>::processAssociation(DBIF_DynamicTable
                                                                DBIF_Device& device, const QSqlQuery&) {
     device.addColumn(column->getName(), column->getDataType(),
                      static_cast<DBIF_DeviceColumn*>(column)->getCategory());
+}
+
+void DBAL_StorageEngineTraits<DBIF_Device>::saveSubordinates(DBIF_Device& device) {
+    const bool linkable = ownerIsSaved(device.getId(), "Attaching setups to unsaved device");
+    const QList<DBIF_Setup> setups = device.getSetups();
+    for (DBIF_Setup setup : setups)
+        setup.save();
+    if (!linkable || !device.mayNeedToAttachSetups())
+        return;
+    // The rows are rewritten from the list as a whole: a setup added twice, or moved to another data
+    // row, leaves no stale row behind.
+    const DBIF_Connection connection = device.getConnection();
+    const QString id = QString::number(device.getId());
+    connection.query(QStringLiteral("DELETE FROM device_setup WHERE device_id = %1").arg(id),
+                     DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    for (const DBIF_Setup& setup : setups) {
+        connection.query(
+            QStringLiteral(
+                "INSERT INTO device_setup (device_id, setup_id, device_data_row) VALUES (%1, %2, %3)")
+                .arg(id, QString::number(setup.getId()), QString::number(setup.getAssociatedDeviceDataRow())),
+            DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    }
+    device.setMayNeedToAttachSetups(false);
+    DBIF_UnitOfWork::onRollback(connection, [device]() { device.setMayNeedToAttachSetups(true); });
 }

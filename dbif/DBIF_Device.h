@@ -94,10 +94,18 @@ public:
     // The device's own handle on its entry; valid as long as the device's record.
     DBIF_CatalogEntry* getCatalogEntry() const;
 
-    // The setups linked to the device, and whether stored links may still have to be read.
+    // A copy of the setups linked to the device (a setup may appear more than once).
     QList<DBIF_Setup> getSetups() const;
+    // Appends the setup and makes its associated device data row deviceDataRow (every handle of the
+    // setup sees it). The device's next save() rewrites its device_setup rows from the whole list.
+    // Throws DBIF_ConnectionMismatchException, changing nothing, for a setup of another connection.
+    void addSetup(const DBIF_Setup& setup, int deviceDataRow);
+    // Whether the stored device_setup rows must be rewritten: set by addSetup, cleared by save().
     bool mayNeedToAttachSetups() const;
-    void setMayNeedToAttachSetups(bool mayNeed);
+    void setMayNeedToAttachSetups(bool mayNeed) const;
+    // Appends the setups of the device's stored device_setup rows with their data rows; setups whose
+    // row is gone are reported by the cache and left out. The cache calls it once per device it reads.
+    void loadSubordinates() override;
 
     DBIF_DeviceColumn addColumn(const QString& name, const QString& dataType, const QString& category);
     // Appends a row and marks it in is_measurement: "y" for the first row of the table, "n" after.
@@ -126,13 +134,14 @@ struct DBIF_EXPORT DBIF_DeviceRecord
 };
 
 // The storage engines' part that is the device's own: the identical-row look-up before the insert, the
-// master-row statements and the entry first.
+// master-row statements, the entry first and the setup links last.
 template <>
 struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_Device> : DBAL_StorageEngineTraitsBase {
     static bool insertMasterRow(DBIF_Device& device, const QString& masterTable);
     static bool updateMasterRow(DBIF_Device& device, const QString& masterTable);
     static void savePrecedents(DBIF_Device& device);
-    static void saveSubordinates(DBIF_Device&) {}  // the setups join with the entity links
+    // Saves the setups and, after an addSetup, rewrites the device's device_setup rows.
+    static void saveSubordinates(DBIF_Device& device);
     static void processAssociation(DBIF_DynamicTableColumn* column, DBIF_Device& device,
                                    const QSqlQuery& row);
 };

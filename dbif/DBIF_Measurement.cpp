@@ -5,12 +5,14 @@
 #include <memory>
 
 #include "dbif/DBIF_EntityRecord.h"
+#include "dbif/DBIF_UnitOfWork.h"
 
 template class DBIF_ObjectCache<DBIF_Measurement>;
 template class DBAL_StorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
 template class DBAL_SparseTableStorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
 template class DBAL_MultiTableStorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
 template class DBAL_StorageEngineFactory<DBIF_Measurement, DBIF_MeasurementColumn>;
+template class DBIF_LazyList<DBIF_Measurement>;
 
 const QString DBIF_Measurement::MASTER_TABLE_NAME = DBIF_MeasurementColumn::tableSet().masterTableName;
 const QString DBIF_Measurement::COLUMN_TABLE_NAME = DBIF_MeasurementColumn::tableSet().columnTableName;
@@ -162,13 +164,50 @@ QMap<QString, DBIF_Setup> DBIF_Measurement::getSetupMap() const {
     return e->setups;
 }
 void DBIF_Measurement::getSetupPaths(QStringList& paths) const {
-    paths = e->setups.keys();
+    if (!hasEntityRecord("getSetupPaths"))
+        return;
+    paths += getConnection().queryScalarList<QString>(
+        QStringLiteral(
+            "SELECT %0.path FROM measurement_setup, %0 WHERE measurement_setup.measurement_id = %1 "
+            "AND measurement_setup.setup_id = %0.id")
+            .arg(DBIF_Setup::MASTER_TABLE_NAME, QString::number(getId())),
+        DBIF_QUERY_TIMING, "dbif/DBIF_Measurement", 276);
 }
+
+void DBIF_Measurement::addSetup(const DBIF_Setup& setup) {
+    if (!hasEntityRecord("addSetup") ||
+        !assert0(setup.isValid(), __FILE__, __LINE__,
+                 QStringLiteral("DBIF_Measurement::addSetup of a null setup")))
+        return;
+    checkConnection(QStringLiteral("DBIF_Measurement::addSetup"), getConnection(), setup);
+    e->mayNeedToAttachSetup = true;
+    e->setups.insert(setup.getPath(), setup);
+}
+
+void DBIF_Measurement::removeSetup(const DBIF_Setup& setup) {
+    if (hasEntityRecord("removeSetup") && setup.isValid())
+        e->setups.remove(setup.getPath());
+}
+
 bool DBIF_Measurement::mayNeedToAttachSetup() const {
     return e->mayNeedToAttachSetup;
 }
-void DBIF_Measurement::setMayNeedToAttachSetup(bool mayNeed) {
+void DBIF_Measurement::setMayNeedToAttachSetup(bool mayNeed) const {
     e->mayNeedToAttachSetup = mayNeed;
+}
+
+void DBIF_Measurement::loadSubordinates() {
+    if (!hasEntityRecord("loadSubordinates"))
+        return;
+    const auto links = DBIF_Setup::getLinked(
+        getConnection(),
+        QStringLiteral(
+            "SELECT %0.path, setup_id FROM measurement_setup, %0 WHERE measurement_setup.setup_id = "
+            "%0.id AND measurement_setup.measurement_id = %1")
+            .arg(DBIF_Setup::MASTER_TABLE_NAME, QString::number(getId())),
+        1, "dbif/DBIF_Measurement", 374);
+    for (const auto& link : links)
+        e->setups.insert(link.second.toString(), link.first);
 }
 
 DBIF_MeasurementColumn DBIF_Measurement::addColumn(const QString& name, const QString& dataType) {
@@ -283,9 +322,33 @@ DBAL_LatestRecord DBAL_StorageEngineTraits<DBIF_Measurement>::latestRecord(
 }
 
 void DBAL_StorageEngineTraits<DBIF_Measurement>::saveSubordinates(DBIF_Measurement& measurement) {
-    // The setups and their links join here with the entity links.
     const DBIF_Connection connection = measurement.getConnection();
     const QString id = QString::number(measurement.getId());
+    // Links are looked for only after an addSetup: a measurement saved again and again costs no
+    // measurement_setup statement.
+    const bool linkable = ownerIsSaved(measurement.getId(), "Attaching setups to unsaved measurement");
+    const bool attach = linkable && measurement.mayNeedToAttachSetup();
+    for (DBIF_Setup setup : measurement.getSetupMap()) {
+        setup.save();
+        if (!attach)
+            continue;
+        const QString setupId = QString::number(setup.getId());
+        if (connection.queryInt(
+                QStringLiteral("SELECT count(*) FROM measurement_setup WHERE measurement_id = "
+                               "%1 AND setup_id = %2")
+                    .arg(id, setupId),
+                DBIF_QUERY_TIMING, __FILE__, __LINE__) == 0)
+            connection.query(QStringLiteral("INSERT INTO measurement_setup (measurement_id, setup_id) VALUES "
+                                            "(%1, %2)")
+                                 .arg(id, setupId),
+                             DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    }
+    // Without an id the links are still owed; a rolled-back save owes them again.
+    if (attach) {
+        measurement.setMayNeedToAttachSetup(false);
+        DBIF_UnitOfWork::onRollback(connection,
+                                    [measurement]() { measurement.setMayNeedToAttachSetup(true); });
+    }
     const QStringList v = latestRecord(measurement, QString()).statementValues(connection);
     DBAL_LatestRecord::store(
         connection, QStringLiteral("DELETE FROM latest_measurement WHERE measurement_id = %1").arg(id),

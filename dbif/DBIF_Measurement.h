@@ -103,11 +103,23 @@ public:
     DBIF_CatalogEntry* getCatalogEntry() const;
     double getTemperature() const;
 
-    // The setups by path, and whether stored links may still have to be read.
+    // A copy of the setups held by path.
     QMap<QString, DBIF_Setup> getSetupMap() const;
+    // Appends the paths of the setups linked in measurement_setup, in row order, duplicates kept; the
+    // setup map is not consulted.
     void getSetupPaths(QStringList& paths) const;
+    // Puts the setup into the map under its path (replacing one with the same path); the next save()
+    // links every setup of the map that is not linked yet. Throws DBIF_ConnectionMismatchException,
+    // changing nothing, for a setup of another connection.
+    void addSetup(const DBIF_Setup& setup);
+    // Takes the setup's path out of the map; its stored link stays.
+    void removeSetup(const DBIF_Setup& setup);
+    // Whether save() must link the map's setups: set by addSetup, cleared by every save().
     bool mayNeedToAttachSetup() const;
-    void setMayNeedToAttachSetup(bool mayNeed);
+    void setMayNeedToAttachSetup(bool mayNeed) const;
+    // Puts the setups linked in measurement_setup into the map by path (without emptying it first);
+    // setups whose row is gone are reported by the cache and left out.
+    void loadSubordinates() override;
 
     DBIF_MeasurementColumn addColumn(const QString& name, const QString& dataType);
 
@@ -137,7 +149,7 @@ struct DBIF_EXPORT DBIF_MeasurementRecord
 };
 
 // The storage engines' part that is the measurement's own: master-row statements, die, device, condition
-// and entry first, and the latest-measurement record as subordinate.
+// and entry first, and the setups with their links and the latest-measurement record as subordinates.
 template <>
 struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_Measurement> : DBAL_StorageEngineTraitsBase {
     static bool insertMasterRow(DBIF_Measurement& measurement, const QString& masterTable);
@@ -169,5 +181,6 @@ extern template class DBIF_EXPORT DBAL_StorageEngine<DBIF_Measurement, DBIF_Meas
 extern template class DBIF_EXPORT DBAL_SparseTableStorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
 extern template class DBIF_EXPORT DBAL_MultiTableStorageEngine<DBIF_Measurement, DBIF_MeasurementColumn>;
 extern template class DBIF_EXPORT DBAL_StorageEngineFactory<DBIF_Measurement, DBIF_MeasurementColumn>;
+extern template class DBIF_EXPORT DBIF_LazyList<DBIF_Measurement>;
 
 #endif

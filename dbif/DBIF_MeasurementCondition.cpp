@@ -9,6 +9,7 @@ template class DBAL_StorageEngine<DBIF_MeasurementCondition, DBIF_MeasurementCon
 template class DBAL_SparseTableStorageEngine<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
 template class DBAL_MultiTableStorageEngine<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
 template class DBAL_StorageEngineFactory<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
+template class DBIF_LazyList<DBIF_MeasurementCondition>;
 
 const QString DBIF_MeasurementCondition::MASTER_TABLE_NAME =
     DBIF_MeasurementConditionColumn::tableSet().masterTableName;

@@ -143,5 +143,6 @@ extern template class DBIF_EXPORT
     DBAL_MultiTableStorageEngine<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
 extern template class DBIF_EXPORT
     DBAL_StorageEngineFactory<DBIF_MeasurementCondition, DBIF_MeasurementConditionColumn>;
+extern template class DBIF_EXPORT DBIF_LazyList<DBIF_MeasurementCondition>;
 
 #endif

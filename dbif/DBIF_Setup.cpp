@@ -11,6 +11,7 @@ template class DBAL_StorageEngine<DBIF_Setup, DBIF_SetupColumn>;
 template class DBAL_SparseTableStorageEngine<DBIF_Setup, DBIF_SetupColumn>;
 template class DBAL_MultiTableStorageEngine<DBIF_Setup, DBIF_SetupColumn>;
 template class DBAL_StorageEngineFactory<DBIF_Setup, DBIF_SetupColumn>;
+template class DBIF_LazyList<DBIF_Setup>;
 
 const QString DBIF_Setup::MASTER_TABLE_NAME = DBIF_SetupColumn::tableSet().masterTableName;
 const QString DBIF_Setup::COLUMN_TABLE_NAME = DBIF_SetupColumn::tableSet().columnTableName;
@@ -119,6 +120,9 @@ DBIF_Setup::DBIF_Setup(const DBIF_Connection& connection, const ParameterBlock& 
     if (block.measurement)
         e->measurement = std::make_unique<DBIF_Measurement>(*block.measurement);
     attachEngine(block.computeKey(), block.storageEngineType, false);
+    // The owning entry saves its new setups and links them; one of another connection could not be.
+    if (e->catalogEntry && e->catalogEntry->isValid() && e->catalogEntry->getConnection() == connection)
+        e->catalogEntry->attachNewSetup(*this);
 }
 
 DBIF_Setup::DBIF_Setup(const DBIF_Connection& connection, const QSqlRecord& record)
@@ -194,6 +198,23 @@ QList<DBIF_Setup> DBIF_Setup::query(const DBIF_Connection& connection,
 QList<DBIF_Setup> DBIF_Setup::query(const DBIF_Connection& connection,
                                     const DBIF_CompoundQueryCondition& condition, bool latestOnly) {
     return query(connection, static_cast<const DBIF_QueryCondition*>(&condition), latestOnly);
+}
+
+QList<QPair<DBIF_Setup, QVariant>> DBIF_Setup::getLinked(const DBIF_Connection& connection,
+                                                         const QString& sql, int idColumn, const char* file,
+                                                         int line) {
+    // The rows are read whole first: building a setup runs statements of its own.
+    QList<QPair<int, QVariant>> rows;
+    QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, file, line);
+    while (result.next())
+        rows.append(qMakePair(result.value(idColumn).toInt(), result.value(1 - idColumn)));
+    QList<QPair<DBIF_Setup, QVariant>> linked;
+    for (const auto& row : rows) {
+        const DBIF_Setup setup = get(connection, row.first);
+        if (!setup.isNull())
+            linked.append(qMakePair(setup, row.second));
+    }
+    return linked;
 }
 
 QList<DBIF_Setup> DBIF_Setup::query(DBIF_Query* query) {

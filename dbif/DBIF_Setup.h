@@ -13,9 +13,11 @@
 
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
+#include <QVariant>
 #include <memory>
 
 #include "dbif/DBAL_EventSending.h"
@@ -98,7 +100,9 @@ public:
     DBIF_Setup& operator=(const DBIF_Setup& other);
     ~DBIF_Setup() override;
 
-    // The cached setup with that key or a new unsaved one. No connection checks.
+    // The cached setup with that key or a new unsaved one. No connection checks. A new setup owned by
+    // an entry of its connection joins the entry's setup list, so that the entry's save() stores it and
+    // links it through catalog_setup; saved on its own first, it is not linked.
     static DBIF_Setup get(const DBIF_Connection& connection, const QString& name, const QString& path,
                           const QString& runType, const QString& dataOrigin, DBIF_CatalogEntry* catalogEntry,
                           DBIF_StorageEngineType storageEngineType);
@@ -116,6 +120,11 @@ public:
                                    const DBIF_CompoundQueryCondition& condition, bool latestOnly = false);
     // The setups whose ids the query yields on its own connection; the query gains setup.id first.
     static QList<DBIF_Setup> query(DBIF_Query* query);
+    // The setups that column idColumn (0 or 1) of the statement's rows names, each with the row's other
+    // column, in row order; a setup whose row is gone is reported by the cache and left out. Owners read
+    // their stored links with it; file and line name the caller in an error report.
+    static QList<QPair<DBIF_Setup, QVariant>> getLinked(const DBIF_Connection& connection, const QString& sql,
+                                                        int idColumn, const char* file, int line);
 
     QString getName() const;
     QString getPath() const;
@@ -200,5 +209,6 @@ extern template class DBIF_EXPORT DBAL_StorageEngine<DBIF_Setup, DBIF_SetupColum
 extern template class DBIF_EXPORT DBAL_SparseTableStorageEngine<DBIF_Setup, DBIF_SetupColumn>;
 extern template class DBIF_EXPORT DBAL_MultiTableStorageEngine<DBIF_Setup, DBIF_SetupColumn>;
 extern template class DBIF_EXPORT DBAL_StorageEngineFactory<DBIF_Setup, DBIF_SetupColumn>;
+extern template class DBIF_EXPORT DBIF_LazyList<DBIF_Setup>;
 
 #endif

@@ -2,8 +2,9 @@
 // directory. It creates the schema from the shipped file when the database is new and stores a small
 // measurement campaign in one transaction: a wafer lot with four dies, a run with its Mode column, a
 // routine and two measurement conditions, devices of two types, Id-Vd sweeps at three temperatures on
-// both storage engines, and setups with headers. Then a second, fresh connection answers a device
-// engineer's questions and prints them as small tables. Running it again finds the stored campaign.
+// both storage engines, and setups with headers linked to the run, the devices and the sweeps. Then a second,
+// fresh connection answers a device engineer's questions, shows a run's children and the devices' setups, and
+// prints them as small tables. Running it again finds the stored campaign.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -66,7 +67,15 @@ void storeCampaign(DBIF_Connection& db) {
         condition.addRow();
         condition.set(gate, QVariant(vg));
         conditions.append(condition);
+        run.addMeasurementCondition(condition);
     }
+    // A setup made with the run as owner is the run's: the run's save() stores and links it.
+    DBIF_Setup station =
+        DBIF_Setup::get(db, "probe station", "/station", "IdVd", "MEASURED", &run, DBIF_MULTI_TABLE_STORAGE);
+    const DBIF_SetupColumn chuck = station.addColumn("Chuck", "TX", true, "Chuck type");
+    station.addRow();
+    station.set(chuck, "thermal");
+    run.save();
     QList<DBIF_Device> devices;
     for (const char* type : {"nmos", "pmos"}) {
         DBIF_Device device = DBIF_Device::get(db, QStringLiteral("%1_W10L1").arg(type), type, "TK1",
@@ -74,14 +83,11 @@ void storeCampaign(DBIF_Connection& db) {
         const DBIF_DeviceColumn width = device.addColumn("W", "DB", DBIF_DeviceColumn::PHYSICAL_CATEGORY);
         device.addRow();
         device.set(width, QVariant(10e-6));
+        // The station probed the device's data row 0.
+        device.addSetup(station, 0);
+        device.save();
         devices.append(device);
     }
-    DBIF_Setup station =
-        DBIF_Setup::get(db, "probe station", "/station", "IdVd", "MEASURED", &run, DBIF_MULTI_TABLE_STORAGE);
-    const DBIF_SetupColumn chuck = station.addColumn("Chuck", "TX", true, "Chuck type");
-    station.addRow();
-    station.set(chuck, "thermal");
-    station.save();
 
     for (int index = 1; index <= 4; ++index) {
         const DBIF_Die die = DBIF_Die::get(db, LOT, "W01", QStringLiteral("X%1Y0").arg(index), "B1", "demo");
@@ -107,14 +113,15 @@ void storeCampaign(DBIF_Connection& db) {
                                                             device.getDeviceType() == "pmos")));
                         sweep.set(origin, DBIF_Measurement::MEASURED);
                     }
-                    sweep.save();
                     DBIF_Setup smu =
                         DBIF_Setup::get(db, "smu", "/smu/idvd", "IdVd", "MEASURED", &sweep, engine);
                     const DBIF_SetupColumn compliance =
                         smu.addColumn("Compliance", "DB", true, "Compliance [A]");
                     smu.addRow();
                     smu.set(compliance, QVariant(0.1));
-                    smu.save();
+                    // The sweep's save() stores the setup and links it through measurement_setup.
+                    sweep.addSetup(smu);
+                    sweep.save();
                 }
             }
         }
@@ -203,6 +210,33 @@ void answerQuestions(DBIF_Connection& db) {
         }
     }
     printTable(QStringLiteral("Latest setups at /smu/idvd (%1, first 3):").arg(found.size()), setups);
+
+    // 5. A run's children, known by id until one is asked for, and a device's setups by data row.
+    const QList<int> runIds = db.queryScalarList<int>("SELECT id FROM catalog_entry ORDER BY id",
+                                                      DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    if (runIds.isEmpty())
+        return;
+    const DBIF_CatalogEntry run = DBIF_CatalogEntry::get(db, runIds.first());
+    DBIF_LazyList<DBIF_Setup> runSetups = run.getSetups();
+    Table children{{"run", "measurements", "conditions", "setups", "first setup"}};
+    children.push_back({QStringLiteral("%1 %2").arg(run.getApplication(), run.getRunType()),
+                        QString::number(run.getMeasurements().size()),
+                        QString::number(run.getMeasurementConditions().size()),
+                        QString::number(runSetups.size()),
+                        runSetups.size() > 0 ? runSetups.at(0).getName() : QString()});
+    printTable("A run's children (ids only, until asked for):", children);
+
+    Table linked{{"device", "setup", "path", "device data row"}};
+    const QList<int> deviceIds =
+        db.queryScalarList<int>("SELECT id FROM device ORDER BY id", DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    for (const int id : deviceIds) {
+        const DBIF_Device device = DBIF_Device::get(db, id);
+        for (const DBIF_Setup& setup : device.getSetups()) {
+            linked.push_back({device.getName(), setup.getName(), setup.getPath(),
+                              QString::number(setup.getAssociatedDeviceDataRow())});
+        }
+    }
+    printTable("Setups linked to devices:", linked);
 }
 
 }  // namespace

@@ -155,6 +155,11 @@ template <typename E, typename C>
 void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
     if (d->id != -1)
         return;
+    // Another process may have made this column set's table since the last refresh: a forced refresh
+    // adopts it into this record instead of making a second one.
+    globalTables(connection, true);
+    if (d->id != -1)
+        return;
     // Looked up before anything is written, so that an unknown key leaves no half-made table behind.
     QList<C> columns;
     for (const QString& key : d->columns) {

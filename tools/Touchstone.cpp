@@ -139,8 +139,8 @@ Sweep Touchstone::read(const QString& path) {
     const int pointSize = 1 + 2 * ports * ports;
     double previous = -1;
     for (int start = 0; start < tokens.size(); start += pointSize) {
-        // Two-port noise data starts where the frequency no longer grows.
-        if (ports == 2 && tokens[start].value <= previous)
+        // Two-port noise data starts where the frequency falls below the last one.
+        if (ports == 2 && tokens[start].value < previous)
             break;
         if (start + pointSize > tokens.size()) {
             throw ToolError(QStringLiteral("%1:%2: a frequency point with %3 of its %4 numbers")

@@ -5,33 +5,22 @@ lists, exports and plots, and how it refuses bad input.
     check_dbif_tool.py DBIF_PROGRAM SAMPLE_DIR
 """
 import csv
-import io
 import os
-import subprocess
 import sys
-import tempfile
 import xml.etree.ElementTree as ElementTree
 
+from tool_harness import check, run_on_both_drivers
+import tool_harness
+
 PROGRAM, SAMPLES = sys.argv[1], sys.argv[2]
-failures = []
 
 
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAILED:", what, file=sys.stderr)
-
-
-def dbif(db, *arguments, env=None):
-    result = subprocess.run([PROGRAM, "--db", db, *arguments], capture_output=True, text=True,
-                            env={**os.environ, **(env or {})}, timeout=300)
-    return result.returncode, result.stdout, result.stderr
+def dbif(db, *arguments):
+    return tool_harness.dbif(PROGRAM, db, *arguments)
 
 
 def rows_of(db, *arguments):
-    status, out, err = dbif(db, *arguments, "--csv")
-    check(status == 0, f"{arguments} ran ({err.strip()})")
-    return list(csv.DictReader(io.StringIO(out)))
+    return tool_harness.rows_of(PROGRAM, db, *arguments)
 
 
 def check_one_line_error(result, status, needle, what):
@@ -47,7 +36,6 @@ def read_sweep(path):
 
 
 def run(db, work, label):
-    print(f"-- {label}")
     manifest = os.path.join(SAMPLES, "manifest.csv")
     with open(manifest) as f:
         entries = list(csv.DictReader(f))
@@ -132,29 +120,13 @@ def run(db, work, label):
           f"{label}: a data column in --where")
 
 
-def main():
-    with tempfile.TemporaryDirectory() as work:
-        run(os.path.join(work, "campaign.db"), work, "SQLite")
+def run_with_url_errors(db, work, label):
+    run(db, work, label)
+    if label == "SQLite":
         check_one_line_error(dbif("mysql://nobody@127.0.0.1:1/none", "ls", "runs"), 1, "cannot open",
                              "unreachable server")
         check_one_line_error(dbif("mysql:/broken", "ls", "runs"), 2, "mysql://user@host", "bad URL")
-        host = os.environ.get("DBIF_TEST_MYSQL_HOST")
-        if host:
-            port, user = os.environ["DBIF_TEST_MYSQL_PORT"], os.environ["DBIF_TEST_MYSQL_USER"]
-            password = os.environ["DBIF_TEST_MYSQL_PASSWORD"]
-            name = f"dbif_tool_{os.getpid()}"
-            admin = ["mariadb", "--no-defaults", "-h", host, "-P", port, "-u", user, f"-p{password}", "-e"]
-            subprocess.run(admin + [f"CREATE DATABASE {name} CHARACTER SET latin1"], check=True)
-            os.environ["DBIF_PASSWORD"] = password
-            try:
-                run(f"mysql://{user}@{host}:{port}/{name}", work, "MariaDB")
-            finally:
-                subprocess.run(admin + [f"DROP DATABASE IF EXISTS {name}"], check=True)
-        else:
-            print("-- MariaDB: skipped (no DBIF_TEST_MYSQL_HOST)")
-    print(f"{len(failures)} failures")
-    return 1 if failures else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run_on_both_drivers(run_with_url_errors))

@@ -113,11 +113,16 @@ int SvgPlot::write(const QList<DBIF_Measurement>& measurements, const QString& x
                             .arg(xName, yName, logY ? QStringLiteral(" (with y > 0)") : QString()));
     }
     widen(xLow, xHigh);
+    widen(yLow, yHigh);
     if (logY) {
         yLow = std::floor(yLow);
         yHigh = std::ceil(yHigh);
+    } else {
+        // Headroom, so that no curve runs along the frame.
+        const double margin = (yHigh - yLow) * 0.05;
+        yLow -= yLow < 0 || yLow - margin >= 0 ? margin : 0;
+        yHigh += margin;
     }
-    widen(yLow, yHigh);
 
     QBuffer svg;
     svg.open(QIODevice::WriteOnly);

@@ -17,6 +17,7 @@
 #include "dbif/DBIF_CompoundQueryCondition.h"
 #include "dbif/DBIF_Exception.h"
 #include "dbif/DBIF_Measurement.h"
+#include "dbif/DBIF_QuarnQuery.h"
 #include "dbif/DBIF_Routine.h"
 
 const QStringList SweepImporter::FILE_OPTIONS{QStringLiteral("lot"),         QStringLiteral("wafer"),
@@ -130,6 +131,12 @@ bool holds(const DBIF_Measurement& stored, const Sweep& sweep) {
     return true;
 }
 
+// What a stored measurement and a file are compared on first: lot, wafer, die, block, device, type,
+// condition and temperature (six digits, so equal temperatures always give equal texts).
+QString identity(const QStringList& names, double temperature) {
+    return (QStringList(names) << DBIF_Measurement::temperatureText(temperature)).join(QLatin1Char('|'));
+}
+
 QString userName() {
     const QString user = qEnvironmentVariable("USER");
     return user.isEmpty() ? QStringLiteral("dbif") : user;
@@ -200,6 +207,7 @@ SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
     const QDateTime start(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
     runEntry = DBIF_CatalogEntry::get(connection, QStringLiteral("dbif"), QStringLiteral(DBIF_VERSION),
                                       runType, start, start, userName(), DBIF_MULTI_TABLE_STORAGE);
+    loadStoredIdentities();
     connection.beginTransaction();
     for (int index = 0; index < jobs.size(); ++index) {
         const Job& job = jobs[index];
@@ -252,30 +260,14 @@ long long SweepImporter::importFile(const Job& job) {
 
     const Sweep sweep = format == CSV ? readCsv(job.path) : Touchstone::read(job.path);
 
-    // The same data for the same die, device, condition and temperature is stored once.
-    const auto text = [&options](const QString& table, const char* column, const char* option) {
-        return DBIF_SingleColumnCondition(table, QString::fromLatin1(column), Equal,
-                                          options.value(QString::fromLatin1(option)));
-    };
-    const DBIF_CompoundQueryCondition same =
-        text(DBIF_Die::MASTER_TABLE_NAME, "lot", "lot") &&
-        text(DBIF_Die::MASTER_TABLE_NAME, "wafer", "wafer") &&
-        text(DBIF_Die::MASTER_TABLE_NAME, "die", "die") &&
-        text(DBIF_Die::MASTER_TABLE_NAME, "block", "block") &&
-        text(DBIF_Device::MASTER_TABLE_NAME, "name", "device") &&
-        text(DBIF_Device::MASTER_TABLE_NAME, "device_type", "type") &&
-        text(DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", "condition") &&
-        DBIF_SingleColumnCondition(DBIF_Measurement::MASTER_TABLE_NAME,
-                                   DBIF_Measurement::TEMPERATURE.getColumnName(), Equal, temperature, false,
-                                   true);
-    for (const DBIF_Measurement& stored : DBIF_Measurement::query(connection, same, false)) {
-        if (holds(stored, sweep)) {
-            std::cout << job.path.toStdString() << ": already stored as measurement " << stored.getId()
-                      << ", not stored again" << std::endl;
-            return -1;
-        }
-    }
-
+    // The same data for the same die, device, condition and temperature is stored once. Only a file
+    // whose identity is stored already costs a query and a comparison of the data.
+    QStringList names;
+    for (const char* option : {"lot", "wafer", "die", "block", "device", "type", "condition"})
+        names << options.value(QString::fromLatin1(option));
+    const QString key = identity(names, temperature);
+    if (storedIdentities.contains(key) && isStored(job, sweep, temperature))
+        return -1;
     const QString user = userName();
     const QString block = options.value(QStringLiteral("block"));
     const DBIF_Die die = DBIF_Die::get(connection, options.value(QStringLiteral("lot")),
@@ -308,5 +300,59 @@ long long SweepImporter::importFile(const Job& job) {
     }
     // One save is one unit of work: the file's rows and everything they need, or nothing.
     measurement.save();
+    storedIdentities.insert(key);
     return sweep.rows.size();
+}
+
+bool SweepImporter::isStored(const Job& job, const Sweep& sweep, double temperature) {
+    const QMap<QString, QString>& options = job.options;
+    const auto text = [&options](const QString& table, const char* column, const char* option) {
+        return DBIF_SingleColumnCondition(table, QString::fromLatin1(column), Equal,
+                                          options.value(QString::fromLatin1(option)));
+    };
+    const DBIF_CompoundQueryCondition same =
+        text(DBIF_Die::MASTER_TABLE_NAME, "lot", "lot") &&
+        text(DBIF_Die::MASTER_TABLE_NAME, "wafer", "wafer") &&
+        text(DBIF_Die::MASTER_TABLE_NAME, "die", "die") &&
+        text(DBIF_Die::MASTER_TABLE_NAME, "block", "block") &&
+        text(DBIF_Device::MASTER_TABLE_NAME, "name", "device") &&
+        text(DBIF_Device::MASTER_TABLE_NAME, "device_type", "type") &&
+        text(DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", "condition") &&
+        DBIF_SingleColumnCondition(DBIF_Measurement::MASTER_TABLE_NAME,
+                                   DBIF_Measurement::TEMPERATURE.getColumnName(), Equal, temperature, false,
+                                   true);
+    for (const DBIF_Measurement& stored : DBIF_Measurement::query(connection, same, false)) {
+        if (holds(stored, sweep)) {
+            std::cout << job.path.toStdString() << ": already stored as measurement " << stored.getId()
+                      << ", not stored again" << std::endl;
+            return true;
+        }
+    }
+
+    return false;
+}
+
+void SweepImporter::loadStoredIdentities() {
+    DBIF_QuarnQuery query(connection);
+    const QList<QPair<QString, QString>> columns{
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("lot")},
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("wafer")},
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("die")},
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("block")},
+        {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("name")},
+        {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("device_type")},
+        {DBIF_MeasurementCondition::MASTER_TABLE_NAME, QStringLiteral("name")},
+        {DBIF_Measurement::MASTER_TABLE_NAME, QStringLiteral("temperature")}};
+    for (const auto& column : columns)
+        query.addColumn(column.first, column.second);
+    query.setCondition(DBIF_SingleColumnCondition(DBIF_Measurement::MASTER_TABLE_NAME, QStringLiteral("id"),
+                                                  IsNotNull, QVariant()));
+    query.markDistinct(true);
+    QSqlQuery rows = connection.query(query.generateSql(false), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    while (rows.next()) {
+        QStringList names;
+        for (int c = 0; c + 1 < columns.size(); ++c)
+            names << rows.value(c).toString();
+        storedIdentities.insert(identity(names, rows.value(columns.size() - 1).toDouble()));
+    }
 }

@@ -8,10 +8,12 @@
 
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include "CommandLine.h"
+#include "Sweep.h"
 #include "dbif/DBIF_CatalogEntry.h"
 #include "dbif/DBIF_Connection.h"
 
@@ -48,8 +50,15 @@ private:
     // Stores one file; returns its row count, or -1 when it was already stored. Throws ToolError.
     long long importFile(const Job& job);
 
+    // True (and says so on standard output) when a stored measurement of the file's identity holds
+    // exactly its columns and cells.
+    bool isStored(const Job& job, const Sweep& sweep, double temperature);
+    // The identities of every stored measurement, read in one query.
+    void loadStoredIdentities();
+
     DBIF_Connection connection;
     Format format;
+    QSet<QString> storedIdentities;
     DBIF_CatalogEntry runEntry;  // the run of this invocation, made by run()
     QString runType;
     bool stopOnError;

@@ -5,6 +5,8 @@
 #ifndef DBIF_BENCH_FRESHDATABASE_H
 #define DBIF_BENCH_FRESHDATABASE_H
 
+#include <benchmark/benchmark.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -25,6 +27,14 @@ inline QString environment(const char* name) {
 
 inline bool haveMariaDb() {
     return std::getenv("DBIF_TEST_MYSQL_PORT") != nullptr;
+}
+
+// True, after marking the benchmark skipped, when it needs the private MariaDB and none is named.
+inline bool skippedWithoutMariaDb(benchmark::State& state, const QString& driver) {
+    if (driver != QLatin1String("QMYSQL") || haveMariaDb())
+        return false;
+    state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+    return true;
 }
 
 inline QTemporaryDir& benchDirectory() {

@@ -133,10 +133,8 @@ const QList<Statement>& statementsOf(const QString& driver, DBIF_StorageEngineTy
 }
 
 void BM_Library(benchmark::State& state, const QString& driver, DBIF_StorageEngineType engine) {
-    if (driver == "QMYSQL" && !haveMariaDb()) {
-        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+    if (skippedWithoutMariaDb(state, driver))
         return;
-    }
     for (auto _ : state) {
         state.PauseTiming();
         std::unique_ptr<DBIF_Connection> db = freshDatabase(driver);
@@ -154,10 +152,8 @@ void BM_Library(benchmark::State& state, const QString& driver, DBIF_StorageEngi
 // The library's own statements, straight through Qt on the library's session (same settings), in one
 // transaction.
 void BM_RawQt(benchmark::State& state, const QString& driver, DBIF_StorageEngineType engine) {
-    if (driver == "QMYSQL" && !haveMariaDb()) {
-        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+    if (skippedWithoutMariaDb(state, driver))
         return;
-    }
     const QList<Statement>& statements = statementsOf(driver, engine);
     state.counters["statements"] = statements.size();
     for (auto _ : state) {

@@ -99,10 +99,8 @@ void count(benchmark::State& state) {
 }
 
 void BM_Library(benchmark::State& state, const QString& driver) {
-    if (driver == "QMYSQL" && !haveMariaDb()) {
-        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+    if (skippedWithoutMariaDb(state, driver))
         return;
-    }
     for (auto _ : state) {
         state.PauseTiming();
         std::unique_ptr<DBIF_Connection> db = freshDatabase(driver);
@@ -117,10 +115,8 @@ void BM_Library(benchmark::State& state, const QString& driver) {
 }
 
 void BM_Tool(benchmark::State& state, const QString& driver) {
-    if (driver == "QMYSQL" && !haveMariaDb()) {
-        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+    if (skippedWithoutMariaDb(state, driver))
         return;
-    }
     const QString files = manifest();
     for (auto _ : state) {
         state.PauseTiming();

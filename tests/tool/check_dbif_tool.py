@@ -40,8 +40,8 @@ def run(db, work, label):
     with open(manifest) as f:
         entries = list(csv.DictReader(f))
 
-    # A whole wafer from the manifest, then the counts read back.
-    status, out, err = dbif(db, "import", "csv", "--manifest", manifest, "--quiet")
+    # A whole wafer from the manifest (no progress line off a terminal), then the counts read back.
+    status, out, err = dbif(db, "import", "csv", "--manifest", manifest)
     check(status == 0 and err == "", f"{label}: manifest import ({err.strip()})")
     measurements = rows_of(db, "ls", "measurements")
     check(len(measurements) == len(entries), f"{label}: {len(measurements)} measurements, {len(entries)} files")

@@ -9,6 +9,12 @@ namespace {
 
 // False when a quote opened in the line is not closed.
 bool splitLine(const QString& line, QStringList& fields) {
+    // Most lines of a sweep hold no quotes: split them in one pass.
+    if (!line.contains(QLatin1Char('"'))) {
+        for (const QStringView field : QStringView(line).split(QLatin1Char(',')))
+            fields << field.trimmed().toString();
+        return true;
+    }
     QString field;
     bool quoted = false;
     for (int i = 0; i < line.size(); ++i) {

@@ -60,12 +60,16 @@ Sweep readCsv(const QString& path) {
             throw ToolError(
                 QStringLiteral("%1:%2: column %3 twice").arg(path).arg(records[0].line).arg(name));
         seen << name;
-        // A column is numeric when its first cell is a number.
+        // A column is numeric when its first non-empty cell is a number.
         bool number = false;
-        const QStringList& first = records[1].fields;
         const int index = sweep.columns.size();
-        if (index < first.size())
-            first[index].toDouble(&number);
+        for (int r = 1; r < records.size(); ++r) {
+            const QString cell = records[r].fields.value(index);
+            if (!cell.isEmpty()) {
+                cell.toDouble(&number);
+                break;
+            }
+        }
         sweep.columns.append({name, number ? QStringLiteral("DB") : QStringLiteral("TX")});
     }
     for (int r = 1; r < records.size(); ++r) {

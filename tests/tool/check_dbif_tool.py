@@ -4,8 +4,10 @@ DBIF_TEST_MYSQL_* variables name a server, on a fresh MariaDB database, and chec
 lists, exports and plots, and how it refuses bad input.
     check_dbif_tool.py DBIF_PROGRAM SAMPLE_DIR
 """
+import contextlib
 import csv
 import os
+import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
 
@@ -48,6 +50,20 @@ def run(db, work, label):
     check(len(rows_of(db, "ls", "dies")) == len({e["die"] for e in entries}), f"{label}: die count")
     check(len(rows_of(db, "ls", "runs")) == 1, f"{label}: one run")
     check({m["rows"] for m in measurements} == {"25"}, f"{label}: 25 rows per measurement")
+
+    # On a terminal the import draws its progress line on standard error; --quiet draws none.
+    for quiet, expected in [([], True), (["--quiet"], False)]:
+        terminal, program_side = os.openpty()
+        subprocess.run([PROGRAM, "--db", db, "import", "csv", "--manifest", manifest, *quiet],
+                       stdout=subprocess.DEVNULL, stderr=program_side, timeout=300)
+        os.close(program_side)
+        drawn = b""
+        with contextlib.suppress(OSError):
+            while chunk := os.read(terminal, 4096):
+                drawn += chunk
+        os.close(terminal)
+        check((f"{len(entries)}/{len(entries)} files".encode() in drawn and b"rows/s" in drawn) == expected,
+              f"{label}: progress line {quiet}, got {drawn[-200:]!r}")
 
     # Importing the same files again stores nothing new.
     status, out, err = dbif(db, "import", "csv", "--manifest", manifest, "--quiet")

@@ -9,20 +9,18 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchmarkMain.h"
+#include "FreshDatabase.h"
 
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
 
-#include "dbif/DBIF_ClearAllCaches.h"
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_Measurement.h"
 
@@ -34,63 +32,6 @@ constexpr double TEMPERATURES[] = {-40, 25, 125};
 constexpr int MEASUREMENTS = DIES * DEVICES * 3;
 constexpr int ROWS = 50;
 const char* const COLUMNS[] = {"Vd", "Vg", "Id", "Ig"};
-
-QString environment(const char* name) {
-    return QString::fromLocal8Bit(std::getenv(name));
-}
-bool haveMariaDb() {
-    return std::getenv("DBIF_TEST_MYSQL_PORT") != nullptr;
-}
-
-QTemporaryDir& directory() {
-    static QTemporaryDir made;
-    return made;
-}
-
-// A fresh database with the shipped schema, opened through the library.
-std::unique_ptr<DBIF_Connection> freshDatabase(const QString& driver) {
-    static int serial = 0;
-    const QString name =
-        QStringLiteral("dbif_bench_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
-    const QString schemaDir =
-        QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../schema/"));
-    std::unique_ptr<DBIF_Connection> connection;
-    if (driver == "QMYSQL") {
-        qputenv("QUARN_MYSQL_SCHEMA_FILE", (schemaDir + "mysql.sql").toLocal8Bit());
-        {
-            QSqlDatabase admin = QSqlDatabase::contains("bench-admin")
-                                     ? QSqlDatabase::database("bench-admin")
-                                     : QSqlDatabase::addDatabase("QMYSQL", "bench-admin");
-            admin.setHostName(environment("DBIF_TEST_MYSQL_HOST"));
-            admin.setPort(environment("DBIF_TEST_MYSQL_PORT").toInt());
-            admin.setUserName(environment("DBIF_TEST_MYSQL_USER"));
-            admin.setPassword(environment("DBIF_TEST_MYSQL_PASSWORD"));
-            admin.open();
-            QSqlQuery(admin).exec(QStringLiteral("CREATE DATABASE %1 CHARACTER SET latin1").arg(name));
-        }
-        connection = std::make_unique<DBIF_Connection>(
-            "QMYSQL", std::getenv("DBIF_TEST_MYSQL_HOST"), name.toLatin1().constData(),
-            std::getenv("DBIF_TEST_MYSQL_USER"), std::getenv("DBIF_TEST_MYSQL_PASSWORD"),
-            environment("DBIF_TEST_MYSQL_PORT").toInt());
-    } else {
-        qputenv("QUARN_SQLITE_SCHEMA_FILE", (schemaDir + "sqlite.sql").toLocal8Bit());
-        connection = std::make_unique<DBIF_Connection>(
-            "QSQLITE", "", directory().filePath(name + ".db").toLocal8Bit().constData(), "", "", 0);
-    }
-    connection->beginTransaction();
-    connection->initializeSchemaIfMissing();
-    connection->endTransaction();
-    return connection;
-}
-
-void forgetObjects() {
-    DBIF_ObjectCache<DBIF_Setup>::emptyCache();
-    DBIF_ObjectCache<DBIF_Measurement>::emptyCache();
-    DBIF_ObjectCache<DBIF_Device>::emptyCache();
-    DBIF_ObjectCache<DBIF_MeasurementCondition>::emptyCache();
-    DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
-    dbifClearAllCaches();
-}
 
 // The whole campaign through the library, in one transaction.
 void storeCampaign(DBIF_Connection& db, DBIF_StorageEngineType engine) {
@@ -192,10 +133,8 @@ const QList<Statement>& statementsOf(const QString& driver, DBIF_StorageEngineTy
 }
 
 void BM_Library(benchmark::State& state, const QString& driver, DBIF_StorageEngineType engine) {
-    if (driver == "QMYSQL" && !haveMariaDb()) {
-        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+    if (skippedWithoutMariaDb(state, driver))
         return;
-    }
     for (auto _ : state) {
         state.PauseTiming();
         std::unique_ptr<DBIF_Connection> db = freshDatabase(driver);
@@ -213,10 +152,8 @@ void BM_Library(benchmark::State& state, const QString& driver, DBIF_StorageEngi
 // The library's own statements, straight through Qt on the library's session (same settings), in one
 // transaction.
 void BM_RawQt(benchmark::State& state, const QString& driver, DBIF_StorageEngineType engine) {
-    if (driver == "QMYSQL" && !haveMariaDb()) {
-        state.SkipWithError("no private MariaDB (DBIF_TEST_MYSQL_* unset)");
+    if (skippedWithoutMariaDb(state, driver))
         return;
-    }
     const QList<Statement>& statements = statementsOf(driver, engine);
     state.counters["statements"] = statements.size();
     for (auto _ : state) {

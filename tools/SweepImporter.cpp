@@ -1,0 +1,362 @@
+// SweepImporter.cpp: parsing a CSV sweep, the already-stored test and the save of a measurement.
+#include "SweepImporter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QVariant>
+#include <iostream>
+
+#include "CsvReader.h"
+#include "ProgressLine.h"
+#include "Sweep.h"
+#include "ToolError.h"
+#include "Touchstone.h"
+#include "dbif/DBIF_ComplexMatrix.h"
+#include "dbif/DBIF_CompoundQueryCondition.h"
+#include "dbif/DBIF_Exception.h"
+#include "dbif/DBIF_Measurement.h"
+#include "dbif/DBIF_QuarnQuery.h"
+#include "dbif/DBIF_Routine.h"
+
+const QStringList SweepImporter::FILE_OPTIONS{QStringLiteral("lot"),         QStringLiteral("wafer"),
+                                              QStringLiteral("die"),         QStringLiteral("block"),
+                                              QStringLiteral("device"),      QStringLiteral("type"),
+                                              QStringLiteral("condition"),   QStringLiteral("routine"),
+                                              QStringLiteral("temperature"), QStringLiteral("engine")};
+
+namespace {
+
+const QMap<QString, QString>& defaults() {
+    static const QMap<QString, QString> values{{QStringLiteral("block"), QStringLiteral("B1")},
+                                               {QStringLiteral("type"), QStringLiteral("device")},
+                                               {QStringLiteral("condition"), QStringLiteral("default")},
+                                               {QStringLiteral("routine"), QStringLiteral("csv-import")},
+                                               {QStringLiteral("engine"), QStringLiteral("multi")}};
+    return values;
+}
+
+// "Id [A]" names the column Id; the measurement catalog has no place for the unit, so it is dropped.
+QString columnName(const QString& header) {
+    static const QRegularExpression unit(QStringLiteral("\\s*\\[[^\\]]*\\]\\s*$"));
+    return QString(header).remove(unit).trimmed();
+}
+
+Sweep readCsv(const QString& path) {
+    const CsvReader reader(path);
+    const QVector<CsvReader::Record>& records = reader.records();
+    if (records.isEmpty())
+        throw ToolError(QStringLiteral("%1:1: no header line").arg(path));
+    if (records.size() == 1)
+        throw ToolError(QStringLiteral("%1:%2: no data after the header").arg(path).arg(records[0].line + 1));
+    Sweep sweep;
+    QStringList seen;
+    for (const QString& header : records[0].fields) {
+        const QString name = columnName(header);
+        if (name.isEmpty())
+            throw ToolError(QStringLiteral("%1:%2: a column without name").arg(path).arg(records[0].line));
+        if (seen.contains(name))
+            throw ToolError(
+                QStringLiteral("%1:%2: column %3 twice").arg(path).arg(records[0].line).arg(name));
+        seen << name;
+        // A column is numeric when its first non-empty cell is a number.
+        bool number = false;
+        const int index = sweep.columns.size();
+        for (int r = 1; r < records.size(); ++r) {
+            const QString cell = records[r].fields.value(index);
+            if (!cell.isEmpty()) {
+                cell.toDouble(&number);
+                break;
+            }
+        }
+        sweep.columns.append({name, number ? QStringLiteral("DB") : QStringLiteral("TX")});
+    }
+    for (int r = 1; r < records.size(); ++r) {
+        const CsvReader::Record& record = records[r];
+        if (record.fields.size() != sweep.columns.size()) {
+            throw ToolError(QStringLiteral("%1:%2: %3 fields, the header has %4")
+                                .arg(path)
+                                .arg(record.line)
+                                .arg(record.fields.size())
+                                .arg(sweep.columns.size()));
+        }
+        QList<QVariant> row;
+        for (int c = 0; c < sweep.columns.size(); ++c) {
+            const QString& cell = record.fields[c];
+            if (cell.isEmpty()) {
+                row.append(QVariant());
+            } else if (sweep.columns[c].dataType == QLatin1String("DB")) {
+                bool ok = false;
+                const double value = cell.toDouble(&ok);
+                if (!ok) {
+                    throw ToolError(QStringLiteral("%1:%2: column %3: '%4' is not a number")
+                                        .arg(path)
+                                        .arg(record.line)
+                                        .arg(sweep.columns[c].name, cell));
+                }
+                row.append(QVariant(value));
+            } else {
+                row.append(QVariant(cell));
+            }
+        }
+        sweep.rows.append(row);
+    }
+    return sweep;
+}
+
+// Cells compared exactly, by their type.
+bool sameCell(const QVariant& cell, const QVariant& value, const QString& dataType) {
+    if (cell.isNull() || value.isNull())
+        return cell.isNull() == value.isNull();
+    if (dataType == QLatin1String("DB"))
+        return cell.toDouble() == value.toDouble();
+    if (dataType == QLatin1String("CM"))
+        return cell.value<DBIF_ComplexMatrix>() == value.value<DBIF_ComplexMatrix>();
+    return cell.toString() == value.toString();
+}
+
+// True when the stored measurement holds exactly the file's columns and cells.
+bool holds(const DBIF_Measurement& stored, const Sweep& sweep) {
+    if (stored.rowCount() != static_cast<unsigned>(sweep.rows.size()) ||
+        stored.columnCount() != static_cast<unsigned>(sweep.columns.size()))
+        return false;
+    const QStringList keys = stored.getColumnKeys();
+    for (int c = 0; c < sweep.columns.size(); ++c) {
+        const QString key =
+            DBIF_MeasurementColumn::computeKey(sweep.columns[c].name, sweep.columns[c].dataType);
+        if (!keys.contains(key))
+            return false;
+        for (int r = 0; r < sweep.rows.size(); ++r) {
+            if (!sameCell(sweep.rows[r][c], stored.getData(key, r), sweep.columns[c].dataType))
+                return false;
+        }
+    }
+    return true;
+}
+
+// What a stored measurement and a file are compared on first: lot, wafer, die, block, device, type,
+// condition and temperature (six digits, so equal temperatures always give equal texts).
+QString identity(const QStringList& names, double temperature) {
+    return (QStringList(names) << DBIF_Measurement::temperatureText(temperature)).join(QLatin1Char('|'));
+}
+
+QString userName() {
+    const QString user = qEnvironmentVariable("USER");
+    return user.isEmpty() ? QStringLiteral("dbif") : user;
+}
+
+}  // namespace
+
+QList<SweepImporter::Job> SweepImporter::jobsFrom(const CommandLine& commandLine) {
+    QMap<QString, QString> given = defaults();
+    for (const QString& option : FILE_OPTIONS) {
+        if (commandLine.has(option))
+            given[option] = commandLine.value(option);
+    }
+    QList<Job> jobs;
+    if (commandLine.has(QStringLiteral("manifest"))) {
+        const QString manifest = commandLine.value(QStringLiteral("manifest"));
+        const CsvReader reader(manifest);
+        const QVector<CsvReader::Record>& records = reader.records();
+        if (records.isEmpty())
+            throw ToolError(QStringLiteral("%1:1: no header line").arg(manifest));
+        const QStringList header = records[0].fields;
+        for (const QString& name : header) {
+            if (name != QLatin1String("file") && !FILE_OPTIONS.contains(name)) {
+                throw ToolError(QStringLiteral("%1:%2: unknown column %3; columns are file, %4")
+                                    .arg(manifest)
+                                    .arg(records[0].line)
+                                    .arg(name, FILE_OPTIONS.join(QStringLiteral(", "))));
+            }
+        }
+        if (!header.contains(QStringLiteral("file")))
+            throw ToolError(QStringLiteral("%1:%2: no column file").arg(manifest).arg(records[0].line));
+        const QDir base = QFileInfo(manifest).dir();
+        for (int r = 1; r < records.size(); ++r) {
+            if (records[r].fields.size() != header.size()) {
+                throw ToolError(QStringLiteral("%1:%2: %3 fields, the header has %4")
+                                    .arg(manifest)
+                                    .arg(records[r].line)
+                                    .arg(records[r].fields.size())
+                                    .arg(header.size()));
+            }
+            Job job{QString(), given};
+            for (int c = 0; c < header.size(); ++c) {
+                const QString& value = records[r].fields[c];
+                if (header[c] == QLatin1String("file"))
+                    job.path = QDir::cleanPath(base.filePath(value));
+                else if (!value.isEmpty())
+                    job.options[header[c]] = value;
+            }
+            jobs.append(job);
+        }
+    }
+    for (const QString& path : commandLine.positional())
+        jobs.append({path, given});
+    if (jobs.isEmpty())
+        throw ToolError(QStringLiteral("import csv: no files given"), ToolError::USAGE);
+    return jobs;
+}
+
+SweepImporter::SweepImporter(const DBIF_Connection& connection, Format format, const QString& runType,
+                             bool stopOnError, bool quiet)
+    : connection(connection), format(format), runType(runType), stopOnError(stopOnError), quiet(quiet) {}
+
+SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
+    Summary summary;
+    ProgressLine progress(jobs.size(), quiet);
+    // Stored times have whole seconds.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime start(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    runEntry = DBIF_CatalogEntry::get(connection, QStringLiteral("dbif"), QStringLiteral(DBIF_VERSION),
+                                      runType, start, start, userName(), DBIF_MULTI_TABLE_STORAGE);
+    loadStoredIdentities();
+    connection.beginTransaction();
+    for (int index = 0; index < jobs.size(); ++index) {
+        const Job& job = jobs[index];
+        try {
+            const long long rows = importFile(job);
+            if (rows < 0) {
+                ++summary.skipped;
+            } else {
+                ++summary.stored;
+                summary.rows += rows;
+            }
+        } catch (const ToolError& e) {
+            ++summary.failed;
+            progress.interrupt();
+            std::cerr << e.what() << std::endl;
+        } catch (const DBIF_Exception& e) {
+            ++summary.failed;
+            progress.interrupt();
+            std::cerr << job.path.toStdString()
+                      << ": not stored: " << QString::fromUtf8(e.what()).simplified().toStdString()
+                      << std::endl;
+        }
+        progress.update(index + 1, summary.rows, index + 1 == jobs.size());
+        if (summary.failed > 0 && stopOnError)
+            break;
+    }
+    connection.endTransaction();
+    return summary;
+}
+
+long long SweepImporter::importFile(const Job& job) {
+    const QMap<QString, QString>& options = job.options;
+    for (const char* required : {"lot", "wafer", "die", "device", "temperature"}) {
+        if (options.value(QString::fromLatin1(required)).isEmpty())
+            throw ToolError(
+                QStringLiteral("%1: no %2 (give --%2 or a manifest column)").arg(job.path, required));
+    }
+    bool ok = false;
+    const double temperature = options.value(QStringLiteral("temperature")).toDouble(&ok);
+    if (!ok) {
+        throw ToolError(QStringLiteral("%1: temperature '%2' is not a number")
+                            .arg(job.path, options.value(QStringLiteral("temperature"))));
+    }
+    const QString engineName = options.value(QStringLiteral("engine"));
+    if (engineName != QLatin1String("sparse") && engineName != QLatin1String("multi"))
+        throw ToolError(
+            QStringLiteral("%1: engine '%2': expected sparse or multi").arg(job.path, engineName));
+    const DBIF_StorageEngineType engine =
+        engineName == QLatin1String("sparse") ? DBIF_SPARSE_TABLE_STORAGE : DBIF_MULTI_TABLE_STORAGE;
+
+    const Sweep sweep = format == CSV ? readCsv(job.path) : Touchstone::read(job.path);
+
+    // The same data for the same die, device, condition and temperature is stored once. Only a file
+    // whose identity is stored already costs a query and a comparison of the data.
+    QStringList names;
+    for (const char* option : {"lot", "wafer", "die", "block", "device", "type", "condition"})
+        names << options.value(QString::fromLatin1(option));
+    const QString key = identity(names, temperature);
+    if (storedIdentities.contains(key) && isStored(job, sweep, temperature))
+        return -1;
+    const QString user = userName();
+    const QString block = options.value(QStringLiteral("block"));
+    const DBIF_Die die = DBIF_Die::get(connection, options.value(QStringLiteral("lot")),
+                                       options.value(QStringLiteral("wafer")),
+                                       options.value(QStringLiteral("die")), block, user);
+    const DBIF_Routine routine = DBIF_Routine::get(connection, options.value(QStringLiteral("routine")),
+                                                   QStringLiteral("dbif import csv"), user);
+    const DBIF_MeasurementCondition condition = DBIF_MeasurementCondition::get(
+        connection, options.value(QStringLiteral("condition")), &runEntry, routine, engine);
+    const DBIF_Device device =
+        DBIF_Device::get(connection, options.value(QStringLiteral("device")),
+                         options.value(QStringLiteral("type")), block, 0, &runEntry, engine);
+    DBIF_Measurement measurement =
+        DBIF_Measurement::get(connection, die, &runEntry, device, condition, temperature, engine);
+    if (measurement.getId() != -1 || measurement.rowCount() != 0) {
+        throw ToolError(QStringLiteral("%1: this import already stored other data for die %2, device %3, "
+                                       "condition %4 at %5")
+                            .arg(job.path, die.getDie(), device.getName(), condition.getName())
+                            .arg(temperature));
+    }
+    QList<DBIF_MeasurementColumn> columns;
+    for (const Sweep::Column& column : sweep.columns)
+        columns.append(measurement.addColumn(column.name, column.dataType));
+    for (const QList<QVariant>& row : sweep.rows) {
+        measurement.addRow();
+        for (int c = 0; c < columns.size(); ++c) {
+            if (!row[c].isNull())
+                measurement.set(columns[c], row[c]);
+        }
+    }
+    // One save is one unit of work: the file's rows and everything they need, or nothing.
+    measurement.save();
+    storedIdentities.insert(key);
+    return sweep.rows.size();
+}
+
+bool SweepImporter::isStored(const Job& job, const Sweep& sweep, double temperature) {
+    const QMap<QString, QString>& options = job.options;
+    const auto text = [&options](const QString& table, const char* column, const char* option) {
+        return DBIF_SingleColumnCondition(table, QString::fromLatin1(column), Equal,
+                                          options.value(QString::fromLatin1(option)));
+    };
+    const DBIF_CompoundQueryCondition same =
+        text(DBIF_Die::MASTER_TABLE_NAME, "lot", "lot") &&
+        text(DBIF_Die::MASTER_TABLE_NAME, "wafer", "wafer") &&
+        text(DBIF_Die::MASTER_TABLE_NAME, "die", "die") &&
+        text(DBIF_Die::MASTER_TABLE_NAME, "block", "block") &&
+        text(DBIF_Device::MASTER_TABLE_NAME, "name", "device") &&
+        text(DBIF_Device::MASTER_TABLE_NAME, "device_type", "type") &&
+        text(DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", "condition") &&
+        DBIF_SingleColumnCondition(DBIF_Measurement::MASTER_TABLE_NAME,
+                                   DBIF_Measurement::TEMPERATURE.getColumnName(), Equal, temperature, false,
+                                   true);
+    for (const DBIF_Measurement& stored : DBIF_Measurement::query(connection, same, false)) {
+        if (holds(stored, sweep)) {
+            std::cout << job.path.toStdString() << ": already stored as measurement " << stored.getId()
+                      << ", not stored again" << std::endl;
+            return true;
+        }
+    }
+
+    return false;
+}
+
+void SweepImporter::loadStoredIdentities() {
+    DBIF_QuarnQuery query(connection);
+    const QList<QPair<QString, QString>> columns{
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("lot")},
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("wafer")},
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("die")},
+        {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("block")},
+        {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("name")},
+        {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("device_type")},
+        {DBIF_MeasurementCondition::MASTER_TABLE_NAME, QStringLiteral("name")},
+        {DBIF_Measurement::MASTER_TABLE_NAME, QStringLiteral("temperature")}};
+    for (const auto& column : columns)
+        query.addColumn(column.first, column.second);
+    query.setCondition(DBIF_SingleColumnCondition(DBIF_Measurement::MASTER_TABLE_NAME, QStringLiteral("id"),
+                                                  IsNotNull, QVariant()));
+    query.markDistinct(true);
+    QSqlQuery rows = connection.query(query.generateSql(false), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    while (rows.next()) {
+        QStringList names;
+        for (int c = 0; c + 1 < columns.size(); ++c)
+            names << rows.value(c).toString();
+        storedIdentities.insert(identity(names, rows.value(columns.size() - 1).toDouble()));
+    }
+}

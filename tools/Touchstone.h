@@ -1,0 +1,24 @@
+// Touchstone: version-1 Touchstone files (.s1p to .s4p) read into a sweep and a stored measurement
+// written back. The sweep has a DB column Freq in Hz, a CM column named after the network parameter
+// (S, or Y, Z, H, G) with the N x N matrix per frequency, and in its first row the reference
+// impedance (DB column Z0) and the file's option line (TX column Options), which export follows
+// again. Two-port noise data after the network data is not kept. Stateless; any thread.
+#ifndef DBIF_TOOLS_TOUCHSTONE_H
+#define DBIF_TOOLS_TOUCHSTONE_H
+
+#include <QString>
+
+#include "Sweep.h"
+#include "dbif/DBIF_Measurement.h"
+
+class Touchstone {
+public:
+    // Throws ToolError "file:line: message" for a malformed file.
+    static Sweep read(const QString& path);
+    // Writes the measurement in the unit and data format of its option line, with every number at
+    // full precision; a failure leaves no file. Throws ToolError when the measurement holds no
+    // Touchstone network or the file cannot be written.
+    static void write(const DBIF_Measurement& measurement, const QString& path);
+};
+
+#endif

@@ -1,0 +1,144 @@
+// WhereExpression.cpp: the field table and the expression parser.
+#include "WhereExpression.h"
+
+#include <QRegularExpression>
+
+#include "ToolError.h"
+#include "dbif/DBIF_CatalogEntry.h"
+#include "dbif/DBIF_Device.h"
+#include "dbif/DBIF_Die.h"
+#include "dbif/DBIF_Measurement.h"
+#include "dbif/DBIF_MeasurementColumn.h"
+#include "dbif/DBIF_MeasurementCondition.h"
+#include "dbif/DBIF_Routine.h"
+
+namespace {
+
+struct Field {
+    const char* name;
+    const QString& table;
+    const char* column;
+    bool numeric;
+};
+
+const QList<Field>& fields() {
+    static const QList<Field> all{
+        {"die.id", DBIF_Die::MASTER_TABLE_NAME, "id", true},
+        {"die.lot", DBIF_Die::MASTER_TABLE_NAME, "lot", false},
+        {"die.wafer", DBIF_Die::MASTER_TABLE_NAME, "wafer", false},
+        {"die.die", DBIF_Die::MASTER_TABLE_NAME, "die", false},
+        {"die.block", DBIF_Die::MASTER_TABLE_NAME, "block", false},
+        {"device.id", DBIF_Device::MASTER_TABLE_NAME, "id", true},
+        {"device.name", DBIF_Device::MASTER_TABLE_NAME, "name", false},
+        {"device.type", DBIF_Device::MASTER_TABLE_NAME, "device_type", false},
+        {"device.subsite", DBIF_Device::MASTER_TABLE_NAME, "parent_subsite_name", false},
+        {"measurement_condition.id", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "id", true},
+        {"measurement_condition.name", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", false},
+        {"routine.name", DBIF_Routine::MASTER_TABLE_NAME, "name", false},
+        {"measurement.id", DBIF_Measurement::MASTER_TABLE_NAME, "id", true},
+        {"measurement.temperature", DBIF_Measurement::MASTER_TABLE_NAME, "temperature", true},
+        {"measurement.user", DBIF_Measurement::MASTER_TABLE_NAME, "user", false},
+        {"catalog_entry.id", DBIF_CatalogEntry::MASTER_TABLE_NAME, "id", true},
+        {"catalog_entry.application", DBIF_CatalogEntry::MASTER_TABLE_NAME, "application", false},
+        {"catalog_entry.application_version", DBIF_CatalogEntry::MASTER_TABLE_NAME, "application_version",
+         false},
+        {"catalog_entry.run_type", DBIF_CatalogEntry::MASTER_TABLE_NAME, "run_type", false},
+        {"catalog_entry.start_time", DBIF_CatalogEntry::MASTER_TABLE_NAME, "start_time", false},
+        {"catalog_entry.user", DBIF_CatalogEntry::MASTER_TABLE_NAME, "user", false},
+    };
+    return all;
+}
+
+Comparator comparatorOf(const QString& op) {
+    if (op == QLatin1String("="))
+        return Equal;
+    if (op == QLatin1String("!="))
+        return NotEqual;
+    if (op == QLatin1String("<"))
+        return Less;
+    if (op == QLatin1String("<="))
+        return LessOrEqual;
+    if (op == QLatin1String(">"))
+        return Greater;
+    if (op == QLatin1String(">="))
+        return GreaterOrEqual;
+    return Like;
+}
+
+bool columnExists(const DBIF_Connection& connection, const QString& key) {
+    return DBIF_MeasurementColumn::hasColumn(connection, key);
+}
+
+}  // namespace
+
+QStringList WhereExpression::fieldNames() {
+    QStringList names;
+    for (const Field& field : fields())
+        names << QString::fromLatin1(field.name);
+    return names;
+}
+
+DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connection,
+                                                  const QString& expression) {
+    static const QRegularExpression grammar(
+        QStringLiteral("^\\s*([A-Za-z_][A-Za-z0-9_.]*)\\s*(<=|>=|!=|=|<|>|~)\\s*(.*?)\\s*$"));
+    const QRegularExpressionMatch match = grammar.match(expression);
+    if (!match.hasMatch() || match.captured(3).isEmpty()) {
+        throw ToolError(QStringLiteral("--where '%1': expected FIELD OP VALUE, OP one of = != < <= > >= ~")
+                            .arg(expression),
+                        ToolError::USAGE);
+    }
+    const QString name = match.captured(1);
+    const Comparator comparator = comparatorOf(match.captured(2));
+    QString text = match.captured(3);
+    if (text.size() >= 2 && (text.startsWith(QLatin1Char('\'')) || text.startsWith(QLatin1Char('"'))) &&
+        text.endsWith(text[0]))
+        text = text.mid(1, text.size() - 2);
+    bool isNumber = false;
+    const double number = text.toDouble(&isNumber);
+
+    for (const Field& field : fields()) {
+        if (name != QLatin1String(field.name))
+            continue;
+        const QString column = QString::fromLatin1(field.column);
+        if (!field.numeric || comparator == Like)
+            return DBIF_SingleColumnCondition(field.table, column, comparator, text);
+        if (!isNumber) {
+            throw ToolError(
+                QStringLiteral("--where '%1': %2 is a number, not '%3'").arg(expression, name, text),
+                ToolError::USAGE);
+        }
+        return DBIF_SingleColumnCondition(field.table, column, comparator, number, false, true);
+    }
+    // A data column: numeric when a number is compared and the column of numbers exists.
+    const QString numberKey = DBIF_MeasurementColumn::computeKey(name, QStringLiteral("DB"));
+    const QString textKey = DBIF_MeasurementColumn::computeKey(name, QStringLiteral("TX"));
+    if (isNumber && comparator != Like && columnExists(connection, numberKey)) {
+        return DBIF_SingleColumnCondition(DBIF_Measurement::DATA_TABLE_NAME, numberKey, comparator, number,
+                                          false, true);
+    }
+    if (columnExists(connection, textKey))
+        return DBIF_SingleColumnCondition(DBIF_Measurement::DATA_TABLE_NAME, textKey, comparator, text);
+    if (columnExists(connection, numberKey)) {
+        throw ToolError(
+            QStringLiteral("--where '%1': %2 holds numbers, not '%3'").arg(expression, name, text),
+            ToolError::USAGE);
+    }
+    throw ToolError(
+        QStringLiteral("--where '%1': unknown field %2; fields are %3, or a measurement data column")
+            .arg(expression, name, fieldNames().join(QStringLiteral(", "))),
+        ToolError::USAGE);
+}
+
+std::unique_ptr<DBIF_QueryCondition> WhereExpression::parseAll(const DBIF_Connection& connection,
+                                                               const QStringList& expressions) {
+    std::unique_ptr<DBIF_QueryCondition> all;
+    for (const QString& expression : expressions) {
+        const DBIF_SingleColumnCondition next = parse(connection, expression);
+        if (all)
+            all = std::make_unique<DBIF_CompoundQueryCondition>(all.get(), And, &next);
+        else
+            all.reset(next.clone());
+    }
+    return all;
+}

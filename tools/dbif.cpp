@@ -1,0 +1,226 @@
+// dbif: the command-line tool over a campaign database. It takes a prober's sweep files into the
+// database, lists what is stored, exports it as one long CSV and plots it, through the library's
+// public API only. Every failure is one line on standard error and a non-zero exit status.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <algorithm>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "CampaignDatabase.h"
+#include "CommandLine.h"
+#include "Listing.h"
+#include "SvgPlot.h"
+#include "SweepImporter.h"
+#include "TidyExport.h"
+#include "ToolError.h"
+#include "Touchstone.h"
+#include "WhereExpression.h"
+#include "dbif/DBIF_Exception.h"
+
+namespace {
+
+const char* const USAGE =
+    "usage: dbif [--db DATABASE] COMMAND ...\n"
+    "  import csv|touchstone FILE... [--manifest FILE] [--lot L] [--wafer W] [--die D] [--block B]\n"
+    "             [--device NAME] [--type T] [--condition C] [--routine R] [--temperature T]\n"
+    "             [--run-type R] [--engine sparse|multi] [--stop-on-error] [--quiet]\n"
+    "  ls runs|dies|devices|measurements [--where EXPR]... [--latest] [--csv]\n"
+    "  export csv [--where EXPR]... [--latest] -o FILE\n"
+    "  export touchstone ID -o FILE.sNp\n"
+    "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--group FIELD] [--latest] -o FILE.svg\n"
+    "DATABASE is a SQLite file (default ./campaign.db) or mysql://user@host:port/database with the\n"
+    "password in DBIF_PASSWORD. EXPR is FIELD OP VALUE, OP one of = != < <= > >= ~ (like).\n";
+
+QStringList withCommon(QStringList options) {
+    return options << QStringLiteral("db");
+}
+
+// "-o FILE" is the one short option; it becomes "--output FILE".
+QStringList expandShortOptions(QStringList arguments) {
+    for (QString& argument : arguments) {
+        if (argument == QLatin1String("-o"))
+            argument = QStringLiteral("--output");
+    }
+    return arguments;
+}
+
+QString requiredOutput(const CommandLine& commandLine) {
+    if (!commandLine.has(QStringLiteral("output")))
+        throw ToolError(QStringLiteral("missing -o FILE"), ToolError::USAGE);
+    return commandLine.value(QStringLiteral("output"));
+}
+
+DBIF_Connection openDatabase(const CommandLine& commandLine) {
+    return CampaignDatabase::open(
+        commandLine.value(QStringLiteral("db"), QString::fromLatin1(CampaignDatabase::DEFAULT_LOCATION)));
+}
+
+int importFiles(SweepImporter::Format format, const QStringList& arguments) {
+    QStringList valueOptions = SweepImporter::FILE_OPTIONS;
+    valueOptions << QStringLiteral("manifest") << QStringLiteral("run-type");
+    const CommandLine commandLine(arguments, withCommon(valueOptions),
+                                  {QStringLiteral("stop-on-error"), QStringLiteral("quiet")});
+    const QList<SweepImporter::Job> jobs = SweepImporter::jobsFrom(commandLine);
+    DBIF_Connection connection = openDatabase(commandLine);
+    SweepImporter importer(
+        connection, format, commandLine.value(QStringLiteral("run-type"), QStringLiteral("import")),
+        commandLine.has(QStringLiteral("stop-on-error")), commandLine.has(QStringLiteral("quiet")));
+    const SweepImporter::Summary summary = importer.run(jobs);
+    std::cout << "stored " << summary.stored << " files (" << summary.rows << " rows) in run "
+              << importer.runId() << ", " << summary.skipped << " already stored, " << summary.failed
+              << " failed" << std::endl;
+    return summary.failed > 0 ? ToolError::FAILURE : 0;
+}
+
+int list(const QStringList& arguments) {
+    const CommandLine commandLine(arguments, withCommon({QStringLiteral("where")}),
+                                  {QStringLiteral("latest"), QStringLiteral("csv")});
+    if (commandLine.positional().size() != 1)
+        throw ToolError(QStringLiteral("ls: name one of runs, dies, devices, measurements"),
+                        ToolError::USAGE);
+    DBIF_Connection connection = openDatabase(commandLine);
+    const std::unique_ptr<DBIF_QueryCondition> condition =
+        WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
+    const Listing::Table table = Listing::list(connection, commandLine.positional().first(), condition.get(),
+                                               commandLine.has(QStringLiteral("latest")));
+    Listing::print(std::cout, table, commandLine.has(QStringLiteral("csv")));
+    return 0;
+}
+
+int exportCsv(const QStringList& arguments) {
+    const CommandLine commandLine(arguments, withCommon({QStringLiteral("where"), QStringLiteral("output")}),
+                                  {QStringLiteral("latest")});
+    if (!commandLine.positional().isEmpty())
+        throw ToolError(
+            QStringLiteral("export csv: unexpected argument %1").arg(commandLine.positional().first()),
+            ToolError::USAGE);
+    const QString output = requiredOutput(commandLine);
+    DBIF_Connection connection = openDatabase(commandLine);
+    const std::unique_ptr<DBIF_QueryCondition> condition =
+        WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
+    const QList<DBIF_Measurement> measurements =
+        Listing::measurements(connection, condition.get(), commandLine.has(QStringLiteral("latest")));
+    const long long rows = TidyExport::write(connection, measurements, output);
+    std::cout << "wrote " << rows << " rows of " << measurements.size() << " measurements to "
+              << output.toStdString() << std::endl;
+    return 0;
+}
+
+int exportTouchstone(const QStringList& arguments) {
+    const CommandLine commandLine(arguments, withCommon({QStringLiteral("output")}), {});
+    bool ok = false;
+    const int id = commandLine.positional().value(0).toInt(&ok);
+    if (commandLine.positional().size() != 1 || !ok)
+        throw ToolError(QStringLiteral("export touchstone: give one measurement id"), ToolError::USAGE);
+    const QString output = requiredOutput(commandLine);
+    DBIF_Connection connection = openDatabase(commandLine);
+    const DBIF_SingleColumnCondition byId(DBIF_Measurement::MASTER_TABLE_NAME,
+                                          DBIF_Measurement::ID.getColumnName(), Equal, id);
+    const QList<DBIF_Measurement> found = DBIF_Measurement::query(connection, byId);
+    if (found.isEmpty())
+        throw ToolError(QStringLiteral("export touchstone: no measurement %1").arg(id));
+    Touchstone::write(found.first(), output);
+    std::cout << "wrote measurement " << id << " to " << output.toStdString() << std::endl;
+    return 0;
+}
+
+int plot(const QStringList& arguments) {
+    const CommandLine commandLine(
+        arguments,
+        withCommon({QStringLiteral("where"), QStringLiteral("x"), QStringLiteral("y"),
+                    QStringLiteral("group"), QStringLiteral("output")}),
+        {QStringLiteral("log-y"), QStringLiteral("latest")});
+    if (!commandLine.positional().isEmpty())
+        throw ToolError(QStringLiteral("plot: unexpected argument %1").arg(commandLine.positional().first()),
+                        ToolError::USAGE);
+    if (!commandLine.has(QStringLiteral("x")) || !commandLine.has(QStringLiteral("y")))
+        throw ToolError(QStringLiteral("plot: give --x COLUMN and --y COLUMN"), ToolError::USAGE);
+    const QString output = requiredOutput(commandLine);
+    const QString group = commandLine.value(QStringLiteral("group"), QStringLiteral("temperature"));
+    if (!SvgPlot::groupFields().contains(group)) {
+        throw ToolError(QStringLiteral("--group %1: expected one of %2")
+                            .arg(group, SvgPlot::groupFields().join(QStringLiteral(", "))),
+                        ToolError::USAGE);
+    }
+    DBIF_Connection connection = openDatabase(commandLine);
+    const std::unique_ptr<DBIF_QueryCondition> condition =
+        WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
+    const QList<DBIF_Measurement> measurements =
+        Listing::measurements(connection, condition.get(), commandLine.has(QStringLiteral("latest")));
+    const int curves = SvgPlot::write(measurements, commandLine.value(QStringLiteral("x")),
+                                      commandLine.value(QStringLiteral("y")),
+                                      commandLine.has(QStringLiteral("log-y")), group, output);
+    std::cout << "wrote " << curves << " curves to " << output.toStdString() << std::endl;
+    return 0;
+}
+
+int dispatch(QStringList arguments) {
+    // --db may come before the command as well.
+    QStringList common;
+    while (!arguments.isEmpty() && arguments.first().startsWith(QLatin1String("--db"))) {
+        common << arguments.takeFirst();
+        if (!common.last().contains(QLatin1Char('=')) && !arguments.isEmpty())
+            common << arguments.takeFirst();
+    }
+    if (arguments.isEmpty() || arguments.first() == QLatin1String("--help") ||
+        arguments.first() == QLatin1String("help")) {
+        std::cout << USAGE;
+        return arguments.isEmpty() ? ToolError::USAGE : 0;
+    }
+    const QString command = arguments.takeFirst();
+    const QString object = arguments.isEmpty() ? QString() : arguments.first();
+    arguments = expandShortOptions(arguments) + common;
+    if (command == QLatin1String("import") && object == QLatin1String("csv"))
+        return importFiles(SweepImporter::CSV, arguments.mid(1));
+    if (command == QLatin1String("import") && object == QLatin1String("touchstone"))
+        return importFiles(SweepImporter::TOUCHSTONE, arguments.mid(1));
+    if (command == QLatin1String("export") && object == QLatin1String("touchstone"))
+        return exportTouchstone(arguments.mid(1));
+    if (command == QLatin1String("ls"))
+        return list(arguments);
+    if (command == QLatin1String("export") && object == QLatin1String("csv"))
+        return exportCsv(arguments.mid(1));
+    if (command == QLatin1String("plot"))
+        return plot(arguments);
+    throw ToolError(QStringLiteral("unknown command '%1'; try dbif --help")
+                        .arg((command + QLatin1Char(' ') + object).trimmed()),
+                    ToolError::USAGE);
+}
+
+// Qt's own warnings (a missing runtime folder for the off-screen platform, say) are not the user's
+// business; only critical messages are passed on, each as one line.
+void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::cerr << "dbif: " << message.simplified().toStdString() << std::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Only plot draws text, which needs the GUI module's fonts; it renders off screen.
+    qInstallMessageHandler(messageHandler);
+    std::unique_ptr<QCoreApplication> application;
+    if (std::find(argv + 1, argv + argc, std::string("plot")) != argv + argc) {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    try {
+        return dispatch(arguments);
+    } catch (const ToolError& e) {
+        std::cerr << "dbif: " << e.what() << std::endl;
+        return e.exitStatus();
+    } catch (const DBIF_Exception& e) {
+        std::cerr << "dbif: database error: " << QString::fromUtf8(e.what()).simplified().toStdString()
+                  << std::endl;
+        return ToolError::FAILURE;
+    } catch (const std::exception& e) {
+        std::cerr << "dbif: " << e.what() << std::endl;
+        return ToolError::FAILURE;
+    }
+}

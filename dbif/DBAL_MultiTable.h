@@ -21,6 +21,7 @@
 #include "dbif/DBIF_Export.h"
 #include "dbif/DBIF_QuarnJoinAlgorithm.h"
 #include "dbif/DBIF_UniqueStringList.h"
+#include "dbif/DBIF_UnitOfWork.h"
 #include "dbif/DBIF_Utilities.h"
 
 // Minimum number of seconds between two refreshes of a registry from the database (initially 1). One
@@ -155,11 +156,15 @@ template <typename E, typename C>
 void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
     if (d->id != -1)
         return;
-    // Another process may have made this column set's table since the last refresh: a forced refresh
-    // adopts it into this record instead of making a second one.
+    // One process at a time makes tables, and only after a forced refresh: a table another process
+    // made for this column set meanwhile is adopted into this record instead of made a second time.
+    DBIF_UnitOfWork unit(connection);
+    unit.lockSchema();
     globalTables(connection, true);
-    if (d->id != -1)
+    if (d->id != -1) {
+        unit.commit();
         return;
+    }
     // Looked up before anything is written, so that an unknown key leaves no half-made table behind.
     QList<C> columns;
     for (const QString& key : d->columns) {
@@ -176,6 +181,12 @@ void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
     d->id = connection.getLastId();
     computeTableName();
     DBIF_QuarnJoinAlgorithm::addDynamicJoinData(d->dataTablePrefix, d->tableName);
+    // Rolled back (SQLite keeps schema changes in the transaction), the table is unsaved again.
+    const QExplicitlySharedDataPointer<SharedData> record(d);
+    DBIF_UnitOfWork::onRollback(connection, [record] {
+        record->id = -1;
+        record->tableName = tableNameBeforeSave();
+    });
 
     for (C& column : columns) {
         column.save();
@@ -192,6 +203,7 @@ void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
                 .arg(d->tableName, quoteSqlIdentifier(column.getKey()), column.getDataColumnFormat()),
             DBIF_ALTER_TIMING, __FILE__, __LINE__);
     }
+    unit.commit();
 }
 
 template <typename E, typename C>
@@ -298,6 +310,15 @@ DBAL_MultiTable<E, C> DBAL_MultiTable<E, C>::loadOne(const DBIF_Connection& conn
         table.addColumn(connection, columnId);
     table.d->key = computeKey(table.d->columnTableName, table.d->dataTablePrefix, table.d->columns);
     table.computeTableName();
+    // On MySQL another process's table shows before its columns are all added (every schema change
+    // commits): such a table is left for a later refresh.
+    if (connection.getDatabaseDriverName() == QLatin1String("QMYSQL")) {
+        const QStringList present = connection.columnNames(table.d->tableName);
+        for (const QString& key : table.d->columns) {
+            if (!present.contains(key))
+                return DBAL_MultiTable();
+        }
+    }
     DBIF_QuarnJoinAlgorithm::addDynamicJoinData(table.d->dataTablePrefix, table.d->tableName);
     return table;
 }

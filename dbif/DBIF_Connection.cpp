@@ -463,6 +463,13 @@ bool isReadOnly(const QString& sql) {
     return read.match(sql).hasMatch();
 }
 
+// Schema changes: on MySQL they commit, so a savepoint before one would be gone at once.
+bool isSchemaChange(const QString& sql) {
+    static const QRegularExpression schema(QStringLiteral("^\\s*(CREATE|ALTER|DROP)\\b"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return schema.match(sql).hasMatch();
+}
+
 }  // namespace
 
 void DBIF_Connection::ManagedConnection::beginUnit() {
@@ -477,8 +484,13 @@ void DBIF_Connection::ManagedConnection::beginUnit() {
 // taken as a writer at once (BEGIN IMMEDIATE): it waits out the busy timeout instead of failing when
 // a read inside it would have to become a write.
 void DBIF_Connection::ManagedConnection::startUnitBefore(const QString& sql) {
-    if (unitDepth == 0 || unitStarted || startingUnit || isReadOnly(sql))
+    if (unitDepth == 0 || unitStarted || startingUnit || isReadOnly(sql) ||
+        (driver == MYSQL && isSchemaChange(sql)))
         return;
+    startUnit();
+}
+
+void DBIF_Connection::ManagedConnection::startUnit() {
     startingUnit = true;
     struct Release {
         bool& flag;
@@ -488,6 +500,37 @@ void DBIF_Connection::ManagedConnection::startUnitBefore(const QString& sql) {
     runUnitStatement(unitOwnsTransaction ? QStringLiteral("BEGIN IMMEDIATE")
                                          : QStringLiteral("SAVEPOINT dbif_unit"));
     unitStarted = true;
+}
+
+bool DBIF_Connection::ManagedConnection::takeSchemaLock() {
+    if (driver == MYSQL) {
+        const QString sql =
+            QStringLiteral("SELECT GET_LOCK(%1, %2)").arg(schemaLockName()).arg(lockTimeoutSeconds);
+        if (queryInt(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__) != 1) {
+            throw DBIF_Exception(sql,
+                                 QSqlError(QStringLiteral("Another connection holds the schema lock"),
+                                           QString(), QSqlError::StatementError),
+                                 QStringLiteral(__FILE__), __LINE__);
+        }
+        return true;
+    }
+    // SQLite: the write lock of the open unit's transaction (or of the host's, which holds it already).
+    if (unitDepth > 0 && !unitStarted)
+        startUnit();
+    return false;
+}
+
+void DBIF_Connection::ManagedConnection::releaseSchemaLock() {
+    try {
+        query(QStringLiteral("SELECT RELEASE_LOCK(%1)").arg(schemaLockName()), DBIF_QUERY_TIMING, __FILE__,
+              __LINE__);
+    } catch (const DBIF_Exception&) {
+        // The session's named locks go with the session anyway.
+    }
+}
+
+QString DBIF_Connection::ManagedConnection::schemaLockName() const {
+    return quoteText(QStringLiteral("dbif schema %1").arg(database).left(64));
 }
 
 void DBIF_Connection::ManagedConnection::commitUnit() {

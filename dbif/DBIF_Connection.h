@@ -108,6 +108,11 @@ public:
         void rollbackUnit();
         bool isInUnit() const { return unitDepth > 0; }
         void onRollback(std::function<void()> undo);
+        // Serialises the making of shared schema between processes: on SQLite the open unit takes the
+        // write lock at once; on MySQL a named lock of the database is taken (true), held until
+        // releaseSchemaLock. Throws DBIF_Exception when the lock timeout passes first.
+        bool takeSchemaLock();
+        void releaseSchemaLock();
 
         // The names of the table's columns as the database reports them; empty for a missing table.
         QStringList columnNames(const QString& table);
@@ -126,6 +131,8 @@ public:
         static qint64 sentBytes(const QString& text);
         void runUnitStatement(const QString& sql);
         void startUnitBefore(const QString& sql);
+        void startUnit();
+        QString schemaLockName() const;
         void sendInsert(const QString& table, const QString& columns, const QString& values, const char* file,
                         int line);
         QStringList existingTables();

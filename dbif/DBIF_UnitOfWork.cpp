@@ -8,11 +8,18 @@ DBIF_UnitOfWork::DBIF_UnitOfWork(const DBIF_Connection& connection) : connection
 DBIF_UnitOfWork::~DBIF_UnitOfWork() {
     if (!done)
         connection.d->rollbackUnit();
+    if (schemaLocked)
+        connection.d->releaseSchemaLock();
 }
 
 void DBIF_UnitOfWork::commit() {
     done = true;
     connection.d->commitUnit();
+}
+
+void DBIF_UnitOfWork::lockSchema() {
+    if (!schemaLocked)
+        schemaLocked = connection.d->takeSchemaLock();
 }
 
 void DBIF_UnitOfWork::onRollback(const DBIF_Connection& connection, std::function<void()> undo) {

@@ -25,6 +25,10 @@ public:
     // own). Throws DBIF_Exception, after rolling the unit back, when the database refuses.
     void commit();
 
+    // Makes this unit the only one of all processes that changes shared schema until it ends (see
+    // DBIF_Connection::ManagedConnection::takeSchemaLock). Throws DBIF_Exception after the lock timeout.
+    void lockSchema();
+
     // Registers how to restore in-memory state if the open unit of the connection is rolled back;
     // does nothing when no unit is open (the change is then final at once).
     static void onRollback(const DBIF_Connection& connection, std::function<void()> undo);
@@ -32,6 +36,7 @@ public:
 private:
     DBIF_Connection connection;
     bool done = false;
+    bool schemaLocked = false;
 };
 
 #endif

@@ -35,26 +35,34 @@ TEST_P(ConcurrencyTest, TwoProcessesSavingInLoopsBothFinishWithNothingLost) {
     first.save();
     commit();
     const int count = 30;
-    QList<QProcess*> writers;
-    for (const QString tag : {"A", "B"}) {
-        auto* writer = new QProcess;
-        writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        writer->start(QStringLiteral(DBIF_TEST_WRITER), connectionArguments()
-                                                            << tag << QString::number(count));
-        writers << writer;
-    }
-    for (QProcess* writer : writers) {
-        EXPECT_TRUE(writer->waitForFinished(120000));
-        EXPECT_EQ(writer->exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(writer->exitCode(), 0);
-        delete writer;
+    // Two writers with the wide table, then two with the multi-table engine, which both need the
+    // table of one new column set at the same moment.
+    for (const QStringList& engine : {QStringList(), QStringList("multi")}) {
+        QList<QProcess*> writers;
+        for (const QString tag : {"A", "B"}) {
+            auto* writer = new QProcess;
+            writer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            writer->start(QStringLiteral(DBIF_TEST_WRITER),
+                          connectionArguments() << tag + engine.join("") << QString::number(count) << engine);
+            writers << writer;
+        }
+        for (QProcess* writer : writers) {
+            EXPECT_TRUE(writer->waitForFinished(120000));
+            EXPECT_EQ(writer->exitStatus(), QProcess::NormalExit);
+            EXPECT_EQ(writer->exitCode(), 0);
+            delete writer;
+        }
     }
     commit();
     EXPECT_EQ(countRows("die", "lot = 'A'"), count);
-    EXPECT_EQ(countRows("die", "lot = 'B'"), count);
-    EXPECT_EQ(countRows("catalog_entry"), 2 * count + 1);
+    EXPECT_EQ(countRows("die", "lot = 'Bmulti'"), count);
+    EXPECT_EQ(countRows("catalog_entry"), 4 * count + 1);
     EXPECT_EQ(countRows("catalog_entry_data"), 2 * count);
     EXPECT_EQ(countRows("catalog_entry_column"), 1);
+    // One table for the one column set, holding the rows of both processes.
+    ASSERT_EQ(countRows("multi_table"), 1);
+    const int table = intOf("SELECT id FROM multi_table");
+    EXPECT_EQ(countRows(QStringLiteral("catalog_entry_data_%1").arg(table)), 2 * count);
 }
 
 TEST_P(ConcurrencyTest, ARefusedCommitThrowsAndCanBeRepeated) {

@@ -1,7 +1,8 @@
 // dbif_test_writer: a second process for the concurrency tests. It opens the database named by its
 // arguments and saves, in a loop of single-save transactions, dies and sparse catalog entries with
 // one data row each, then exits 0; a DBIF_Exception ends it with status 1 and the report on stderr.
-//   dbif_test_writer DRIVER HOST DATABASE USER PASSWORD PORT TAG COUNT
+//   dbif_test_writer DRIVER HOST DATABASE USER PASSWORD PORT TAG COUNT [multi]
+// With "multi" the entries use the multi-table engine, so both processes need one column set's table.
 #include <QCoreApplication>
 #include <QDateTime>
 #include <iostream>
@@ -13,8 +14,8 @@
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     const QStringList args = application.arguments();
-    if (args.size() != 9) {
-        std::cerr << "usage: dbif_test_writer DRIVER HOST DATABASE USER PASSWORD PORT TAG COUNT\n";
+    if (args.size() != 9 && args.size() != 10) {
+        std::cerr << "usage: dbif_test_writer DRIVER HOST DATABASE USER PASSWORD PORT TAG COUNT [multi]\n";
         return 2;
     }
     abortOnAssert = true;
@@ -23,12 +24,14 @@ int main(int argc, char** argv) {
                            args[3].toLocal8Bit().constData(), args[4].toLocal8Bit().constData(),
                            args[5].toLocal8Bit().constData(), args[6].toInt());
         const QString tag = args[7];
+        const DBIF_StorageEngineType engine =
+            args.size() == 10 ? DBIF_MULTI_TABLE_STORAGE : DBIF_SPARSE_TABLE_STORAGE;
         const QDateTime start = QDateTime::currentDateTime();
         for (int i = 0; i < args[8].toInt(); ++i) {
             db.beginTransaction();
             DBIF_Die::get(db, tag, QString::number(i), "D", "B", "writer").save();
-            DBIF_CatalogEntry entry = DBIF_CatalogEntry::get(db, tag, QString::number(i), "run", start, start,
-                                                             "writer", DBIF_SPARSE_TABLE_STORAGE);
+            DBIF_CatalogEntry entry =
+                DBIF_CatalogEntry::get(db, tag, QString::number(i), "run", start, start, "writer", engine);
             const DBIF_CatalogEntryColumn vd = entry.addColumn("Vd", "DB");
             entry.addRow();
             entry.set(vd, QVariant(i * 0.5));

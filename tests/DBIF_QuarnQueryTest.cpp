@@ -42,6 +42,8 @@ class QuarnQueryTest : public SchemaDatabaseTest {
 protected:
     void SetUp() override {
         SchemaDatabaseTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         exec("INSERT INTO measurement (id, die_id, temperature) VALUES (1, 1, 25), (2, 1, 30), (3, 2, 10)");
     }
     // A saved measurement column; its key.

@@ -8,8 +8,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -48,8 +46,7 @@ inline std::unique_ptr<DBIF_Connection> freshDatabase(const QString& driver, QSt
     static int serial = 0;
     const QString database =
         QStringLiteral("dbif_bench_%1_%2").arg(QCoreApplication::applicationPid()).arg(++serial);
-    const QString schemaDir =
-        QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../schema/"));
+    const QString schemaDir = QStringLiteral(DBIF_SCHEMA_DIR "/");
     std::unique_ptr<DBIF_Connection> connection;
     if (driver == "QMYSQL") {
         qputenv("QUARN_MYSQL_SCHEMA_FILE", (schemaDir + "mysql.sql").toLocal8Bit());

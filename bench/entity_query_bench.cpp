@@ -7,8 +7,6 @@
 
 #include "BenchmarkMain.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "dbif/DBAL_MultiTable.h"
@@ -43,8 +41,7 @@ QString key(const QString& name) {
 // TABLES tables, each with the column S, its own column U<t>, and the first RUN_TABLES also R; one
 // measurement with one data row per table.
 void buildDatabase() {
-    const QString schema =
-        QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../schema/sqlite.sql"));
+    const QString schema = QStringLiteral(DBIF_SCHEMA_DIR "/sqlite.sql");
     qputenv("QUARN_SQLITE_SCHEMA_FILE", schema.toLocal8Bit());
     DBIF_Connection connection = openConnection();
     connection.beginTransaction();

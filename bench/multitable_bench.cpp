@@ -6,8 +6,6 @@
 
 #include "BenchmarkMain.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstdlib>
 
@@ -51,8 +49,7 @@ QString ownKey(int table) {
 
 // The shipped schema and TABLES saved tables: the shared columns plus one column of their own each.
 void buildDatabase() {
-    const QString schema =
-        QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../schema/sqlite.sql"));
+    const QString schema = QStringLiteral(DBIF_SCHEMA_DIR "/sqlite.sql");
     qputenv("QUARN_SQLITE_SCHEMA_FILE", schema.toLocal8Bit());
     DBIF_Connection connection = openConnection();
     connection.beginTransaction();

@@ -199,14 +199,13 @@ void registerAll() {
         for (const DBIF_StorageEngineType engine : {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE}) {
             const std::string suffix =
                 std::string("/") + driver + (engine == DBIF_SPARSE_TABLE_STORAGE ? "/sparse" : "/multi");
-            benchmark::RegisterBenchmark(("Library" + suffix).c_str(), BM_Library, QString(driver), engine)
-                ->Unit(benchmark::kMillisecond)
-                ->Iterations(3)
-                ->UseRealTime();
-            benchmark::RegisterBenchmark(("RawQt" + suffix).c_str(), BM_RawQt, QString(driver), engine)
-                ->Unit(benchmark::kMillisecond)
-                ->Iterations(3)
-                ->UseRealTime();
+            for (const auto& [side, function] :
+                 {std::pair{"Library", BM_Library}, std::pair{"RawQt", BM_RawQt}}) {
+                benchmark::RegisterBenchmark((side + suffix).c_str(), function, QString(driver), engine)
+                    ->Unit(benchmark::kMillisecond)
+                    ->Iterations(3)
+                    ->UseRealTime();
+            }
         }
     }
 }

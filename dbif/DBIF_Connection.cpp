@@ -450,7 +450,13 @@ void DBIF_Connection::ManagedConnection::dumpOpenConnections() {
         std::cout << name << ": " << std::endl;
 }
 
+// A unit's own statements (BEGIN IMMEDIATE, SAVEPOINT, ...) never open a unit themselves.
 void DBIF_Connection::ManagedConnection::runUnitStatement(const QString& sql) {
+    runningUnitStatement = true;
+    struct Release {
+        bool& flag;
+        ~Release() { flag = false; }
+    } release{runningUnitStatement};
     query(sql, DBIF_UPDATE_TIMING, __FILE__, __LINE__);
 }
 
@@ -484,18 +490,13 @@ void DBIF_Connection::ManagedConnection::beginUnit() {
 // taken as a writer at once (BEGIN IMMEDIATE): it waits out the busy timeout instead of failing when
 // a read inside it would have to become a write.
 void DBIF_Connection::ManagedConnection::startUnitBefore(const QString& sql) {
-    if (unitDepth == 0 || unitStarted || startingUnit || isReadOnly(sql) ||
+    if (unitDepth == 0 || unitStarted || runningUnitStatement || isReadOnly(sql) ||
         (driver == MYSQL && isSchemaChange(sql)))
         return;
     startUnit();
 }
 
 void DBIF_Connection::ManagedConnection::startUnit() {
-    startingUnit = true;
-    struct Release {
-        bool& flag;
-        ~Release() { flag = false; }
-    } release{startingUnit};
     unitOwnsTransaction = driver == SQLITE && !inTransaction;
     runUnitStatement(unitOwnsTransaction ? QStringLiteral("BEGIN IMMEDIATE")
                                          : QStringLiteral("SAVEPOINT dbif_unit"));
@@ -537,11 +538,6 @@ void DBIF_Connection::ManagedConnection::commitUnit() {
     if (unitDepth == 0 || --unitDepth > 0)
         return;
     if (unitStarted) {
-        startingUnit = true;  // the unit's own statements never open another
-        struct Release {
-            bool& flag;
-            ~Release() { flag = false; }
-        } release{startingUnit};
         try {
             runUnitStatement(unitOwnsTransaction ? QStringLiteral("COMMIT")
                                                  : QStringLiteral("RELEASE SAVEPOINT dbif_unit"));
@@ -560,7 +556,6 @@ void DBIF_Connection::ManagedConnection::rollbackUnit() {
     if (unitDepth == 0 || --unitDepth > 0)
         return;
     if (unitStarted) {
-        startingUnit = true;
         const QStringList statements = unitOwnsTransaction
                                            ? QStringList{QStringLiteral("ROLLBACK")}
                                            : QStringList{QStringLiteral("ROLLBACK TO SAVEPOINT dbif_unit"),
@@ -572,7 +567,6 @@ void DBIF_Connection::ManagedConnection::rollbackUnit() {
                 // The error that ended the unit is the one the caller needs to see.
             }
         }
-        startingUnit = false;
     }
     unitStarted = false;
     for (auto undo = undoActions.rbegin(); undo != undoActions.rend(); ++undo)

@@ -164,8 +164,8 @@ public:
         // Open units of work; the outermost one opened a transaction of its own (SQLite outside a
         // host transaction) or a savepoint. undoActions restore in-memory state on rollback.
         int unitDepth = 0;
-        bool unitStarted = false;   // the outermost unit has written (its savepoint is open)
-        bool startingUnit = false;  // a unit statement is running: it opens no unit itself
+        bool unitStarted = false;           // the outermost unit has written (its savepoint is open)
+        bool runningUnitStatement = false;  // a unit's own statement: it opens no unit itself
         bool unitOwnsTransaction = false;
         std::vector<std::function<void()>> undoActions;
     };

@@ -10,6 +10,7 @@
 
 #include "BenchmarkMain.h"
 #include "FreshDatabase.h"
+#include "StatementTrace.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -65,62 +66,11 @@ void storeCampaign(DBIF_Connection& db, DBIF_StorageEngineType engine) {
     db.endTransaction();
 }
 
-// One statement the library sent; a prepared one carries its single bound value.
-struct Statement {
-    QString sql;
-    bool prepared = false;
-    QString value;
-};
-
-// The statements one library campaign sends, in order, read back from the connection's trace: each
-// starts after a "<connection>: (<n> ms) " line ("<connection> (<n> ms)" for a prepared statement,
-// whose text ends in " => [<bound value>]") and runs to the next such line or transaction message.
-QList<Statement> recordStatements(const QString& driver, DBIF_StorageEngineType engine) {
+// The statements one library campaign sends, in order.
+QList<Statement> recordCampaign(const QString& driver, DBIF_StorageEngineType engine) {
     std::unique_ptr<DBIF_Connection> db = freshDatabase(driver);
-    std::ostringstream trace;
-    std::streambuf* original = std::cout.rdbuf(trace.rdbuf());
-    db->setShowSql(true);
-    storeCampaign(*db, engine);
-    db->setShowSql(false);
-    std::cout.rdbuf(original);
+    const QList<Statement> statements = recordStatements(*db, [&] { storeCampaign(*db, engine); });
     forgetObjects();
-
-    const QString key = db->getQtDatabaseKey();
-    QList<Statement> statements;
-    QStringList current;
-    bool inStatement = false;
-    bool prepared = false;
-    const auto finish = [&] {
-        while (!current.isEmpty() && current.last().isEmpty())
-            current.removeLast();
-        if (inStatement && !current.isEmpty()) {
-            Statement statement{current.join('\n'), prepared, QString()};
-            if (prepared) {
-                const qsizetype arrow = statement.sql.lastIndexOf(" => [");
-                statement.value = statement.sql.mid(arrow + 5, statement.sql.size() - arrow - 6);
-                statement.sql.truncate(arrow);
-            }
-            statements.append(statement);
-        }
-        current.clear();
-        inStatement = false;
-    };
-    for (const QString& line : QString::fromStdString(trace.str()).split('\n')) {
-        const bool plainHeader = line.startsWith(key + ": (") && line.endsWith(" ms) ");
-        const bool preparedHeader = line.startsWith(key + " (") && line.endsWith(" ms)");
-        if (plainHeader || preparedHeader) {
-            finish();
-            inStatement = true;
-            prepared = preparedHeader;
-        } else if (line.startsWith("  Beginning Transaction") ||
-                   line.startsWith("  Committing Transaction") || line.startsWith("Int query returned") ||
-                   line.startsWith("String query returned")) {
-            finish();
-        } else if (inStatement) {
-            current.append(line);
-        }
-    }
-    finish();
     return statements;
 }
 
@@ -128,7 +78,7 @@ const QList<Statement>& statementsOf(const QString& driver, DBIF_StorageEngineTy
     static std::map<std::pair<QString, int>, QList<Statement>> recorded;
     QList<Statement>& statements = recorded[{driver, engine}];
     if (statements.isEmpty())
-        statements = recordStatements(driver, engine);
+        statements = recordCampaign(driver, engine);
     return statements;
 }
 
@@ -162,24 +112,7 @@ void BM_RawQt(benchmark::State& state, const QString& driver, DBIF_StorageEngine
         QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
         state.ResumeTiming();
         qt.transaction();
-        QString failure;
-        for (const Statement& statement : statements) {
-            QSqlQuery query(qt);
-            bool ok;
-            if (statement.prepared) {
-                ok = query.prepare(statement.sql);
-                query.addBindValue(statement.value);
-                ok = ok && query.exec();
-            } else {
-                ok = query.exec(statement.sql);
-            }
-            if (!ok) {
-                failure = query.lastError().text() + "\n" + statement.sql.left(300);
-                break;
-            }
-            while (query.next()) {
-            }
-        }
+        const QString failure = replay(qt, statements);
         if (!failure.isEmpty()) {
             state.SkipWithError(("replay failed: " + failure).toStdString().c_str());
             break;

@@ -282,29 +282,37 @@ void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
         cells.append(&entity.cellsAt(allKeys.indexOf(key)));
         columnList += QStringLiteral(", ") + quoteSqlIdentifier(key);
     }
-    const QString id = QString::number(entity.getId());
-    const int rowCount = static_cast<int>(entity.rowCount());
-    QStringList rowTexts;
-    rowTexts.reserve(rowCount);
-    for (int row = 0; row < rowCount; ++row) {
-        QString text;
-        text.reserve(id.size() + 24 * cells.size());
-        text += id;
-        for (int column = 0; column < cells.size(); ++column) {
-            text += QLatin1String(", ");
-            if (!cells[column]->appendSqlLiteral(text, row)) {
-                throw DBIF_Exception(
-                    QStringLiteral("INSERT INTO %1 (%2) ...").arg(table, columnList),
-                    QSqlError(QStringLiteral("Row %1 of column %2 holds NaN or an infinity, which a database "
-                                             "column cannot store")
-                                  .arg(QString::number(row), keys[column]),
-                              QString(), QSqlError::StatementError),
-                    QStringLiteral(__FILE__), __LINE__);
-            }
+    // A number SQL cannot hold stops the save before any row is sent; the first such cell by row,
+    // then by column, is the one reported.
+    int badRow = -1;
+    int badColumn = -1;
+    for (int column = 0; column < cells.size(); ++column) {
+        const int row = cells[column]->firstUnstorableRow();
+        if (row >= 0 && (badRow < 0 || row < badRow)) {
+            badRow = row;
+            badColumn = column;
         }
-        rowTexts.append(text);
     }
-    connection.insertSet(table, columnList, rowTexts, __FILE__, __LINE__);
+    if (badRow >= 0) {
+        throw DBIF_Exception(
+            QStringLiteral("INSERT INTO %1 (%2) ...").arg(table, columnList),
+            QSqlError(QStringLiteral("Row %1 of column %2 holds NaN or an infinity, which a database column "
+                                     "cannot store")
+                          .arg(QString::number(badRow), keys[badColumn]),
+                      QString(), QSqlError::StatementError),
+            QStringLiteral(__FILE__), __LINE__);
+    }
+    const QString id = QString::number(entity.getId());
+    connection.insertRows(
+        table, columnList, static_cast<int>(entity.rowCount()),
+        [&id, &cells](QString& out, int row) {
+            out += id;
+            for (const DBIF_InMemoryColumn* column : cells) {
+                out += QLatin1String(", ");
+                column->appendSqlLiteral(out, row);
+            }
+        },
+        __FILE__, __LINE__);
 }
 
 template <typename E, typename C>
@@ -371,18 +379,37 @@ void DBAL_StorageEngine<E, C>::loadDataHandler(E entity, DBIF_Query* query) {
                 ? quarnQuery->generateDataSql(engineType, masterTableName(), table, keys, entity.getId())
                 : DBIF_QuarnQuery(connection)
                       .generateDataSql(engineType, masterTableName(), table, keys, entity.getId());
-        QSqlQuery result = connection.query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        // Each row is added through the entity (a kind may fill cells of a new row itself) and its
+        // values go straight into the column storage, converted for their column's data type.
+        // Columns the catalog no longer holds (reported by the cache) take no values.
+        QVector<QString> dataTypes;
+        QVector<bool> converted;
+        QVector<bool> loaded;
+        for (const C& column : columns) {
+            dataTypes.append(column.isNull() ? QString() : column.getDataType());
+            converted.append(dataTypes.last() == COMPLEX_NUMBER_DATATYPE ||
+                             dataTypes.last() == COMPLEX_MATRIX_DATATYPE);
+            loaded.append(!column.isNull());
+        }
+        // Room for the stored rows at once (the count was read with the columns).
+        for (int i = 0; i < columns.size(); ++i)
+            entity.cellsToLoad(i).reserve(static_cast<int>(entity.rowCount()));
+        QSqlQuery result = connection.queryForwardOnly(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
         while (result.next()) {
             entity.addRow();
+            const int row = entity.currentRow();
             for (int i = 0; i < columns.size(); ++i) {
                 // NULL is a cell that was never set, and stays one.
+                if (!loaded[i])
+                    continue;
                 const QVariant value = result.value(i);
-                if (!value.isNull() && !columns[i].isNull())
-                    entity.set(columns[i], convertVariant(columns[i].getDataType(), value));
+                if (value.isNull())
+                    continue;
+                entity.cellsToLoad(i).load(row, converted[i] ? convertVariant(dataTypes[i], value) : value);
             }
         }
     }
-    // The loaded cells went in through set(), which marks the table dirty.
+    // A loaded table holds what the database holds.
     entity.setDirty(false);
 }
 

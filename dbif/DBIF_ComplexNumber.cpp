@@ -1,9 +1,10 @@
 // DBIF_ComplexNumber.cpp: the shared complex value, its text forms and its meta-type registration.
 #include "dbif/DBIF_ComplexNumber.h"
 
-#include <QLocale>
 #include <QStringList>
 #include <cstdio>
+
+#include "dbif/DBIF_Utilities.h"
 
 DBIF_ComplexNumber::DBIF_ComplexNumber() : DBIF_ComplexNumber(0.0, 0.0) {}
 
@@ -66,5 +67,6 @@ QString DBIF_ComplexNumber::toExactString() const {
 }
 
 QString DBIF_ComplexNumber::exactNumber(double value) {
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+    char text[EXACT_NUMBER_CAPACITY];
+    return QString::fromLatin1(text, writeExactNumber(value, text));
 }

@@ -248,7 +248,7 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& tex
     }
 }
 
-qint64 DBIF_Connection::ManagedConnection::sentBytes(const QString& text) {
+qint64 DBIF_Connection::ManagedConnection::sentBytes(QStringView text) {
     qint64 bytes = 0;
     for (const QChar c : text)
         bytes += c.unicode() > 0x7F ? (c.unicode() > 0x7FF ? 3 : 2) : 1;
@@ -256,13 +256,14 @@ qint64 DBIF_Connection::ManagedConnection::sentBytes(const QString& text) {
 }
 
 QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
-                                                    int line) {
+                                                    int line, bool forwardOnly) {
     refuseUnstorableText(sql, sql, file, line);
     startUnitBefore(sql);
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
     QSqlQuery result(QSqlDatabase::database(name, true));
+    result.setForwardOnly(forwardOnly);
     result.exec(sql);
     lastId = result.lastInsertId().toInt();
     const long elapsed = timer.elapsed();
@@ -334,34 +335,79 @@ QDateTime DBIF_Connection::ManagedConnection::queryDateTime(const QString& sql, 
     return value;
 }
 
-void DBIF_Connection::ManagedConnection::sendInsert(const QString& table, const QString& columns,
-                                                    const QString& values, const char* file, int line) {
-    query(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3);\n").arg(table, columns, values),
-          DBIF_INSERT_TIMING, file, line);
-}
-
 void DBIF_Connection::ManagedConnection::insertSet(const QString& table, const QString& columns,
                                                    const QStringList& rows, const char* file, int line) {
-    if (rows.isEmpty())
+    insertRows(
+        table, columns, static_cast<int>(rows.size()), [&rows](QString& out, int row) { out += rows[row]; },
+        file, line);
+}
+
+// One statement per row, or the rows joined into multi-row statements below the packet limit. The
+// limit is the server's packet, which counts bytes as they are sent (a Latin-1 letter beyond ASCII
+// takes two). Each statement is built once, in one buffer, and sent before the next is made.
+void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const QString& columns,
+                                                    int rowCount, const RowWriter& writeRow, const char* file,
+                                                    int line) {
+    if (rowCount <= 0)
         return;
+    const QString head = QStringLiteral("INSERT INTO %1 (%2) VALUES (").arg(table, columns);
+    const QLatin1String tail(");\n");
+    const auto send = [&](const QString& statement) { query(statement, DBIF_INSERT_TIMING, file, line); };
+    QString statement = head;
     if (singleRowInserts) {
-        for (const QString& row : rows)
-            sendInsert(table, columns, row, file, line);
+        for (int row = 0; row < rowCount; ++row) {
+            statement.truncate(head.size());  // keeps the buffer once the last statement let go of it
+            writeRow(statement, row);
+            statement += tail;
+            send(statement);
+        }
         return;
     }
-    // The limit is the server's packet, which counts bytes as they are sent (a Latin-1 letter
-    // beyond ASCII takes two).
-    const QString values = rows.join(QStringLiteral("),\n  ("));
-    const qint64 bytes = sentBytes(values);
+
+    const QLatin1String joint("),\n  (");
+    qint64 bytes = 0;  // of the rows joined by `joint`
+    int row = 0;
+    for (; row < rowCount && bytes < packetLimit; ++row) {
+        if (row > 0) {
+            statement += joint;
+            bytes += joint.size();
+        }
+        const qsizetype start = statement.size();
+        writeRow(statement, row);
+        bytes += sentBytes(QStringView(statement).mid(start));
+        // The first row sizes the buffer for the whole statement (at most a packet), so that it is
+        // not moved again and again while it grows.
+        if (row == 0) {
+            const qint64 expected = (bytes + joint.size()) * rowCount * 11 / 10;
+            statement.reserve(head.size() + tail.size() +
+                              std::min<qint64>(expected, packetLimit + 2 * bytes));
+        }
+    }
     if (bytes < packetLimit) {
-        sendInsert(table, columns, values, file, line);
+        statement += tail;
+        send(statement);
         return;
+    }
+    // Too large for one packet: the whole size decides the batches, so the rest is measured first.
+    QString scratch;
+    for (; row < rowCount; ++row) {
+        scratch.truncate(0);
+        writeRow(scratch, row);
+        bytes += joint.size() + sentBytes(scratch);
     }
     const qint64 batches = bytes / packetLimit + 2;
     // Rows longer than about half the limit leave fewer rows than batches: send them one by one.
-    const qsizetype batchSize = std::max<qsizetype>(1, rows.size() / batches);
-    for (qsizetype first = 0; first < rows.size(); first += batchSize) {
-        sendInsert(table, columns, rows.mid(first, batchSize).join(QStringLiteral(")\n, (")), file, line);
+    const int batchSize = static_cast<int>(std::max<qint64>(1, rowCount / batches));
+    statement = head;
+    for (int first = 0; first < rowCount; first += batchSize) {
+        statement.truncate(head.size());
+        for (row = first; row < std::min(rowCount, first + batchSize); ++row) {
+            if (row > first)
+                statement += QLatin1String(")\n, (");
+            writeRow(statement, row);
+        }
+        statement += tail;
+        send(statement);
     }
 }
 

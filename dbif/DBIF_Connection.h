@@ -41,6 +41,9 @@ enum DBIF_TimingCategory {
 
 class DBIF_EXPORT DBIF_Connection {
 public:
+    // Appends the values of one row (the text between the parentheses of VALUES) to `out`.
+    using RowWriter = std::function<void(QString& out, int row)>;
+
     class DBIF_EXPORT ManagedConnection : public QSharedData {
     public:
         static const int TIMING_SLOTS = 10;
@@ -81,7 +84,8 @@ public:
         bool usesSingleRowInserts() const { return singleRowInserts; }
         QString quoteText(const QString& text) const;
 
-        QSqlQuery query(const QString& sql, int category, const char* file, int line);
+        QSqlQuery query(const QString& sql, int category, const char* file, int line,
+                        bool forwardOnly = false);
         QSqlQuery preparedQuery(const QString& sql, int category, const QString& value, const char* file,
                                 int line);
         int queryInt(const QString& sql, int category, const char* file, int line);
@@ -89,6 +93,8 @@ public:
         QDateTime queryDateTime(const QString& sql, int category, const char* file, int line);
         void insertSet(const QString& table, const QString& columns, const QStringList& rows,
                        const char* file, int line);
+        void insertRows(const QString& table, const QString& columns, int rowCount, const RowWriter& writeRow,
+                        const char* file, int line);
         void updateSet(const QString& table, const QString& columns, const QStringList& rows,
                        const char* file, int line);
 
@@ -128,13 +134,11 @@ public:
         void schemaChanged();
         void applyLockTimeout();
         // Bytes of the text as the client sends it (UTF-8).
-        static qint64 sentBytes(const QString& text);
+        static qint64 sentBytes(QStringView text);
         void runUnitStatement(const QString& sql);
         void startUnitBefore(const QString& sql);
         void startUnit();
         QString schemaLockName() const;
-        void sendInsert(const QString& table, const QString& columns, const QString& values, const char* file,
-                        int line);
         QStringList existingTables();
         QString readSchemaFile(QStringList& errors);
         void ensureLatestIndexes(QStringList& errors);
@@ -214,6 +218,11 @@ public:
     QSqlQuery query(const QString& sql, int category, const char* file, int line) const {
         return d->query(sql, category, file, line);
     }
+    // The same for a result read once, first row to last: Qt keeps no copy of the rows already read,
+    // so a large result costs no second copy of itself. The result can only go forward.
+    QSqlQuery queryForwardOnly(const QString& sql, int category, const char* file, int line) const {
+        return d->query(sql, category, file, line, true);
+    }
     // The statement's single placeholder is bound to the value, so the value needs no quoting.
     QSqlQuery preparedQuery(const QString& sql, int category, const QString& value, const char* file,
                             int line) const {
@@ -243,6 +252,14 @@ public:
     void insertSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,
                    int line) const {
         d->insertSet(table, columns, rows, file, line);
+    }
+    // The same statements as insertSet of the rows that writeRow(out, row) appends to `out`, for rows 0
+    // to rowCount - 1, made as they are sent: a table's rows never exist as texts all at once. The
+    // writer is called once per row, or twice when the rows are too large for one packet (once to
+    // size the batches).
+    void insertRows(const QString& table, const QString& columns, int rowCount, const RowWriter& writeRow,
+                    const char* file, int line) const {
+        d->insertRows(table, columns, rowCount, writeRow, file, line);
     }
     // Writes rows that carry their primary key: one "REPLACE INTO" statement per row, timed as Update.
     void updateSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,

@@ -32,14 +32,7 @@ bool DBIF_InMemoryColumn::set(int row, const QVariant& newValue) {
         return false;
     if (!variantCells && newValue.isValid() && !isPlainDouble(newValue))
         moveToVariants();
-    if (row >= size()) {
-        if (variantCells) {
-            variants.resize(row + 1);
-        } else {
-            doubles.resize(row + 1);
-            present.resize(row + 1);
-        }
-    }
+    growTo(row + 1);
     if (variantCells) {
         variants[row] = newValue;
     } else {
@@ -47,6 +40,42 @@ bool DBIF_InMemoryColumn::set(int row, const QVariant& newValue) {
         doubles[row] = newValue.isValid() ? newValue.toDouble() : 0.0;
     }
     return true;
+}
+
+void DBIF_InMemoryColumn::load(int row, const QVariant& newValue) {
+    if (!variantCells && isPlainDouble(newValue)) {
+        // Rows arrive in order: the common case appends.
+        if (row == size()) {
+            doubles.push_back(newValue.toDouble());
+            present.push_back(true);
+            return;
+        }
+        growTo(row + 1);
+        doubles[row] = newValue.toDouble();
+        present[row] = true;
+        return;
+    }
+    set(row, newValue);
+}
+
+void DBIF_InMemoryColumn::reserve(int rows) {
+    if (variantCells) {
+        variants.reserve(rows);
+    } else {
+        doubles.reserve(static_cast<size_t>(rows));
+        present.reserve(static_cast<size_t>(rows));
+    }
+}
+
+void DBIF_InMemoryColumn::growTo(int rows) {
+    if (rows <= size())
+        return;
+    if (variantCells) {
+        variants.resize(rows);
+    } else {
+        doubles.resize(rows);
+        present.resize(rows);
+    }
 }
 
 void DBIF_InMemoryColumn::clear() {
@@ -65,6 +94,11 @@ void DBIF_InMemoryColumn::moveToVariants() {
     variantCells = true;
 }
 
+bool DBIF_InMemoryColumn::isUnstorable(const QVariant& value) {
+    return (value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float) &&
+           !std::isfinite(value.toDouble());
+}
+
 bool DBIF_InMemoryColumn::appendSqlLiteral(QString& out, int row) const {
     if (!holdsValue(row)) {
         out += QLatin1String("NULL");
@@ -74,15 +108,24 @@ bool DBIF_InMemoryColumn::appendSqlLiteral(QString& out, int row) const {
         if (!std::isfinite(doubles[row]))
             return false;
         // A number holds no quote: no escaping needed.
-        out += QLatin1Char('\'');
-        out += DBIF_ComplexNumber::exactNumber(doubles[row]);
-        out += QLatin1Char('\'');
+        char text[EXACT_NUMBER_CAPACITY + 2];
+        text[0] = '\'';
+        const int length = writeExactNumber(doubles[row], text + 1) + 1;
+        text[length] = '\'';
+        out += QLatin1String(text, length + 1);
         return true;
     }
     const QVariant& value = variants[row];
-    if ((value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float) &&
-        !std::isfinite(value.toDouble()))
+    if (isUnstorable(value))
         return false;
     out += quoteSqlText(exactText(value));
     return true;
+}
+
+int DBIF_InMemoryColumn::firstUnstorableRow() const {
+    for (int row = 0; row < size(); ++row) {
+        if (variantCells ? isUnstorable(variants[row]) : present[row] && !std::isfinite(doubles[row]))
+            return row;
+    }
+    return -1;
 }

@@ -20,20 +20,28 @@ public:
     // Stores the value unless the cell already holds an equal one (QVariant equality, a never-set
     // cell reading as an invalid variant). Returns whether the cell changed.
     bool set(int row, const QVariant& value);
+    // Stores a value read from the database into a row that holds nothing yet, without comparing.
+    void load(int row, const QVariant& value);
     // Whether the cell holds a value (a valid variant).
     bool holdsValue(int row) const;
     // Number of rows up to the last one that was ever written; later rows are never set.
     int size() const { return variantCells ? variants.size() : static_cast<int>(doubles.size()); }
     void clear();
+    // Room for that many rows of numbers, so that filling them does not grow the storage row by row.
+    void reserve(int rows);
 
     // Appends the cell as an SQL literal: NULL for a cell that holds no value, else its exact text
     // (see exactText) between single quotes, quotes inside doubled. Returns false, appending nothing,
     // for a real number that SQL cannot hold (NaN or an infinity).
     bool appendSqlLiteral(QString& out, int row) const;
+    // The first row whose real number SQL cannot hold (see appendSqlLiteral), or -1 when there is none.
+    int firstUnstorableRow() const;
 
 private:
     static bool isPlainDouble(const QVariant& value);
+    static bool isUnstorable(const QVariant& value);
     void moveToVariants();
+    void growTo(int rows);
 
     bool variantCells = false;
     std::vector<double> doubles;  // while !variantCells

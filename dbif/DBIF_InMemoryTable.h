@@ -250,22 +250,26 @@ public:
         if (!hasRecord("getData"))
             return badValue;
         loadDataIfNeeded();
-        if (!assert2(
-                d->dataIsLoaded, __FILE__, __LINE__,
-                QStringLiteral("Attempting to read data from row '%1', column '%2--but due to errors, no "
-                               "data was loaded from database."),
-                QString::number(row), key))
+        // The reports are made only on failure: this is the per-cell read of every host.
+        if (!d->dataIsLoaded) {
+            assert2(false, __FILE__, __LINE__,
+                    QStringLiteral("Attempting to read data from row '%1', column '%2--but due to errors, no "
+                                   "data was loaded from database."),
+                    QString::number(row), key);
             return badValue;
+        }
         const int index = d->columnIndex.value(key, -1);
         if (!assert1(index >= 0, __FILE__, __LINE__,
                      QStringLiteral("Attempting to read data from column '%1': the column has not been added "
                                     "to the table yet. Call addColumn first"),
                      key))
             return badValue;
-        if (!assert1(row < rowCount(), __FILE__, __LINE__,
-                     QStringLiteral("Attempting to read data from row %1--but there is no such row"),
-                     QString::number(row)))
+        if (row >= static_cast<unsigned>(d->rowsInMemory)) {
+            assert1(false, __FILE__, __LINE__,
+                    QStringLiteral("Attempting to read data from row %1--but there is no such row"),
+                    QString::number(row));
             return badValue;
+        }
         return d->columns[index].value(static_cast<int>(row));
     }
     template <typename Column,
@@ -323,6 +327,10 @@ public:
 
     // For the storage engines: the cells of the column at that position (REQUIRES: the data loaded).
     const DBIF_InMemoryColumn& cellsAt(int index) const { return d->columns[index]; }
+    // For the storage engines while they fill the table from the database: the cells to write the
+    // current row's values into (DBIF_InMemoryColumn::load), which neither compares nor marks dirty.
+    DBIF_InMemoryColumn& cellsToLoad(int index) { return d->columns[index]; }
+    int currentRow() const { return hasRecord("currentRow") ? d->currentRow : -1; }
     // Loads the data if it is not loaded yet; false when it still is not (the load failed).
     bool ensureDataLoaded() const {
         if (!hasRecord("ensureDataLoaded"))

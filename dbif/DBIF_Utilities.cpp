@@ -2,8 +2,11 @@
 #include "dbif/DBIF_Utilities.h"
 
 #include <QRegularExpression>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <locale>
 
@@ -152,4 +155,81 @@ QString sqlIdentifier(const QString& name) {
     static const QRegularExpression plain(
         QRegularExpression::anchoredPattern(QStringLiteral("[a-zA-Z_][a-zA-Z0-9_]*")));
     return plain.match(name).hasMatch() ? name : quoteSqlIdentifier(name);
+}
+
+int writeExactNumber(double value, char* out) {
+    char* o = out;
+    if (std::isnan(value)) {
+        std::memcpy(o, "nan", 3);
+        return 3;
+    }
+    if (std::isinf(value)) {
+        if (value < 0)
+            *o++ = '-';
+        std::memcpy(o, "inf", 3);
+        return static_cast<int>(o - out) + 3;
+    }
+    if (value == 0) {
+        *o = '0';
+        return 1;
+    }
+    // The shortest round-trip digits and the decimal exponent, as "[-]d[.ddd]e(+|-)dd[d]".
+    char scientific[EXACT_NUMBER_CAPACITY];
+    const char* end =
+        std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific).ptr;
+    const char* p = scientific;
+    if (*p == '-') {
+        *o++ = '-';
+        ++p;
+    }
+    char digits[EXACT_NUMBER_CAPACITY];
+    int count = 0;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.')
+            digits[count++] = *p;
+    }
+    ++p;
+    const bool negativeExponent = *p++ == '-';
+    int magnitude = 0;
+    for (; p != end; ++p)
+        magnitude = magnitude * 10 + (*p - '0');
+    const int exponent = negativeExponent ? -magnitude : magnitude;
+
+    const int scientificLength = count + (count > 1 ? 1 : 0) + 2 + (magnitude >= 100 ? 3 : 2);
+    const int fixedLength =
+        exponent >= 0 ? (count <= exponent + 1 ? exponent + 1 : count + 1) : 1 - exponent + count;
+    const auto put = [&o](const char* from, int length) {
+        std::memcpy(o, from, static_cast<size_t>(length));
+        o += length;
+    };
+    const auto fill = [&o](int length) {
+        std::memset(o, '0', static_cast<size_t>(length));
+        o += length;
+    };
+    if (scientificLength < fixedLength) {
+        *o++ = digits[0];
+        if (count > 1) {
+            *o++ = '.';
+            put(digits + 1, count - 1);
+        }
+        *o++ = 'e';
+        *o++ = negativeExponent ? '-' : '+';
+        if (magnitude >= 100)
+            *o++ = static_cast<char>('0' + magnitude / 100);
+        *o++ = static_cast<char>('0' + magnitude / 10 % 10);
+        *o++ = static_cast<char>('0' + magnitude % 10);
+    } else if (exponent < 0) {
+        *o++ = '0';
+        *o++ = '.';
+        fill(-exponent - 1);
+        put(digits, count);
+    } else if (count <= exponent + 1) {
+        put(digits, count);
+        fill(exponent + 1 - count);
+    } else {
+        put(digits, exponent + 1);
+        *o++ = '.';
+        put(digits + exponent + 1, count - exponent - 1);
+    }
+    return static_cast<int>(o - out);
 }

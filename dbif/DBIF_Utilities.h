@@ -84,4 +84,13 @@ DBIF_EXPORT QString sqlIdentifier(const QString& name);
 // The name between double quotes, a double quote inside doubled; the form data-table statements write.
 DBIF_EXPORT QString quoteSqlIdentifier(const QString& name);
 
+// Room writeExactNumber needs: the longest text of a double ("-2.2250738585072014e-308") and some.
+constexpr int EXACT_NUMBER_CAPACITY = 32;
+// Writes the shortest text that reads back as the same double, laid out as QString::number(value, 'g',
+// QLocale::FloatingPointShortest) lays it out (fixed or scientific, whichever is shorter, a tie going
+// to fixed; "0" for both zeros; "nan", "inf", "-inf"), into `out` (EXACT_NUMBER_CAPACITY chars, not
+// terminated) and returns its length. Saves of large tables format every cell this way, without a
+// QString per number.
+DBIF_EXPORT int writeExactNumber(double value, char* out);
+
 #endif

@@ -1,6 +1,11 @@
 // Tests of the assertion functions and the shared text helpers.
 #include <gtest/gtest.h>
 
+#include <QLocale>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <random>
 #include <sstream>
 
 #include "dbif/DBIF_Utilities.h"
@@ -90,6 +95,44 @@ TEST(Utilities, TextHelpers) {
     EXPECT_EQ(hash(QStringLiteral("same")), hash(QStringLiteral("same")));
     EXPECT_NE(hash(QStringLiteral("one definition")), hash(QStringLiteral("another definition")));
     EXPECT_LE(qAbs(now().secsTo(QDateTime::currentDateTime())), 1);
+}
+
+// Cell texts are made by writeExactNumber instead of QString::number; both must give the same text
+// for every double: the boundaries between fixed and scientific layout, the extremes, and a sweep.
+TEST(Utilities, ExactNumberTextIsQtsShortestText) {
+    std::vector<double> values = {0.0,       -0.0,
+                                  1,         -1,
+                                  10,        100,
+                                  1e5,       1e6,
+                                  1e15,      1e16,
+                                  1e17,      1e21,
+                                  1e99,      1e100,
+                                  0.1,       0.001,
+                                  1e-4,      1e-5,
+                                  1.5e-5,    0.00012,
+                                  123456,    123456789012.0,
+                                  1e-99,     1e-100,
+                                  0.1 + 0.2, 9007199254740993.0,
+                                  5e-324,    -5e-324,
+                                  DBL_MIN,   DBL_MAX,
+                                  -DBL_MAX,  NAN,
+                                  INFINITY,  -INFINITY};
+    std::mt19937_64 random(2024);
+    for (int i = 0; i < 50000; ++i) {
+        const std::uint64_t bits = random();
+        double any;
+        std::memcpy(&any, &bits, sizeof any);
+        values.push_back(any);
+        values.push_back(static_cast<double>(random() % 1000000) *
+                         std::pow(10.0, static_cast<int>(random() % 40) - 20));
+    }
+    for (const double value : values) {
+        char text[EXACT_NUMBER_CAPACITY];
+        const int length = writeExactNumber(value, text);
+        ASSERT_EQ(QString::fromLatin1(text, length),
+                  QString::number(value, 'g', QLocale::FloatingPointShortest))
+            << value;
+    }
 }
 
 }  // namespace

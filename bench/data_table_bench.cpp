@@ -1,0 +1,295 @@
+// data_table_bench: what the library adds to the cost of its own statements when it saves and loads the
+// data of one catalog entry (10,000 or 100,000 rows x 4 DOUBLE columns), on SQLite and on the private
+// MariaDB, with either storage engine. Each iteration does the library's work and then sends the same
+// statement texts straight through Qt (recorded once from the library's trace, replayed on a database in
+// the same state), so both sides meet the same machine load; the reported time is the library's, and
+// the counters give both rates and "library/raw", the ratio of their total times.
+//   Save: a fresh database, the entry built in memory (not timed), then save() in a host transaction
+//         (or, for the "no-host-transaction" cases, without one). "peak/table" is the peak resident
+//         growth during a library save over the table's own size (8 bytes a cell); "raw peak/table"
+//         the same for the replay, whose statement texts exist before it starts.
+//   Load: the entry fetched by id through emptied caches, then every cell read with getData(); the raw
+//         side runs the same SELECTs and reads every value of every row with QSqlQuery::value().
+// MariaDB when the DBIF_TEST_MYSQL_HOST/PORT/USER/PASSWORD variables name it (as scripts/test exports).
+#include <benchmark/benchmark.h>
+
+#include "BenchmarkMain.h"
+#include "FreshDatabase.h"
+#include "StatementTrace.h"
+
+#include <malloc.h>
+#include <QElapsedTimer>
+#include <QFile>
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "dbif/DBIF_CatalogEntry.h"
+#include "dbif/DBIF_Connection.h"
+#include "dbif/DBIF_ObjectCache.h"
+
+namespace {
+
+const char* const COLUMNS[] = {"Vd", "Vg", "Id", "Ig"};
+constexpr int COLUMN_COUNT = 4;
+
+struct Case {
+    QString driver;
+    DBIF_StorageEngineType engine;
+    int rows;
+    bool hostTransaction;
+};
+
+// Sweep voltages (short texts) beside currents that need every digit, as instruments deliver them.
+double cellValue(int row, int column) {
+    switch (column) {
+        case 0:
+            return 0.01 * (row % 500);
+        case 1:
+            return 0.1 * (row / 500);
+        case 2:
+            return 1e-4 * std::tanh(row * 1e-3) + 1e-12 * row;
+        default:
+            return -3e-11 * std::exp(-row * 1e-4);
+    }
+}
+
+DBIF_CatalogEntry makeEntry(DBIF_Connection& db, const Case& c) {
+    const QDateTime start(QDate(2024, 5, 2), QTime(8, 0, 0));
+    DBIF_CatalogEntry entry =
+        DBIF_CatalogEntry::get(db, "prober", "3.2", "IdVd", start, start, "bench", c.engine);
+    QList<DBIF_CatalogEntryColumn> columns;
+    for (const char* name : COLUMNS)
+        columns.append(entry.addColumn(name, "DB"));
+    for (int row = 0; row < c.rows; ++row) {
+        entry.addRow();
+        for (int column = 0; column < COLUMN_COUNT; ++column)
+            entry.set(columns[column], QVariant(cellValue(row, column)));
+    }
+    return entry;
+}
+
+void saveEntry(DBIF_Connection& db, DBIF_CatalogEntry& entry, bool hostTransaction) {
+    if (hostTransaction)
+        db.beginTransaction();
+    entry.save();
+    if (hostTransaction)
+        db.endTransaction();
+}
+
+// Every cell of the stored entry, read the way a host reads them; returns their sum.
+double loadAndRead(DBIF_Connection& db, int id) {
+    const DBIF_CatalogEntry entry = DBIF_ObjectCache<DBIF_CatalogEntry>::get(db, id);
+    const QStringList keys = entry.getColumnKeys();
+    const unsigned rows = entry.rowCount();
+    double sum = 0;
+    for (unsigned row = 0; row < rows; ++row) {
+        for (const QString& key : keys)
+            sum += entry.getData(key, row).toDouble();
+    }
+    return sum;
+}
+
+double expectedSum(int rows) {
+    double sum = 0;
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < COLUMN_COUNT; ++column)
+            sum += cellValue(row, column);
+    }
+    return sum;
+}
+
+qint64 statusKiB(const char* field) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(static_cast<int>(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}
+
+// Runs `work` and returns the peak growth of the resident set during it, in bytes (the peak is reset
+// first; freed heap is handed back so that earlier iterations do not hide the growth).
+template <typename Work>
+qint64 peakGrowth(Work work) {
+    malloc_trim(0);
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    clear.close();
+    const qint64 before = statusKiB("VmRSS:");
+    work();
+    return (statusKiB("VmHWM:") - before) * 1024;
+}
+
+double seconds(const QElapsedTimer& timer) {
+    return static_cast<double>(timer.nsecsElapsed()) * 1e-9;
+}
+
+void setRates(benchmark::State& state, const Case& c, double librarySeconds, double rawSeconds) {
+    const double rows = static_cast<double>(c.rows) * static_cast<double>(state.iterations());
+    state.counters["rows/s"] = rows / librarySeconds;
+    state.counters["raw rows/s"] = rows / rawSeconds;
+    state.counters["library/raw"] = librarySeconds / rawSeconds;
+}
+
+void BM_Save(benchmark::State& state, const Case& c) {
+    if (skippedWithoutMariaDb(state, c.driver))
+        return;
+    // What building the entry sends (the sparse engine widens its table at addColumn) is replayed
+    // untimed, so that the raw side starts from the state the library's save started from.
+    QList<Statement> building;
+    QList<Statement> statements;
+    {
+        std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
+        DBIF_CatalogEntry entry;
+        building = recordStatements(*db, [&] { entry = makeEntry(*db, c); });
+        statements = recordStatements(*db, [&] { saveEntry(*db, entry, c.hostTransaction); });
+        entry = DBIF_CatalogEntry();
+        forgetObjects();
+    }
+    // The raw side on a fresh database in the state the library's save started from.
+    const auto rawSave = [&](qint64* peak) {
+        std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
+        QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
+        QString failure = replay(qt, building);
+        QElapsedTimer timer;
+        const auto save = [&] {
+            timer.start();
+            if (c.hostTransaction)
+                qt.transaction();
+            if (failure.isEmpty())
+                failure = replay(qt, statements);
+            if (c.hostTransaction)
+                qt.commit();
+        };
+        if (peak)
+            *peak = peakGrowth(save);
+        else
+            save();
+        const double elapsed = seconds(timer);
+        qt = QSqlDatabase();
+        if (!failure.isEmpty())
+            state.SkipWithError(("replay failed: " + failure).toStdString().c_str());
+        return elapsed;
+    };
+    const auto librarySave = [&](qint64* peak) {
+        std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
+        DBIF_CatalogEntry entry = makeEntry(*db, c);
+        QElapsedTimer timer;
+        const auto save = [&] {
+            timer.start();
+            saveEntry(*db, entry, c.hostTransaction);
+        };
+        if (peak)
+            *peak = peakGrowth(save);
+        else
+            save();
+        const double elapsed = seconds(timer);
+        entry = DBIF_CatalogEntry();
+        forgetObjects();
+        return elapsed;
+    };
+    // Memory is measured on saves of their own: handing the free heap back to the system before each
+    // (so that the peak shows) would make the timed saves pay for fresh pages.
+    qint64 libraryPeak = 0;
+    qint64 rawPeak = 0;
+    librarySave(&libraryPeak);
+    rawSave(&rawPeak);
+
+    double librarySeconds = 0;
+    double rawSeconds = 0;
+    for (auto _ : state) {
+        const double library = librarySave(nullptr);
+        librarySeconds += library;
+        state.SetIterationTime(library);
+        rawSeconds += rawSave(nullptr);
+    }
+    setRates(state, c, librarySeconds, rawSeconds);
+    state.counters["statements"] = statements.size();
+    const double tableBytes = 8.0 * COLUMN_COUNT * c.rows;
+    state.counters["peak/table"] = static_cast<double>(libraryPeak) / tableBytes;
+    state.counters["raw peak/table"] = static_cast<double>(rawPeak) / tableBytes;
+}
+
+void BM_Load(benchmark::State& state, const Case& c) {
+    if (skippedWithoutMariaDb(state, c.driver))
+        return;
+    std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
+    int id;
+    {
+        DBIF_CatalogEntry entry = makeEntry(*db, c);
+        saveEntry(*db, entry, true);
+        id = entry.getId();
+    }
+    forgetObjects();
+    const QList<Statement> statements = recordStatements(*db, [&] { loadAndRead(*db, id); });
+    const double expected = expectedSum(c.rows);
+    QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
+    double librarySeconds = 0;
+    double rawSeconds = 0;
+    for (auto _ : state) {
+        forgetObjects();
+        QElapsedTimer timer;
+        timer.start();
+        const double sum = loadAndRead(*db, id);
+        const double library = seconds(timer);
+        librarySeconds += library;
+        state.SetIterationTime(library);
+        if (std::abs(sum - expected) > 1e-9 * std::abs(expected)) {
+            state.SkipWithError("the library read other values than were saved");
+            return;
+        }
+        double rawSum = 0;
+        timer.start();
+        const QString failure = replay(qt, statements, &rawSum);
+        rawSeconds += seconds(timer);
+        benchmark::DoNotOptimize(rawSum);
+        if (!failure.isEmpty()) {
+            state.SkipWithError(("replay failed: " + failure).toStdString().c_str());
+            return;
+        }
+    }
+    forgetObjects();
+    setRates(state, c, librarySeconds, rawSeconds);
+    state.counters["statements"] = statements.size();
+}
+
+void registerAll() {
+    for (const char* driver : {"QSQLITE", "QMYSQL"}) {
+        for (const DBIF_StorageEngineType engine : {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE}) {
+            for (const int rows : {10000, 100000}) {
+                const std::string name = std::string("/") + driver +
+                                         (engine == DBIF_SPARSE_TABLE_STORAGE ? "/sparse/" : "/multi/") +
+                                         std::to_string(rows);
+                const int iterations = rows > 10000 ? 2 : 6;
+                const Case c{driver, engine, rows, true};
+                benchmark::RegisterBenchmark(("Save" + name).c_str(), BM_Save, c)
+                    ->Unit(benchmark::kMillisecond)
+                    ->Iterations(iterations)
+                    ->UseManualTime();
+                benchmark::RegisterBenchmark(("Load" + name).c_str(), BM_Load, c)
+                    ->Unit(benchmark::kMillisecond)
+                    ->Iterations(iterations)
+                    ->UseManualTime();
+                // On SQLite a save without a host transaction should cost what it costs inside one.
+                if (QLatin1String(driver) == QLatin1String("QSQLITE") && rows == 10000) {
+                    benchmark::RegisterBenchmark(("Save" + name + "/no-host-transaction").c_str(), BM_Save,
+                                                 Case{driver, engine, rows, false})
+                        ->Unit(benchmark::kMillisecond)
+                        ->Iterations(iterations)
+                        ->UseManualTime();
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerAll();
+    return runBenchmarks(argc, argv);
+}

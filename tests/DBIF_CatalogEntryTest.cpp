@@ -16,11 +16,6 @@ const QDateTime START(QDate(2024, 3, 1), QTime(12, 0, 0));
 
 class CatalogEntryTest : public SchemaDatabaseTest {
 protected:
-    void TearDown() override {
-        DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
-        SchemaDatabaseTest::TearDown();
-    }
-
     DBIF_CatalogEntry entry(const QString& runType, const QDateTime& start = START,
                             DBIF_StorageEngineType type = DBIF_SPARSE_TABLE_STORAGE) {
         return DBIF_CatalogEntry::get(connection(), "probe's app", "2.1", runType, start, start.addSecs(600),
@@ -65,13 +60,11 @@ TEST_P(CatalogEntryTest, GetSharesOneRecordPerKeyAndSavesFieldsForOthers) {
     ASSERT_TRUE(copy.isValid());
     EXPECT_FALSE(copy == first);
     EXPECT_EQ(copy.getKey(), first.getKey());
-    EXPECT_EQ(copy.getApplication(), QStringLiteral("probe's app"));
-    EXPECT_EQ(copy.getApplicationVersion(), QStringLiteral("2.1"));
-    EXPECT_EQ(copy.getRunType(), QStringLiteral("iv"));
-    EXPECT_EQ(copy.getSchemaVersion(), QStringLiteral("0.1"));
-    EXPECT_EQ(copy.getStartTime(), START);
-    EXPECT_EQ(copy.getEndTime(), START.addSecs(600));
-    EXPECT_EQ(copy.getUser(), QStringLiteral("alice"));
+    EXPECT_EQ(QStringList({copy.getApplication(), copy.getApplicationVersion(), copy.getRunType(),
+                           copy.getSchemaVersion(), copy.getUser()}),
+              QStringList({"probe's app", "2.1", "iv", "0.1", "alice"}));
+    EXPECT_EQ(QList<QDateTime>({copy.getStartTime(), copy.getEndTime()}),
+              QList<QDateTime>({START, START.addSecs(600)}));
     EXPECT_EQ(copy.getParentId(), DBIF_CatalogEntry::NO_PARENT_ID);
     EXPECT_EQ(copy.rowCount(), 0u);
     EXPECT_TRUE(DBIF_CatalogEntry::get(other, copy.getKey()) == copy);

@@ -50,15 +50,6 @@ protected:
             "(12, 3, 125), (13, 3, 30)");
         exec("INSERT INTO latest_measurement (measurement_id, die_id) VALUES (11, 3)");
     }
-    // The whole text of every statement the action sends, as the trace prints it.
-    template <typename Action>
-    std::string traceOf(Action action) {
-        connection().setShowSql(true);
-        testing::internal::CaptureStdout();
-        action();
-        connection().setShowSql(false);
-        return testing::internal::GetCapturedStdout();
-    }
     std::string part(const QString& sql) const { return (isMySql() ? "(" + sql + ")" : sql).toStdString(); }
 };
 

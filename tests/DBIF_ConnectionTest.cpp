@@ -283,10 +283,7 @@ TEST(Connection, MismatchExceptionsReportTheirOwnTexts) {
 
 class TransactionTest : public DatabaseTest {
 protected:
-    void SetUp() override {
-        DatabaseTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+    void fill() override {
         exec(QStringLiteral("CREATE TABLE items (name VARCHAR(20))"));
         connection().endTransaction();
     }

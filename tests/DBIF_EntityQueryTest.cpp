@@ -38,10 +38,8 @@ QList<int> idsOf(const QList<T>& entities) {
 class EntityQueryTest : public SchemaDatabaseTest {
 protected:
     // Dies 1 to 4; warm measurements of die 1 (one) and die 3 (two); the latest is die 3's cold one.
-    void SetUp() override {
-        SchemaDatabaseTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+    void fill() override {
+        SchemaDatabaseTest::fill();
         exec(
             "INSERT INTO die (id, lot, wafer, die, block) VALUES (1, 'L1', 'w', 'x', 'b'), "
             "(2, 'L1', 'w', 'y', 'b'), (3, 'L2', 'w', 'x', 'b'), (4, 'L2', 'w', 'y', 'b')");

@@ -215,10 +215,7 @@ TEST_P(QuarnJoinAlgorithmTest, JoinsOfEachTableSet) {
 
 class JoinedDataTest : public QuarnJoinAlgorithmTest {
 protected:
-    void SetUp() override {
-        QuarnJoinAlgorithmTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+    void fill() override {
         installSchema();
         for (const char* sql : {
                  "INSERT INTO die (id, lot) VALUES (1, 'L1'), (2, 'L2')",

@@ -82,6 +82,7 @@ void DatabaseTest::SetUp() {
         primary = std::make_unique<DBIF_Connection>("QSQLITE", "", databaseName.c_str(), "", "", 0);
     }
     ASSERT_TRUE(primary->isValid()) << primary->lastError().text().toStdString();
+    fill();
 }
 
 void DatabaseTest::TearDown() {
@@ -172,10 +173,4 @@ QStringList DatabaseTest::tracedStatements(const QString& trace) {
             statements << lines[i + 1];
     }
     return statements;
-}
-
-void SchemaDatabaseTest::SetUp() {
-    DatabaseTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure())
-        installSchema();
 }

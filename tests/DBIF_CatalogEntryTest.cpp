@@ -128,13 +128,13 @@ TEST_P(CatalogEntryTest, ReloadTakesAnotherConnectionsChangesAndUnloadsTheData) 
 TEST_P(CatalogEntryTest, ReleasedDataCountsTheStoredRows) {
     int second = 0;
     for (const DBIF_StorageEngineType type : {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE}) {
-        const std::string tag = type == DBIF_SPARSE_TABLE_STORAGE ? "sparse" : "multi-table";
+        SCOPED_TRACE(type == DBIF_SPARSE_TABLE_STORAGE ? "sparse" : "multi-table");
         DBIF_CatalogEntry unsaved = entry("new", START.addSecs(++second), type);
         const DBIF_CatalogEntryColumn vd = unsaved.addColumn("Vd", "DB");
         unsaved.addRow();
         unsaved.set(vd, QVariant(1.0));
         unsaved.releaseData();
-        EXPECT_EQ(unsaved.rowCount(), 0u) << tag;
+        EXPECT_EQ(unsaved.rowCount(), 0u);
 
         DBIF_CatalogEntry run = entry("stored", START.addSecs(++second), type);
         run.addColumn("Vd", "DB");
@@ -145,11 +145,11 @@ TEST_P(CatalogEntryTest, ReleasedDataCountsTheStoredRows) {
         run.save();
         run.addRow();
         run.set(vd, QVariant(3.0));
-        EXPECT_EQ(run.rowCount(), 3u) << tag;
+        EXPECT_EQ(run.rowCount(), 3u);
         run.releaseData();
-        EXPECT_EQ(run.rowCount(), 2u) << tag;
-        EXPECT_DOUBLE_EQ(run.getData(vd, 1).toDouble(), 2.0) << tag;
-        EXPECT_EQ(run.rowCount(), 2u) << tag;
+        EXPECT_EQ(run.rowCount(), 2u);
+        EXPECT_DOUBLE_EQ(run.getData(vd, 1).toDouble(), 2.0);
+        EXPECT_EQ(run.rowCount(), 2u);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <numeric>
 
 #include "CapturedStderr.h"
 #include "DatabaseTest.h"
@@ -26,12 +27,10 @@ protected:
         EXPECT_TRUE(DBIF_MeasurementColumn::get(db, fresh.getId()) == fresh);
     }
 
-    int statements() const {
-        const QList<int> counts = const_cast<DieTest*>(this)->connection().getCounts();
-        int total = 0;
-        for (int count : counts)
-            total += count;
-        return total;
+    // Every statement the test's connection has sent, of any kind.
+    int statements() {
+        const QList<int> counts = connection().getCounts();
+        return std::accumulate(counts.begin(), counts.end(), 0);
     }
 };
 

@@ -1,13 +1,10 @@
 // CampaignTest: a schema database test that builds the pieces of a measurement campaign (run, routine,
-// die, condition, device, measurement) on the test's connection or another one, and empties the entity
-// caches afterwards so that no cached object outlives the test's database.
+// die, condition, device, measurement) on the test's connection or another one.
 #ifndef DBIF_TESTS_CAMPAIGNTEST_H
 #define DBIF_TESTS_CAMPAIGNTEST_H
 
 #include <QDateTime>
 #include <QList>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QString>
 #include <QStringList>
 #include <algorithm>
@@ -18,15 +15,6 @@
 class CampaignTest : public SchemaDatabaseTest {
 protected:
     static constexpr DBIF_StorageEngineType ENGINES[] = {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE};
-
-    void TearDown() override {
-        DBIF_ObjectCache<DBIF_Setup>::emptyCache();
-        DBIF_ObjectCache<DBIF_Measurement>::emptyCache();
-        DBIF_ObjectCache<DBIF_Device>::emptyCache();
-        DBIF_ObjectCache<DBIF_MeasurementCondition>::emptyCache();
-        DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
-        SchemaDatabaseTest::TearDown();
-    }
 
     // A run that starts `second` seconds into the campaign; with a mode, its Mode column holds it.
     DBIF_CatalogEntry run(int second, DBIF_StorageEngineType type, const QString& mode = QString()) {
@@ -74,18 +62,11 @@ protected:
     DBIF_Connection& on() { return building ? *building : connection(); }
     DBIF_Connection* building = nullptr;
 
-    // The first row of a statement's result as texts.
-    QStringList rowOf(const QString& sql) {
-        QSqlQuery result = connection().query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
-        QStringList values;
-        if (result.next()) {
-            for (int i = 0; i < result.record().count(); ++i)
-                values << result.value(i).toString();
-        }
-        return values;
-    }
-    QList<int> ids(const QString& sql) {
-        return connection().queryScalarList<int>(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    // Where the action's connection mismatch was found, or "nothing thrown".
+    template <typename Action>
+    static QString mismatchWhere(Action&& action) {
+        return caught<DBIF_ConnectionMismatchException>(
+            action, [](const DBIF_ConnectionMismatchException& e) { return e.getWhere(); });
     }
     template <typename T>
     static QList<int> idsOf(const QList<T>& entities) {

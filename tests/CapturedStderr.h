@@ -1,10 +1,11 @@
-// CapturedStderr: what a piece of test code wrote to standard error, and the assertion reports in
-// it. Header-only helpers for the tests; not part of the library.
+// CapturedStderr: what a piece of test code wrote to standard output or error, the assertion reports
+// in it, and what it threw. Header-only helpers for the tests; not part of the library.
 #ifndef DBIF_TESTS_CAPTUREDSTDERR_H
 #define DBIF_TESTS_CAPTUREDSTDERR_H
 
 #include <gtest/gtest.h>
 
+#include <QString>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,25 @@ std::string stderrOf(Action&& action) {
     testing::internal::CaptureStderr();
     action();
     return testing::internal::GetCapturedStderr();
+}
+
+// Everything the action wrote to standard output.
+template <typename Action>
+std::string stdoutOf(Action&& action) {
+    testing::internal::CaptureStdout();
+    action();
+    return testing::internal::GetCapturedStdout();
+}
+
+// What read gives of the exception of type E that the action threw, or "nothing thrown".
+template <typename E, typename Action, typename Read>
+QString caught(Action&& action, Read read) {
+    try {
+        action();
+    } catch (const E& e) {
+        return read(e);
+    }
+    return QStringLiteral("nothing thrown");
 }
 
 // How many times part occurs in text (overlaps counted).

@@ -16,11 +16,6 @@ const QDateTime START(QDate(2024, 3, 1), QTime(12, 0, 0));
 
 class CatalogEntryTest : public SchemaDatabaseTest {
 protected:
-    void TearDown() override {
-        DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
-        SchemaDatabaseTest::TearDown();
-    }
-
     DBIF_CatalogEntry entry(const QString& runType, const QDateTime& start = START,
                             DBIF_StorageEngineType type = DBIF_SPARSE_TABLE_STORAGE) {
         return DBIF_CatalogEntry::get(connection(), "probe's app", "2.1", runType, start, start.addSecs(600),
@@ -65,13 +60,11 @@ TEST_P(CatalogEntryTest, GetSharesOneRecordPerKeyAndSavesFieldsForOthers) {
     ASSERT_TRUE(copy.isValid());
     EXPECT_FALSE(copy == first);
     EXPECT_EQ(copy.getKey(), first.getKey());
-    EXPECT_EQ(copy.getApplication(), QStringLiteral("probe's app"));
-    EXPECT_EQ(copy.getApplicationVersion(), QStringLiteral("2.1"));
-    EXPECT_EQ(copy.getRunType(), QStringLiteral("iv"));
-    EXPECT_EQ(copy.getSchemaVersion(), QStringLiteral("0.1"));
-    EXPECT_EQ(copy.getStartTime(), START);
-    EXPECT_EQ(copy.getEndTime(), START.addSecs(600));
-    EXPECT_EQ(copy.getUser(), QStringLiteral("alice"));
+    EXPECT_EQ(QStringList({copy.getApplication(), copy.getApplicationVersion(), copy.getRunType(),
+                           copy.getSchemaVersion(), copy.getUser()}),
+              QStringList({"probe's app", "2.1", "iv", "0.1", "alice"}));
+    EXPECT_EQ(QList<QDateTime>({copy.getStartTime(), copy.getEndTime()}),
+              QList<QDateTime>({START, START.addSecs(600)}));
     EXPECT_EQ(copy.getParentId(), DBIF_CatalogEntry::NO_PARENT_ID);
     EXPECT_EQ(copy.rowCount(), 0u);
     EXPECT_TRUE(DBIF_CatalogEntry::get(other, copy.getKey()) == copy);
@@ -135,13 +128,13 @@ TEST_P(CatalogEntryTest, ReloadTakesAnotherConnectionsChangesAndUnloadsTheData) 
 TEST_P(CatalogEntryTest, ReleasedDataCountsTheStoredRows) {
     int second = 0;
     for (const DBIF_StorageEngineType type : {DBIF_SPARSE_TABLE_STORAGE, DBIF_MULTI_TABLE_STORAGE}) {
-        const std::string tag = type == DBIF_SPARSE_TABLE_STORAGE ? "sparse" : "multi-table";
+        SCOPED_TRACE(type == DBIF_SPARSE_TABLE_STORAGE ? "sparse" : "multi-table");
         DBIF_CatalogEntry unsaved = entry("new", START.addSecs(++second), type);
         const DBIF_CatalogEntryColumn vd = unsaved.addColumn("Vd", "DB");
         unsaved.addRow();
         unsaved.set(vd, QVariant(1.0));
         unsaved.releaseData();
-        EXPECT_EQ(unsaved.rowCount(), 0u) << tag;
+        EXPECT_EQ(unsaved.rowCount(), 0u);
 
         DBIF_CatalogEntry run = entry("stored", START.addSecs(++second), type);
         run.addColumn("Vd", "DB");
@@ -152,11 +145,11 @@ TEST_P(CatalogEntryTest, ReleasedDataCountsTheStoredRows) {
         run.save();
         run.addRow();
         run.set(vd, QVariant(3.0));
-        EXPECT_EQ(run.rowCount(), 3u) << tag;
+        EXPECT_EQ(run.rowCount(), 3u);
         run.releaseData();
-        EXPECT_EQ(run.rowCount(), 2u) << tag;
-        EXPECT_DOUBLE_EQ(run.getData(vd, 1).toDouble(), 2.0) << tag;
-        EXPECT_EQ(run.rowCount(), 2u) << tag;
+        EXPECT_EQ(run.rowCount(), 2u);
+        EXPECT_DOUBLE_EQ(run.getData(vd, 1).toDouble(), 2.0);
+        EXPECT_EQ(run.rowCount(), 2u);
     }
 }
 

@@ -1,12 +1,14 @@
 // Tests of DBIF_Connection: identity and naming, statement execution and its error report,
-// insert batching, transactions and statistics, on both drivers.
+// insert batching, transactions, statement statistics and the diagnostic dumps, on both drivers.
 #include <gtest/gtest.h>
 
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
 #include <atomic>
+#include <sstream>
 
+#include "CapturedStderr.h"
 #include "DatabaseTest.h"
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_Utilities.h"
@@ -67,31 +69,22 @@ TEST_P(ConnectionTest, KeysAndIdentity) {
 TEST_P(ConnectionTest, DriverSettings) {
     DBIF_Connection& db = connection();
     if (isMySql()) {
-        const int packet = intOf("SELECT @@global.max_allowed_packet");
-        EXPECT_EQ(db.getPacketLimit(), packet / 100 * 95);
-        if (packet == 1048576) {  // the private test server's setting
-            EXPECT_EQ(db.getPacketLimit(), 996075);
-        }
-        EXPECT_EQ(db.getCaseSensitiveSuffix(), QStringLiteral(" COLLATE latin1_bin"));
-        EXPECT_EQ(db.getCaseInsensitiveSuffix(), QString());
-        EXPECT_EQ(db.wrapQueryForUnion(QStringLiteral("SELECT 1")), QStringLiteral("(SELECT 1)"));
+        EXPECT_EQ(db.getPacketLimit(), intOf("SELECT @@global.max_allowed_packet") / 100 * 95);
         EXPECT_EQ(intOf("SELECT @@autocommit"), 0);
     } else {
         EXPECT_EQ(db.getPacketLimit(), 2000000000);
-        EXPECT_EQ(db.getCaseSensitiveSuffix(), QString());
-        EXPECT_EQ(db.getCaseInsensitiveSuffix(), QStringLiteral(" COLLATE NOCASE"));
-        EXPECT_EQ(db.wrapQueryForUnion(QStringLiteral("SELECT 1")), QStringLiteral("SELECT 1"));
     }
+    EXPECT_EQ(db.getCaseSensitiveSuffix(), isMySql() ? " COLLATE latin1_bin" : "");
+    EXPECT_EQ(db.getCaseInsensitiveSuffix(), isMySql() ? "" : " COLLATE NOCASE");
+    EXPECT_EQ(db.wrapQueryForUnion(QStringLiteral("SELECT 1")), isMySql() ? "(SELECT 1)" : "SELECT 1");
 }
 
 TEST_P(ConnectionTest, TypedQueriesAndLastId) {
     DBIF_Connection& db = connection();
     EXPECT_EQ(db.getLastId(), isMySql() ? 0 : -1);  // MySQL ran its settings statements at open
     createNumbers();
-    db.query(QStringLiteral("INSERT INTO numbers (label, value) VALUES ('a', 1.5)"), DBIF_INSERT_TIMING,
-             __FILE__, __LINE__);
-    db.query(QStringLiteral("INSERT INTO numbers (label, value) VALUES ('b', 2.5)"), DBIF_INSERT_TIMING,
-             __FILE__, __LINE__);
+    exec("INSERT INTO numbers (label, value) VALUES ('a', 1.5)");
+    exec("INSERT INTO numbers (label, value) VALUES ('b', 2.5)");
     EXPECT_EQ(db.getLastId(), 2);
     EXPECT_EQ(textOf("SELECT label FROM numbers WHERE id = 2"), QStringLiteral("b"));
     EXPECT_EQ(intOf("SELECT id FROM numbers WHERE id = 99"), 0);
@@ -102,9 +95,7 @@ TEST_P(ConnectionTest, TypedQueriesAndLastId) {
     EXPECT_EQ(db.queryDateTime(QStringLiteral("SELECT '2024-03-01 12:30:00'"), DBIF_QUERY_TIMING, __FILE__,
                                __LINE__),
               QDateTime(QDate(2024, 3, 1), QTime(12, 30)));
-    EXPECT_EQ(db.queryScalarList<int>(QStringLiteral("SELECT id FROM numbers ORDER BY id DESC"),
-                                      DBIF_QUERY_TIMING, __FILE__, __LINE__),
-              (QList<int>{2, 1}));
+    EXPECT_EQ(ids("SELECT id FROM numbers ORDER BY id DESC"), (QList<int>{2, 1}));
 
     // A bound value needs no quoting: quotes, backslashes and line breaks come back unchanged.
     const QString awkward = QStringLiteral("it's a \\ back\nslash");
@@ -163,9 +154,7 @@ TEST_P(ConnectionTest, InsertSetStoresEveryRow) {
     EXPECT_EQ(countRows(QStringLiteral("numbers")), 3);
     // SQLite: one statement per row; MySQL: one multi-row statement.
     EXPECT_EQ(db.getCounts()[DBIF_INSERT_TIMING], isMySql() ? 1 : 3);
-    EXPECT_EQ(db.queryScalarList<int>(QStringLiteral("SELECT value FROM numbers ORDER BY id"),
-                                      DBIF_QUERY_TIMING, __FILE__, __LINE__),
-              (QList<int>{0, 1, 2}));
+    EXPECT_EQ(ids("SELECT value FROM numbers ORDER BY id"), (QList<int>{0, 1, 2}));
 
     db.updateSet(QStringLiteral("numbers"), QStringLiteral("id, label, value"),
                  {QStringLiteral("2, 'changed', 20"), QStringLiteral("3, 'also', 30")}, __FILE__, __LINE__);
@@ -200,21 +189,14 @@ TEST_P(ConnectionTest, InsertSetSplitsAtThePacketLimit) {
 
 TEST_P(ConnectionTest, TraceWritesConnectionNameTimeAndStatement) {
     DBIF_Connection& db = connection();
-    db.setShowSql(true);
-    EXPECT_TRUE(db.isShowingSql());
-    testing::internal::CaptureStdout();
-    intOf("SELECT 5");
-    const std::string traced = testing::internal::GetCapturedStdout();
-    db.setShowSql(false);
+    const std::string traced = traceOf([&] { intOf("SELECT 5"); });
     const std::string head = "\n" + db.getQtDatabaseKey().toStdString() + ": (";
     EXPECT_EQ(traced.rfind(head, 0), 0u) << traced;
     EXPECT_NE(traced.find(" ms) \nSELECT 5\nInt query returned: 5\n"), std::string::npos) << traced;
 
     // The global switch traces statements but not the typed results.
     DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = true;
-    testing::internal::CaptureStdout();
-    intOf("SELECT 6");
-    const std::string global = testing::internal::GetCapturedStdout();
+    const std::string global = stdoutOf([&] { intOf("SELECT 6"); });
     DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = false;
     EXPECT_NE(global.find("SELECT 6\n"), std::string::npos);
     EXPECT_EQ(global.find("Int query returned"), std::string::npos);
@@ -290,16 +272,117 @@ TEST(Connection, MismatchExceptionsReportTheirOwnTexts) {
     DBIF_Connection one("QSQLITE", "", ":memory:", "", "", 0);
     DBIF_Connection two("QSQLITE", "", ":memory:", "", "", 0);
     EXPECT_NO_THROW(checkConnection(QStringLiteral("link"), one, Item{one}));
-    try {
-        checkConnection(QStringLiteral("link"), one, Item{two});
-        FAIL() << "no exception";
-    } catch (const DBIF_ConnectionMismatchException& e) {
-        EXPECT_EQ(e.getOwnerKey(), one.getObjectCacheKey());
-        EXPECT_EQ(e.getAddingKey(), two.getObjectCacheKey());
-    }
+    EXPECT_EQ(caught<DBIF_ConnectionMismatchException>(
+                  [&] { checkConnection(QStringLiteral("link"), one, Item{two}); },
+                  [](const auto& e) { return e.getOwnerKey() + " " + e.getAddingKey(); }),
+              one.getObjectCacheKey() + " " + two.getObjectCacheKey());
     const Item owner{two};
     EXPECT_THROW(checkConnection(QStringLiteral("link"), &owner, Item{one}),
                  DBIF_ConnectionMismatchException);
+}
+
+class TransactionTest : public DatabaseTest {
+protected:
+    void fill() override {
+        exec(QStringLiteral("CREATE TABLE items (name VARCHAR(20))"));
+        connection().endTransaction();
+    }
+    static int count(DBIF_Connection& db) {
+        return db.queryInt("SELECT COUNT(*) FROM items", DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    }
+    static void insert(DBIF_Connection& db, const QString& name) {
+        db.query("INSERT INTO items (name) VALUES ('" + name + "')", DBIF_INSERT_TIMING, __FILE__, __LINE__);
+    }
+};
+
+TEST_P(TransactionTest, WritesBecomeVisibleToAnotherConnectionAtCommit) {
+    DBIF_Connection& writer = connection();
+    DBIF_Connection reader = openSecondConnection();
+    writer.beginTransaction();
+    EXPECT_TRUE(writer.isInTransaction());
+    insert(writer, "a");
+    EXPECT_EQ(count(reader), 0);
+    EXPECT_EQ(count(writer), 1);
+
+    const int commits = writer.getCounts()[DBIF_COMMIT_TIMING];
+    writer.endTransaction();
+    EXPECT_FALSE(writer.isInTransaction());
+    EXPECT_EQ(writer.getCounts()[DBIF_COMMIT_TIMING], commits + 1);
+    reader.beginTransaction();  // a new snapshot for the reader (MySQL runs with autocommit off)
+    EXPECT_EQ(count(reader), 1);
+    reader.endTransaction();
+}
+
+TEST_P(TransactionTest, BeginCommitsAnOpenTransactionAndEndWithoutBeginDoesNothing) {
+    DBIF_Connection& db = connection();
+    const QList<int> start = db.getCounts();
+    db.endTransaction();
+    EXPECT_EQ(db.getCounts(), start);
+
+    db.beginTransaction();
+    insert(db, "a");
+    db.beginTransaction();  // commits the first
+    EXPECT_TRUE(db.isInTransaction());
+    EXPECT_EQ(db.getCounts()[DBIF_COMMIT_TIMING] - start[DBIF_COMMIT_TIMING], 1);
+
+    DBIF_Connection reader = openSecondConnection();
+    EXPECT_EQ(count(reader), 1);
+    db.endTransaction();
+    EXPECT_EQ(db.getCounts()[DBIF_COMMIT_TIMING] - start[DBIF_COMMIT_TIMING], 2);
+}
+
+TEST_P(TransactionTest, DestroyingTheLastHandleCommits) {
+    {
+        DBIF_Connection writer = openSecondConnection();
+        writer.beginTransaction();
+        insert(writer, "kept");
+    }
+    connection().beginTransaction();
+    EXPECT_EQ(count(connection()), 1);
+    connection().endTransaction();
+}
+
+TEST_P(TransactionTest, TracesAndDumps) {
+    DBIF_Connection& db = connection();
+    const std::string name = db.getQtDatabaseKey().toStdString();
+    const std::string trace = traceOf([&] { commit(); });
+    EXPECT_EQ(
+        trace.rfind("\n  Beginning Transaction: " + name + "\n\n  Committing Transaction: " + name + " (", 0),
+        0u)
+        << trace;
+    EXPECT_EQ(trace.substr(trace.size() - 5), " ms)\n");
+
+    for (int i = 0; i < 3; ++i)
+        count(db);
+    const std::string dump = stdoutOf([&] { db.dumpTimes(); });
+    const QList<long> t = db.getTimes();
+    const QList<int> c = db.getCounts();
+    std::ostringstream expected;
+    expected << "=====> " << db.getObjectCacheKey().toStdString() << "\n"
+             << "      Update: time: " << t[2] << " count: " << c[2] << "\n"
+             << "      Insert: time: " << t[1] << " count: " << c[1] << "\n"
+             << "      Query:  time: " << t[0] << " count: " << c[0] << "\n"
+             << "      Alter:  time: " << t[3] << " count: " << c[3] << "\n"
+             << "      Index:  time: " << t[4] << " count: " << c[4] << "\n"
+             << "      Commit: time: " << t[5] << " count: " << c[5] << "\n"
+             << "      Total time: " << t[0] + t[1] + t[2] + t[3] + t[4] + t[5] << "\n";
+    EXPECT_EQ(dump, expected.str());
+    EXPECT_GE(c[DBIF_QUERY_TIMING], 4);  // CREATE TABLE and three counts
+
+    const std::string open = stdoutOf(DBIF_Connection::ManagedConnection::dumpOpenConnections);
+    EXPECT_EQ(open.rfind("\nOpen connections: \n", 0), 0u) << open;
+    EXPECT_NE(open.find("\n" + name + ": \n"), std::string::npos) << open;
+
+    db.startLogging();
+    count(db);
+    EXPECT_EQ(db.stopLogging(), QString());
+}
+
+DBIF_DATABASE_TEST_SUITE(TransactionTest);
+
+TEST(Transactions, DumpWithoutConnections) {
+    ASSERT_TRUE(DBIF_Connection::ManagedConnection::openConnections.isEmpty());
+    EXPECT_EQ(stdoutOf(DBIF_Connection::ManagedConnection::dumpOpenConnections), "\nNO Open Connections\n");
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
-// Tests of DBIF_Die and the object cache it runs through, on both drivers.
+// Tests of DBIF_Die and DBIF_Routine and the object cache they run through, on both drivers: one
+// record per key and connection, insert/update-once, lookups, reload under a new key, and removal.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <numeric>
 
 #include "CapturedStderr.h"
 #include "DatabaseTest.h"
 #include "dbif/DBIF_ClearAllCaches.h"
 #include "dbif/DBIF_Die.h"
 #include "dbif/DBIF_MeasurementColumn.h"
+#include "dbif/DBIF_Routine.h"
 
 namespace {
 
@@ -24,12 +27,10 @@ protected:
         EXPECT_TRUE(DBIF_MeasurementColumn::get(db, fresh.getId()) == fresh);
     }
 
-    int statements() const {
-        const QList<int> counts = const_cast<DieTest*>(this)->connection().getCounts();
-        int total = 0;
-        for (int count : counts)
-            total += count;
-        return total;
+    // Every statement the test's connection has sent, of any kind.
+    int statements() {
+        const QList<int> counts = connection().getCounts();
+        return std::accumulate(counts.begin(), counts.end(), 0);
     }
 };
 
@@ -105,28 +106,19 @@ TEST_P(DieTest, LookupsByIdAndKey) {
     EXPECT_FALSE(DBIF_Die::getObjectCache().connectionToIdToObjectMap[db.getObjectCacheKey()].contains(-1));
 
     // A missing key reports and gives a null handle, without a query.
-    testing::internal::CaptureStderr();
     const int beforeMiss = statements();
-    EXPECT_TRUE(DBIF_Die::get(db, QStringLiteral("<die: no|such|die|here>")).isNull());
+    EXPECT_EQ(reportsOf([&] {
+                  EXPECT_TRUE(DBIF_Die::get(db, QStringLiteral("<die: no|such|die|here>")).isNull());
+              }),
+              Reports{"Couldn't find object with key <die: no|such|die|here>"});
     EXPECT_EQ(statements(), beforeMiss);
-    const std::string keyReport = testing::internal::GetCapturedStderr();
-    EXPECT_NE(keyReport.find("ASSERTION failed ("), std::string::npos);
-    EXPECT_NE(keyReport.find("  => Couldn't find object with key <die: no|such|die|here>\n"),
-              std::string::npos);
 
     // A missing id reports the statement once and is remembered as a null handle.
-    testing::internal::CaptureStderr();
-    EXPECT_TRUE(DBIF_Die::get(db, 9999).isNull());
-    const std::string idReport = testing::internal::GetCapturedStderr();
-    EXPECT_NE(
-        idReport.find("DBIF_ObjectCache::load while loading an item by id, the item was not found:\n  SELECT "
-                      "lot, wafer, die, block, modified_time, user, id FROM die WHERE id = 9999"),
-        std::string::npos)
-        << idReport;
-    testing::internal::CaptureStderr();
+    EXPECT_EQ(reportsOf([&] { EXPECT_TRUE(DBIF_Die::get(db, 9999).isNull()); }),
+              Reports{"DBIF_ObjectCache::load while loading an item by id, the item was not found:\n  SELECT "
+                      "lot, wafer, die, block, modified_time, user, id FROM die WHERE id = 9999"});
     const int beforeSecond = statements();
-    EXPECT_TRUE(DBIF_Die::get(db, 9999).isNull());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(stderrOf([&] { EXPECT_TRUE(DBIF_Die::get(db, 9999).isNull()); }), "");
     EXPECT_EQ(statements(), beforeSecond);
 }
 
@@ -139,8 +131,7 @@ TEST_P(DieTest, ReloadMovesTheDieToItsNewKey) {
     DBIF_Connection other = openSecondConnection();
     other.query(QStringLiteral("UPDATE die SET lot = 'L9' WHERE id = %1").arg(die.getId()),
                 DBIF_UPDATE_TIMING, __FILE__, __LINE__);
-    other.beginTransaction();
-    other.endTransaction();  // commit on MySQL, where autocommit is off
+    commit(other);
 
     const DBIF_Die handle = die;
     die.reload();
@@ -211,6 +202,64 @@ TEST_P(DieTest, FailingSaveKeepsIdAndFlagsAndCanBeRepeated) {
     EXPECT_EQ(die.getId(), -1);
     EXPECT_TRUE(die.isModified());
     EXPECT_THROW(die.save(), DBIF_Exception);  // the saving guard was released
+}
+
+TEST_P(DieTest, RoutineKeysSeparateDefinitionsButNotUsers) {
+    DBIF_Connection& db = connection();
+    DBIF_Routine first = DBIF_Routine::get(db, "sweep", "for v in range: measure(v)", "alice");
+    DBIF_Routine sameDefinition = DBIF_Routine::get(db, "sweep", "for v in range: measure(v)", "bob");
+    DBIF_Routine otherDefinition = DBIF_Routine::get(db, "sweep", "measure(0)", "alice");
+    EXPECT_TRUE(first == sameDefinition);
+    EXPECT_EQ(sameDefinition.getUser(), QStringLiteral("alice"));
+    EXPECT_TRUE(first != otherDefinition);
+    EXPECT_NE(first.getKey(), otherDefinition.getKey());
+    EXPECT_EQ(first.getKey(), QStringLiteral("<r: sweep|%1>").arg(hash("for v in range: measure(v)")));
+    EXPECT_EQ(first.getKey(), DBIF_Routine::computeKey("sweep", "for v in range: measure(v)"));
+    EXPECT_EQ(first.getId(), -1);
+    EXPECT_TRUE(first.isCached());
+}
+
+TEST_P(DieTest, RoutineDefinitionWithAnyCharactersRoundTrips) {
+    DBIF_Connection& db = connection();
+    const QString definition =
+        QStringLiteral("print('it''s');\n  path = \"C:\\\\data\\n\" -- 100%1 %2\r\nend;");
+    DBIF_Routine routine = DBIF_Routine::get(db, "quoted", definition, "alice");
+
+    const QList<int> before = db.getCounts();
+    routine.save();
+    EXPECT_EQ(db.getCounts()[DBIF_UPDATE_TIMING] - before[DBIF_UPDATE_TIMING], 1);
+    ASSERT_GT(routine.getId(), 0);
+    EXPECT_TRUE(routine.isModified());  // the INSERT leaves the flag: the next save rewrites once
+    routine.save();
+    EXPECT_EQ(db.getCounts()[DBIF_UPDATE_TIMING] - before[DBIF_UPDATE_TIMING], 2);
+    EXPECT_FALSE(routine.isModified());
+    routine.save();
+    EXPECT_EQ(db.getCounts()[DBIF_UPDATE_TIMING] - before[DBIF_UPDATE_TIMING], 2);
+
+    EXPECT_EQ(textOf(QStringLiteral("SELECT definition FROM routine WHERE id = %1").arg(routine.getId())),
+              definition);
+    commit();
+
+    // A second connection reads the row whole and finds the routine under the same key.
+    DBIF_Connection other = openSecondConnection();
+    DBIF_Routine loaded = DBIF_Routine::get(other, routine.getId());
+    ASSERT_FALSE(loaded.isNull());
+    EXPECT_EQ(loaded.getKey(), routine.getKey());
+    EXPECT_EQ(loaded.getName(), QStringLiteral("quoted"));
+    EXPECT_FALSE(loaded.isModified());
+    EXPECT_TRUE(DBIF_Routine::get(other, "quoted", definition, "someone") == loaded);
+}
+
+TEST_P(DieTest, RoutineReloadTakesTheStoredDefinition) {
+    DBIF_Connection& db = connection();
+    DBIF_Routine routine = DBIF_Routine::get(db, "r", "old", "alice");
+    routine.save();
+    db.preparedQuery(QStringLiteral("UPDATE routine SET definition = ? WHERE id = %1").arg(routine.getId()),
+                     DBIF_UPDATE_TIMING, QStringLiteral("new"), __FILE__, __LINE__);
+    routine.reload();
+    EXPECT_EQ(routine.getKey(), DBIF_Routine::computeKey("r", "new"));
+    EXPECT_TRUE(DBIF_Routine::get(db, DBIF_Routine::computeKey("r", "new")) == routine);
+    EXPECT_FALSE(DBIF_Routine::getObjectCache().contains(db, DBIF_Routine::computeKey("r", "old")));
 }
 
 DBIF_DATABASE_TEST_SUITE(DieTest);

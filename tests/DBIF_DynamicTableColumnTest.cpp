@@ -184,13 +184,9 @@ TEST_P(DynamicTableColumnTest, FailingCatalogStatementThrowsAndIsRepeated) {
     DBIF_MeasurementColumn column = DBIF_MeasurementColumn::get(connection(), "Vd", "DB", 1);
     exec("DROP TABLE measurement_column");
     for (int attempt = 0; attempt < 2; ++attempt) {
-        try {
-            column.save();
-            ADD_FAILURE() << "save did not throw, attempt " << attempt;
-        } catch (const DBIF_Exception& failure) {
-            EXPECT_EQ(failure.getQuery(),
-                      "INSERT INTO measurement_column (name, data_type, flags) values ('Vd', 'DB', 1)");
-        }
+        EXPECT_EQ(failedStatement([&] { column.save(); }),
+                  "INSERT INTO measurement_column (name, data_type, flags) values ('Vd', 'DB', 1)")
+            << attempt;
         EXPECT_EQ(column.getId(), -1);
         EXPECT_TRUE(column.isDirty());
         EXPECT_FALSE(column.isCurrentlyInSave());

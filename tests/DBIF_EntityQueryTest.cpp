@@ -38,10 +38,8 @@ QList<int> idsOf(const QList<T>& entities) {
 class EntityQueryTest : public SchemaDatabaseTest {
 protected:
     // Dies 1 to 4; warm measurements of die 1 (one) and die 3 (two); the latest is die 3's cold one.
-    void SetUp() override {
-        SchemaDatabaseTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+    void fill() override {
+        SchemaDatabaseTest::fill();
         exec(
             "INSERT INTO die (id, lot, wafer, die, block) VALUES (1, 'L1', 'w', 'x', 'b'), "
             "(2, 'L1', 'w', 'y', 'b'), (3, 'L2', 'w', 'x', 'b'), (4, 'L2', 'w', 'y', 'b')");
@@ -49,15 +47,6 @@ protected:
             "INSERT INTO measurement (id, die_id, temperature) VALUES (10, 1, 25.5), (11, 3, -40), "
             "(12, 3, 125), (13, 3, 30)");
         exec("INSERT INTO latest_measurement (measurement_id, die_id) VALUES (11, 3)");
-    }
-    // The whole text of every statement the action sends, as the trace prints it.
-    template <typename Action>
-    std::string traceOf(Action action) {
-        connection().setShowSql(true);
-        testing::internal::CaptureStdout();
-        action();
-        connection().setShowSql(false);
-        return testing::internal::GetCapturedStdout();
     }
     std::string part(const QString& sql) const { return (isMySql() ? "(" + sql + ")" : sql).toStdString(); }
 };

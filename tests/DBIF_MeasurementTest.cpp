@@ -1,9 +1,11 @@
-// Tests of measurements and measurement conditions on both drivers and both engines: the
+// Tests of measurements, their conditions and devices on both drivers and both engines: the
 // latest-measurement rules, temperature keys, reading a measurement back on a second connection,
-// connection mismatches, hostile texts and entity queries joined through the join graph.
+// connection mismatches, hostile texts, entity queries joined through the join graph, a condition's
+// routine and run, and devices' rows, setters and duplicates across connections.
 #include <gtest/gtest.h>
 
 #include <QMetaType>
+#include <functional>
 
 #include "CampaignTest.h"
 #include "dbif/DBIF_SingleColumnCondition.h"
@@ -69,7 +71,10 @@ TEST_P(MeasurementTest, TemperatureKeysHaveSixSignificantDigits) {
         textOf(QStringLiteral("SELECT temperature FROM measurement WHERE id = %1").arg(odd.getId()))
             .toDouble(),
         25.1234567);
-    EXPECT_TRUE(QMetaType::fromName("QList<DBIF_Measurement>").isValid());
+    // Once an entity kind is in use, lists of it are known to the meta-type system.
+    for (const char* list :
+         {"QList<DBIF_Measurement>", "QList<DBIF_MeasurementCondition>", "QList<DBIF_Device>"})
+        EXPECT_TRUE(QMetaType::fromName(list).isValid()) << list;
 }
 
 TEST_P(MeasurementTest, SecondConnectionReadsMeasurementWithEverythingItNames) {
@@ -103,10 +108,7 @@ TEST_P(MeasurementTest, SecondConnectionReadsMeasurementWithEverythingItNames) {
         EXPECT_EQ(copy.rowCount(), 3u);
         EXPECT_DOUBLE_EQ(copy.getData(DBIF_MeasurementColumn::computeKey("Id", "DB"), 2).toDouble(), 2.001);
         EXPECT_EQ(copy.getStorageEngineType(), type);
-        DBIF_ObjectCache<DBIF_Measurement>::emptyCache();
-        DBIF_ObjectCache<DBIF_MeasurementCondition>::emptyCache();
-        DBIF_ObjectCache<DBIF_Device>::emptyCache();
-        DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
+        emptyEntityCaches();
     }
 }
 
@@ -123,39 +125,29 @@ TEST_P(MeasurementTest, ObjectsOfTwoConnectionsAreNeverLinked) {
     DBIF_Device otherDevice = device(there, DBIF_MULTI_TABLE_STORAGE);
     DBIF_MeasurementCondition otherBias = condition(there, DBIF_MULTI_TABLE_STORAGE);
     building = nullptr;
-    const auto where = [](auto action) {
-        try {
-            action();
-        } catch (const DBIF_ConnectionMismatchException& mismatch) {
-            return mismatch.getWhere();
-        }
-        return QStringLiteral("nothing thrown");
-    };
     const QString measurementWhere = "DBIF_Measurement::DBIF_Measurement";
     const QString conditionWhere = "DBIF_MeasurementCondition::DBIF_MeasurementCondition";
-    const auto get = [&](const DBIF_Die& d, DBIF_CatalogEntry* e, const DBIF_Device& v,
-                         const DBIF_MeasurementCondition& c) {
+    const auto measurementOf = [&](const DBIF_Die& d, DBIF_CatalogEntry* e, const DBIF_Device& v,
+                                   const DBIF_MeasurementCondition& c) {
         return [=] { DBIF_Measurement::get(connection(), d, e, v, c, 25, DBIF_MULTI_TABLE_STORAGE); };
     };
-    EXPECT_EQ(where(get(otherChip, &here, nmos, bias)), measurementWhere);
-    EXPECT_EQ(where(get(chip, &there, nmos, bias)), measurementWhere);
-    EXPECT_EQ(where(get(chip, &here, otherDevice, bias)), measurementWhere);
-    EXPECT_EQ(where(get(chip, &here, nmos, otherBias)), measurementWhere);
-    EXPECT_EQ(
-        where([&] { DBIF_Device::get(connection(), "M9", "n", "S", 1, &there, DBIF_SPARSE_TABLE_STORAGE); }),
-        QStringLiteral("DBIF_Device::DBIF_Device"));
-    EXPECT_EQ(where([&] {
-                  DBIF_MeasurementCondition::get(connection(), "c", &there, routine(),
-                                                 DBIF_SPARSE_TABLE_STORAGE);
-              }),
-              conditionWhere);
-    EXPECT_EQ(where([&] {
-                  DBIF_MeasurementCondition::get(connection(), "c", &here, otherRoutine,
-                                                 DBIF_SPARSE_TABLE_STORAGE);
-              }),
-              conditionWhere);
+    const auto conditionOf = [&](DBIF_CatalogEntry* e, const DBIF_Routine& r) {
+        return [=] { DBIF_MeasurementCondition::get(connection(), "c", e, r, DBIF_SPARSE_TABLE_STORAGE); };
+    };
+    const std::pair<std::function<void()>, QString> cases[] = {
+        {measurementOf(otherChip, &here, nmos, bias), measurementWhere},
+        {measurementOf(chip, &there, nmos, bias), measurementWhere},
+        {measurementOf(chip, &here, otherDevice, bias), measurementWhere},
+        {measurementOf(chip, &here, nmos, otherBias), measurementWhere},
+        {[&] { DBIF_Device::get(connection(), "M9", "n", "S", 1, &there, DBIF_SPARSE_TABLE_STORAGE); },
+         "DBIF_Device::DBIF_Device"},
+        {conditionOf(&there, routine()), conditionWhere},
+        {conditionOf(&here, otherRoutine), conditionWhere},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(mismatchWhere(cases[i].first), cases[i].second) << i;
     bias.save();
-    EXPECT_EQ(where([&] { bias.setCatalogEntry(&there); }),
+    EXPECT_EQ(mismatchWhere([&] { bias.setCatalogEntry(&there); }),
               QStringLiteral("DBIF_MeasurementCondition::setcatalogEntry"));
     EXPECT_EQ(bias.getCatalogEntry()->getKey(), here.getKey());
     bias.setCatalogEntry(bias.getCatalogEntry());
@@ -192,10 +184,7 @@ TEST_P(MeasurementTest, HostileTextsRoundTrip) {
         EXPECT_EQ(copy.getData(DBIF_MeasurementColumn::computeKey(DBIF_Measurement::DATA_ORIGIN, "TX"), 1)
                       .toString(),
                   hostile);
-        DBIF_ObjectCache<DBIF_Measurement>::emptyCache();
-        DBIF_ObjectCache<DBIF_MeasurementCondition>::emptyCache();
-        DBIF_ObjectCache<DBIF_Device>::emptyCache();
-        DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
+        emptyEntityCaches();
     }
 }
 
@@ -234,6 +223,93 @@ TEST_P(MeasurementTest, EntityQueriesJoinThroughMeasurementsAndTheirData) {
         EXPECT_EQ(idsOf(DBIF_Measurement::query(connection(), coldOnes, false)),
                   QList<int>({coldOld.getId(), coldNew.getId()}));
     }
+}
+
+TEST_P(MeasurementTest, ConditionStoresItsRoutineFirstAndKeepsItsKeyUntilReloaded) {
+    DBIF_CatalogEntry first = run(0, DBIF_SPARSE_TABLE_STORAGE);
+    DBIF_CatalogEntry second = run(1, DBIF_SPARSE_TABLE_STORAGE);
+    DBIF_MeasurementCondition bias = condition(first, DBIF_SPARSE_TABLE_STORAGE);
+    EXPECT_NE(bias.getKey(), condition(second, DBIF_SPARSE_TABLE_STORAGE).getKey());
+    EXPECT_EQ(bias.getUser(), QStringLiteral("alice"));
+    bias.save();
+    const QString row =
+        QStringLiteral("SELECT routine_id, catalog_entry_id FROM measurement_condition WHERE id = %1")
+            .arg(bias.getId());
+    EXPECT_EQ(rowOf(row), QStringList({QString::number(routine().getId()), QString::number(first.getId())}));
+    EXPECT_GT(routine().getId(), 0);
+
+    const QString key = bias.getKey();
+    bias.setCatalogEntry(&second);
+    EXPECT_TRUE(bias.isDirty());
+    bias.save();  // stores the new run first
+    EXPECT_EQ(rowOf(row).value(1), QString::number(second.getId()));
+    EXPECT_EQ(bias.getKey(), key);
+    bias.reload();
+    EXPECT_EQ(bias.getKey(), DBIF_MeasurementCondition::computeKey("Vg=1.2", &second, routine()));
+    EXPECT_TRUE(DBIF_MeasurementCondition::get(connection(), bias.getKey()) == bias);
+}
+
+TEST_P(MeasurementTest, DeviceRowsAreMarkedAndSettersDirtyWithoutRekeying) {
+    for (const DBIF_StorageEngineType type : ENGINES) {
+        SCOPED_TRACE(type);
+        DBIF_CatalogEntry entry = run(type, type);
+        DBIF_Device nmos = device(entry, type);
+        const DBIF_DeviceColumn w = nmos.addColumn("W", "DB", "PHYSICAL");
+        for (double width : {1e-6, 2e-6, 5e-6}) {
+            nmos.addRow();
+            nmos.set(w, QVariant(width));
+        }
+        nmos.save();
+        const QString key = nmos.getKey();
+        nmos.setName("M1");
+        EXPECT_FALSE(nmos.isDirty());
+        nmos.setName("M2");
+        EXPECT_TRUE(nmos.isDirty());
+        EXPECT_EQ(nmos.getKey(), key);
+        nmos.save();
+        commit();
+
+        DBIF_Connection other = openSecondConnection();
+        DBIF_Device copy = DBIF_Device::get(other, nmos.getId());
+        EXPECT_EQ(copy.getName(), QStringLiteral("M2"));
+        EXPECT_EQ(copy.getUser(), QStringLiteral("alice"));
+        const QString marker = DBIF_DeviceColumn::computeKey(
+            DBIF_DeviceColumn::IS_MEASUREMENT_COLUMN_NAME, "TX", DBIF_DeviceColumn::IS_MEASUREMENT_CATEGORY);
+        ASSERT_EQ(copy.rowCount(), 3u);
+        QStringList markers;
+        for (unsigned row = 0; row < 3; ++row)
+            markers << copy.getData(marker, row).toString();
+        EXPECT_EQ(markers, QStringList({"y", "n", "n"}));
+        EXPECT_DOUBLE_EQ(copy.getData(w.getKey(), 2).toDouble(), 5e-6);
+        EXPECT_FALSE(copy.mayNeedToAttachSetups());
+        EXPECT_TRUE(copy.getSetups().isEmpty());
+        emptyEntityCaches();
+    }
+}
+
+TEST_P(MeasurementTest, IdenticalDeviceOfAnotherConnectionIsFoundNotDuplicated) {
+    DBIF_CatalogEntry entry = run(0, DBIF_MULTI_TABLE_STORAGE);
+    DBIF_Device first = device(entry, DBIF_MULTI_TABLE_STORAGE);
+    first.addRow();
+    first.save();
+    commit();
+
+    DBIF_Connection other = openSecondConnection();
+    DBIF_CatalogEntry sameRun = DBIF_CatalogEntry::get(other, entry.getId());
+    DBIF_Device again = DBIF_Device::get(other, "M1", "nmos", "S1", 2, &sameRun, DBIF_MULTI_TABLE_STORAGE);
+    EXPECT_EQ(again.getId(), -1);
+    again.addRow();
+    again.save();
+    EXPECT_EQ(again.getId(), first.getId());
+    other.endTransaction();
+    commit();
+    EXPECT_EQ(countRows("device"), 1);
+    EXPECT_EQ(countRows("device_association"), 1);  // the found row's columns are not written twice
+
+    // Another position is another device.
+    DBIF_Device moved = DBIF_Device::get(other, "M1", "nmos", "S1", 3, &sameRun, DBIF_MULTI_TABLE_STORAGE);
+    moved.save();
+    EXPECT_NE(moved.getId(), first.getId());
 }
 
 DBIF_DATABASE_TEST_SUITE(MeasurementTest);

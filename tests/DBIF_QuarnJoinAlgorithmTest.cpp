@@ -186,7 +186,16 @@ TEST_P(QuarnJoinAlgorithmTest, JoinsOfEachTableSet) {
             query.addColumn(table, "id");
         const DBIF_BooleanQueryCondition always(true);
         query.setCondition(&always);
-        EXPECT_EQ(reportsOf([&] { query.generateSql(true); }), c.reports) << tag;
+        const std::string reported = stderrOf([&] { query.generateSql(true); });
+        EXPECT_EQ(assertionMessages(reported), c.reports) << tag;
+        // The hub and the remaining tables each fail at their own fixed place.
+        for (const std::string& report : c.reports) {
+            const std::string line = report.find(" tables [") != std::string::npos ? "409" : "497";
+            EXPECT_EQ(countOf(reported,
+                              "ASSERTION failed (dbif/DBIF_QuarnQuery: line " + line + ")   => " + report),
+                      1)
+                << tag;
+        }
         QStringList tables = query.getTables().values();
         tables.sort();
         QStringList equations;
@@ -195,16 +204,6 @@ TEST_P(QuarnJoinAlgorithmTest, JoinsOfEachTableSet) {
         EXPECT_EQ(tables.join(", ").toStdString(), c.all) << tag;
         EXPECT_EQ(equations.join(" AND ").toStdString(), c.equations) << tag;
     }
-
-    // Both failures report their fixed location.
-    JoinedQuery failing(connection());
-    failing.addColumn("setup_column", "id");
-    failing.addColumn("orphan", "id");
-    const DBIF_BooleanQueryCondition always(true);
-    failing.setCondition(&always);
-    const std::string located = stderrOf([&] { failing.generateSql(true); });
-    EXPECT_EQ(countOf(located, "ASSERTION failed (dbif/DBIF_QuarnQuery: line 497)   => " + unjoined), 1);
-    EXPECT_EQ(countOf(located, "ASSERTION failed (dbif/DBIF_QuarnQuery: line 409)   => " + unjoined), 1);
 
     // Tables reached only through the algorithm count as the query's.
     JoinedQuery hub(connection());
@@ -216,10 +215,7 @@ TEST_P(QuarnJoinAlgorithmTest, JoinsOfEachTableSet) {
 
 class JoinedDataTest : public QuarnJoinAlgorithmTest {
 protected:
-    void SetUp() override {
-        QuarnJoinAlgorithmTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+    void fill() override {
         installSchema();
         for (const char* sql : {
                  "INSERT INTO die (id, lot) VALUES (1, 'L1'), (2, 'L2')",

@@ -40,10 +40,8 @@ QString valuePart(bool distinct) {
 
 class QuarnQueryTest : public SchemaDatabaseTest {
 protected:
-    void SetUp() override {
-        SchemaDatabaseTest::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
+    void fill() override {
+        SchemaDatabaseTest::fill();
         exec("INSERT INTO measurement (id, die_id, temperature) VALUES (1, 1, 25), (2, 1, 30), (3, 2, 10)");
     }
     // A saved measurement column; its key.

@@ -51,9 +51,8 @@ protected:
     }
 
     Ids idsWhere(const DBIF_QueryCondition& condition) {
-        return connection().queryScalarList<int>(QStringLiteral("SELECT id FROM t WHERE %1 ORDER BY id")
-                                                     .arg(QString::fromStdString(sql(condition))),
-                                                 DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        return ids(QStringLiteral("SELECT id FROM t WHERE %1 ORDER BY id")
+                       .arg(QString::fromStdString(sql(condition))));
     }
 };
 
@@ -308,13 +307,9 @@ TEST_P(QueryConditionTest, ConditionsSelectTheRightRows) {
     // Runs started after a date: the date-time compares as "yyyy-MM-dd hh:mm:ss" on both drivers.
     exec(QStringLiteral("CREATE TABLE runs (id INT, started DATETIME)"));
     exec(QStringLiteral("INSERT INTO runs VALUES (1, '2021-03-04 05:06:07'), (2, '2021-03-05 00:00:00')"));
-    EXPECT_EQ(
-        connection().queryScalarList<int>(QStringLiteral("SELECT id FROM runs WHERE %1 ORDER BY id")
-                                              .arg(C("runs", "started", GreaterOrEqual,
-                                                     QVariant(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7))))
-                                                       .generateSelectionCriteria(connection())),
-                                          DBIF_QUERY_TIMING, __FILE__, __LINE__),
-        (Ids{1, 2}));
+    const C since("runs", "started", GreaterOrEqual, QVariant(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7))));
+    EXPECT_EQ(ids("SELECT id FROM runs WHERE " + QString::fromStdString(sql(since)) + " ORDER BY id"),
+              (Ids{1, 2}));
     EXPECT_EQ(idsWhere(C("t", "id", In, Ids{1, 3, 9})), (Ids{1, 3}));
     EXPECT_EQ(idsWhere(C("t", "name", IsNotNull, 0, true)), (Ids{1, 2, 3, 4, 5}));
     EXPECT_EQ(idsWhere(DBIF_BooleanQueryCondition(false)), Ids{});

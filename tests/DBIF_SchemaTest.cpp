@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QTemporaryFile>
+#include <string>
 
 #include "DatabaseTest.h"
 #include "dbif/DBIF_Connection.h"
@@ -104,39 +105,38 @@ TEST_P(SchemaTest, MissingSchemaFileThrowsWithAnEmptyErrorList) {
     EXPECT_NE(initialize().find("schema file: '/nonexistent/schema.sql'"), std::string::npos);
 }
 
+// The columns of both latest records' all-column indexes (latest_setup's after its path).
+const std::string LATEST_COLUMNS =
+    "die_id,device_type,device_parent_subsite_name,device_position_within_subsite,measurement_condition_name,"
+    "measurement_temperature,routine_name,data_origin,mode";
+
+// A column list as the SQLite schema spreads it: each column after `indent` blanks, the closing
+// parenthesis after two blanks less.
+std::string spread(const std::string& columns, int indent) {
+    const std::string blanks(indent, ' ');
+    return "(" + blanks +
+           QString::fromStdString(columns).replace(",", QString::fromStdString("," + blanks)).toStdString() +
+           std::string(indent - 2, ' ') + ")";
+}
+
 TEST_P(SchemaTest, AddsTheLatestIndexesToAnInitialisedDatabase) {
     createLatestTables();
-    connection().setShowSql(true);
-    testing::internal::CaptureStdout();
-    const std::string report = initialize();
-    const std::string trace = testing::internal::GetCapturedStdout();
-    connection().setShowSql(false);
+    std::string report;
+    const std::string trace = traceOf([&] { report = initialize(); });
     EXPECT_EQ(report, "");
     EXPECT_TRUE(connection().hasIndex("latest_setup", "latest_setup_all"));
     if (isMySql()) {
-        EXPECT_NE(
-            trace.find("\nCREATE UNIQUE INDEX latest_setup_all on latest_setup(path,die_id,device_type,"
-                       "device_parent_subsite_name,device_position_within_subsite,measurement_condition_name,"
-                       "measurement_temperature,routine_name,data_origin,mode)\n"),
-            std::string::npos)
+        EXPECT_NE(trace.find("\nCREATE UNIQUE INDEX latest_setup_all on latest_setup(path," + LATEST_COLUMNS +
+                             ")\n"),
+                  std::string::npos)
             << trace;
         return;
     }
-    const std::string indent27(27, ' ');
-    const std::string indent26(26, ' ');
     const std::string statements[] = {
         "\nCREATE INDEX latest_measurement_measurement_id ON latest_measurement(measurement_id)\n",
-        "\n CREATE INDEX latest_measurement_all ON latest_measurement(" + indent27 + "die_id," + indent27 +
-            "device_type," + indent27 + "device_parent_subsite_name," + indent27 +
-            "device_position_within_subsite," + indent27 + "measurement_condition_name," + indent27 +
-            "measurement_temperature," + indent27 + "routine_name," + indent27 + "data_origin," + indent27 +
-            "mode" + std::string(25, ' ') + ")\n",
+        "\n CREATE INDEX latest_measurement_all ON latest_measurement" + spread(LATEST_COLUMNS, 27) + "\n",
         "\nCREATE INDEX latest_setup_setup_id ON latest_setup(setup_id)\n",
-        "\nCREATE INDEX latest_setup_all ON latest_setup(" + indent26 + "path," + indent26 + "die_id," +
-            indent26 + "device_type," + indent26 + "device_parent_subsite_name," + indent26 +
-            "device_position_within_subsite," + indent26 + "measurement_condition_name," + indent26 +
-            "measurement_temperature," + indent26 + "routine_name," + indent26 + "data_origin," + indent26 +
-            "mode" + std::string(24, ' ') + ")\n",
+        "\nCREATE INDEX latest_setup_all ON latest_setup" + spread("path," + LATEST_COLUMNS, 26) + "\n",
     };
     std::size_t position = 0;
     for (const std::string& statement : statements) {

@@ -48,14 +48,13 @@ TEST_P(SetupTest, HeadersDataAndOwnersReadBack) {
 
         copy.unloadSubordinates();
         EXPECT_EQ(copy.getMeasurement(), nullptr);
-        const Reports reports = assertionMessages(stderrOf([&] {
+        const Reports reports = reportsOf([&] {
             EXPECT_EQ(copy.getCatalogEntry(), nullptr);
             EXPECT_TRUE(copy.getQuarnHeader("NO_SUCH_KEY").isEmpty());
-        }));
+        });
         EXPECT_EQ(reports, Reports({"Setup has neither catalog entry nor measurement",
                                     "Can't get quarnHeader: the setup doesn't have a column 'NO_SUCH_KEY'"}));
-        DBIF_ObjectCache<DBIF_Setup>::emptyCache();
-        DBIF_ObjectCache<DBIF_Measurement>::emptyCache();
+        emptyEntityCaches();
     }
 }
 

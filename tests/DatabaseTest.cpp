@@ -5,9 +5,11 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <cstdlib>
 
 #include "dbif/DBIF_ClearAllCaches.h"
+#include "dbif/DBIF_Measurement.h"
 
 namespace {
 
@@ -80,10 +82,12 @@ void DatabaseTest::SetUp() {
         primary = std::make_unique<DBIF_Connection>("QSQLITE", "", databaseName.c_str(), "", "", 0);
     }
     ASSERT_TRUE(primary->isValid()) << primary->lastError().text().toStdString();
+    fill();
 }
 
 void DatabaseTest::TearDown() {
     // Cached objects of this test's connection must not outlive its database.
+    emptyEntityCaches();
     dbifClearAllCaches();
     if (primary) {
         primary->endTransaction();
@@ -95,6 +99,14 @@ void DatabaseTest::TearDown() {
                   &error);
     }
     directory.reset();
+}
+
+void DatabaseTest::emptyEntityCaches() {
+    DBIF_ObjectCache<DBIF_Setup>::emptyCache();
+    DBIF_ObjectCache<DBIF_Measurement>::emptyCache();
+    DBIF_ObjectCache<DBIF_Device>::emptyCache();
+    DBIF_ObjectCache<DBIF_MeasurementCondition>::emptyCache();
+    DBIF_ObjectCache<DBIF_CatalogEntry>::emptyCache();
 }
 
 DBIF_Connection DatabaseTest::openSecondConnection() const {
@@ -142,9 +154,14 @@ int DatabaseTest::countRows(const QString& table, const QString& where) {
                                  DBIF_QUERY_TIMING, __FILE__, __LINE__);
 }
 
-void DatabaseTest::commit() {
-    connection().beginTransaction();
-    connection().endTransaction();
+QStringList DatabaseTest::rowOf(const QString& sql) {
+    QSqlQuery result = connection().query(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    QStringList values;
+    if (result.next()) {
+        for (int i = 0; i < result.record().count(); ++i)
+            values << result.value(i).toString();
+    }
+    return values;
 }
 
 QStringList DatabaseTest::tracedStatements(const QString& trace) {
@@ -156,10 +173,4 @@ QStringList DatabaseTest::tracedStatements(const QString& trace) {
             statements << lines[i + 1];
     }
     return statements;
-}
-
-void SchemaDatabaseTest::SetUp() {
-    DatabaseTest::SetUp();
-    if (!IsSkipped() && !HasFatalFailure())
-        installSchema();
 }

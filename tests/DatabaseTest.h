@@ -14,13 +14,20 @@
 #include <string>
 #include <vector>
 
+#include "CapturedStderr.h"
 #include "dbif/DBIF_Connection.h"
 
 class DatabaseTest : public ::testing::TestWithParam<std::string> {
 protected:
+    // Opens the fresh database and, unless the driver's case is skipped or failed, fills it.
     void SetUp() override;
     void TearDown() override;
+    // What a fixture puts into the fresh database before each of its tests.
+    virtual void fill() {}
 
+    // Forgets every cached run, condition, device, measurement and setup, so that the next lookup,
+    // also on another connection, reads rows; every test ends with it.
+    static void emptyEntityCaches();
     // The connection the test works on, opened on the fresh database.
     DBIF_Connection& connection() { return *primary; }
     // Another record (its own Qt connection and caches) on the same database.
@@ -43,19 +50,35 @@ protected:
     QString textOf(const QString& sql) {
         return connection().queryString(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
     }
-    // Makes this connection's rows visible to others (MySQL runs with autocommit off).
-    void commit();
+    // Column 0 of every row, and the first row as texts, of a statement run on the test's connection.
+    QList<int> ids(const QString& sql) {
+        return connection().queryScalarList<int>(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    }
+    QStringList rowOf(const QString& sql);
+    // Makes a connection's rows visible to others (MySQL runs with autocommit off).
+    void commit() { commit(connection()); }
+    static void commit(DBIF_Connection& db) {
+        db.beginTransaction();
+        db.endTransaction();
+    }
 
-    // The statements a connection sends while action runs, in order (the first line of each), as its
-    // trace prints them.
+    // Everything a connection's trace prints while action runs.
     template <typename Action>
-    static QStringList statementsOf(DBIF_Connection& db, Action action) {
+    static std::string traceOf(DBIF_Connection& db, Action action) {
         db.setShowSql(true);
         testing::internal::CaptureStdout();
         action();
-        const std::string trace = testing::internal::GetCapturedStdout();
         db.setShowSql(false);
-        return tracedStatements(QString::fromStdString(trace));
+        return testing::internal::GetCapturedStdout();
+    }
+    template <typename Action>
+    std::string traceOf(Action action) {
+        return traceOf(connection(), action);
+    }
+    // The statements a connection sends while action runs, in order (the first line of each).
+    template <typename Action>
+    static QStringList statementsOf(DBIF_Connection& db, Action action) {
+        return tracedStatements(QString::fromStdString(traceOf(db, action)));
     }
     template <typename Action>
     QStringList statementsOf(Action action) {
@@ -70,10 +93,16 @@ private:
     std::unique_ptr<DBIF_Connection> primary;
 };
 
+// The statement of the DBIF_Exception that the action threw, or "nothing thrown".
+template <typename Action>
+QString failedStatement(Action&& action) {
+    return caught<DBIF_Exception>(action, [](const DBIF_Exception& e) { return e.getQuery(); });
+}
+
 // A database test on a fresh database that holds the shipped schema.
 class SchemaDatabaseTest : public DatabaseTest {
 protected:
-    void SetUp() override;
+    void fill() override { installSchema(); }
 };
 
 // The drivers every database test runs on, and a readable name for each instance.

@@ -382,30 +382,33 @@ void DBAL_StorageEngine<E, C>::loadDataHandler(E entity, DBIF_Query* query) {
         // Each row is added through the entity (a kind may fill cells of a new row itself) and its
         // values go straight into the column storage, converted for their column's data type.
         // Columns the catalog no longer holds (reported by the cache) take no values.
-        QVector<QString> dataTypes;
-        QVector<bool> converted;
-        QVector<bool> loaded;
-        for (const C& column : columns) {
-            dataTypes.append(column.isNull() ? QString() : column.getDataType());
-            converted.append(dataTypes.last() == COMPLEX_NUMBER_DATATYPE ||
-                             dataTypes.last() == COMPLEX_MATRIX_DATATYPE);
-            loaded.append(!column.isNull());
-        }
-        // Room for the stored rows at once (the count was read with the columns).
-        for (int i = 0; i < columns.size(); ++i)
+        struct Target {
+            int index;
+            QString dataType;
+            bool converted;
+        };
+        QVector<Target> targets;
+        for (int i = 0; i < columns.size(); ++i) {
+            if (columns[i].isNull())
+                continue;
+            const QString dataType = columns[i].getDataType();
+            targets.append(
+                {i, dataType, dataType == COMPLEX_NUMBER_DATATYPE || dataType == COMPLEX_MATRIX_DATATYPE});
+            // Room for the stored rows at once (the count was read with the columns).
             entity.cellsToLoad(i).reserve(static_cast<int>(entity.rowCount()));
+        }
         QSqlQuery result = connection.queryForwardOnly(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
         while (result.next()) {
             entity.addRow();
             const int row = entity.currentRow();
-            for (int i = 0; i < columns.size(); ++i) {
+            for (const Target& target : std::as_const(targets)) {
                 // NULL is a cell that was never set, and stays one.
-                if (!loaded[i])
-                    continue;
-                const QVariant value = result.value(i);
-                if (value.isNull())
-                    continue;
-                entity.cellsToLoad(i).load(row, converted[i] ? convertVariant(dataTypes[i], value) : value);
+                const QVariant value = result.value(target.index);
+                DBIF_InMemoryColumn& cells = entity.cellsToLoad(target.index);
+                if (!target.converted)
+                    cells.load(row, value);
+                else if (!value.isNull())
+                    cells.load(row, convertVariant(target.dataType, value));
             }
         }
     }

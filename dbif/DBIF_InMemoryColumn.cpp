@@ -13,14 +13,6 @@ bool DBIF_InMemoryColumn::isPlainDouble(const QVariant& value) {
     return value.typeId() == QMetaType::Double && !value.isNull();
 }
 
-QVariant DBIF_InMemoryColumn::value(int row) const {
-    if (row >= size())
-        return QVariant();
-    if (variantCells)
-        return variants[row];
-    return present[row] ? QVariant(doubles[row]) : QVariant();
-}
-
 bool DBIF_InMemoryColumn::holdsValue(int row) const {
     if (row >= size())
         return false;
@@ -43,15 +35,18 @@ bool DBIF_InMemoryColumn::set(int row, const QVariant& newValue) {
 }
 
 void DBIF_InMemoryColumn::load(int row, const QVariant& newValue) {
-    if (!variantCells && isPlainDouble(newValue)) {
+    if (newValue.isNull())
+        return;
+    if (!variantCells && newValue.typeId() == QMetaType::Double) {
+        const double number = *static_cast<const double*>(newValue.constData());
         // Rows arrive in order: the common case appends.
         if (row == size()) {
-            doubles.push_back(newValue.toDouble());
+            doubles.push_back(number);
             present.push_back(true);
             return;
         }
         growTo(row + 1);
-        doubles[row] = newValue.toDouble();
+        doubles[row] = number;
         present[row] = true;
         return;
     }

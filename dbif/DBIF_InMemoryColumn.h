@@ -15,12 +15,19 @@
 
 class DBIF_EXPORT DBIF_InMemoryColumn {
 public:
-    // The cell's value; an invalid variant for a cell that was never set.
-    QVariant value(int row) const;
+    // The cell's value; an invalid variant for a cell that was never set. Inline: hosts read every
+    // cell of large tables through it.
+    QVariant value(int row) const {
+        if (!variantCells)
+            return row < static_cast<int>(doubles.size()) && present[row] ? QVariant(doubles[row])
+                                                                          : QVariant();
+        return row < variants.size() ? variants[row] : QVariant();
+    }
     // Stores the value unless the cell already holds an equal one (QVariant equality, a never-set
     // cell reading as an invalid variant). Returns whether the cell changed.
     bool set(int row, const QVariant& value);
-    // Stores a value read from the database into a row that holds nothing yet, without comparing.
+    // Stores a value read from the database into a row that holds nothing yet, without comparing; a
+    // NULL leaves the cell never set.
     void load(int row, const QVariant& value);
     // Whether the cell holds a value (a valid variant).
     bool holdsValue(int row) const;

@@ -224,7 +224,7 @@ public:
                                     "look-up)")))
             return;
         const QString key = column.getKey();
-        const int index = d->columnIndex.value(key, -1);
+        const int index = indexOf(key);
         if (!assert1(
                 index >= 0, __FILE__, __LINE__,
                 QStringLiteral("Attempting to set column '%1': the column has not been added to the table "
@@ -258,12 +258,15 @@ public:
                     QString::number(row), key);
             return badValue;
         }
-        const int index = d->columnIndex.value(key, -1);
-        if (!assert1(index >= 0, __FILE__, __LINE__,
-                     QStringLiteral("Attempting to read data from column '%1': the column has not been added "
-                                    "to the table yet. Call addColumn first"),
-                     key))
+        const int index = indexOf(key);
+        if (index < 0) {
+            assert1(
+                false, __FILE__, __LINE__,
+                QStringLiteral("Attempting to read data from column '%1': the column has not been added to "
+                               "the table yet. Call addColumn first"),
+                key);
             return badValue;
+        }
         if (row >= static_cast<unsigned>(d->rowsInMemory)) {
             assert1(false, __FILE__, __LINE__,
                     QStringLiteral("Attempting to read data from row %1--but there is no such row"),
@@ -345,10 +348,24 @@ protected:
     void setDataIsLoaded(bool loaded) { setField(&SharedData::dataIsLoaded, loaded, "setDataIsLoaded"); }
 
     bool hasRecord(const char* operation) const {
-        return checkHandle(static_cast<bool>(d), __FILE__, __LINE__, operation);
+        return d || checkHandle(false, __FILE__, __LINE__, operation);
     }
 
 private:
+    // The position of a column key, or -1. Hosts read cells with the keys getColumnKeys() gave them,
+    // which share their text with the table's own: for a table of a few columns the shared text is
+    // found by address, without hashing the key for every cell.
+    int indexOf(const QString& key) const {
+        const QStringList& keys = d->columnKeys;
+        if (keys.size() <= 16) {
+            for (int i = 0; i < keys.size(); ++i) {
+                if (keys[i].constData() == key.constData() && keys[i].size() == key.size())
+                    return i;
+            }
+        }
+        return d->columnIndex.value(key, -1);
+    }
+
     template <typename F>
     F field(F SharedData::*member, const char* operation, F fallback = F()) const {
         return hasRecord(operation) ? (*d).*member : fallback;

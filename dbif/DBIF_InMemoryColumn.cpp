@@ -34,19 +34,12 @@ bool DBIF_InMemoryColumn::set(int row, const QVariant& newValue) {
     return true;
 }
 
-void DBIF_InMemoryColumn::load(int row, const QVariant& newValue) {
+void DBIF_InMemoryColumn::loadOther(int row, const QVariant& newValue) {
     if (newValue.isNull())
         return;
-    if (!variantCells && newValue.typeId() == QMetaType::Double) {
-        const double number = *static_cast<const double*>(newValue.constData());
-        // Rows arrive in order: the common case appends.
-        if (row == size()) {
-            doubles.push_back(number);
-            present.push_back(true);
-            return;
-        }
+    if (!variantCells && isPlainDouble(newValue)) {
         growTo(row + 1);
-        doubles[row] = number;
+        doubles[row] = *static_cast<const double*>(newValue.constData());
         present[row] = true;
         return;
     }

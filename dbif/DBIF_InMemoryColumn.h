@@ -27,8 +27,16 @@ public:
     // cell reading as an invalid variant). Returns whether the cell changed.
     bool set(int row, const QVariant& value);
     // Stores a value read from the database into a row that holds nothing yet, without comparing; a
-    // NULL leaves the cell never set.
-    void load(int row, const QVariant& value);
+    // NULL leaves the cell never set. The next number of a column of numbers is appended inline:
+    // this runs once per cell of every table loaded.
+    void load(int row, const QVariant& value) {
+        if (!variantCells && row == size() && value.typeId() == QMetaType::Double && !value.isNull()) {
+            doubles.push_back(*static_cast<const double*>(value.constData()));
+            present.push_back(true);
+            return;
+        }
+        loadOther(row, value);
+    }
     // Whether the cell holds a value (a valid variant).
     bool holdsValue(int row) const;
     // Number of rows up to the last one that was ever written; later rows are never set.
@@ -49,6 +57,7 @@ private:
     static bool isUnstorable(const QVariant& value);
     void moveToVariants();
     void growTo(int rows);
+    void loadOther(int row, const QVariant& value);
 
     bool variantCells = false;
     std::vector<double> doubles;  // while !variantCells

@@ -398,9 +398,8 @@ void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const 
     const qint64 batches = bytes / packetLimit + 2;
     // Rows longer than about half the limit leave fewer rows than batches: send them one by one.
     const int batchSize = static_cast<int>(std::max<qint64>(1, rowCount / batches));
-    statement = head;
     for (int first = 0; first < rowCount; first += batchSize) {
-        statement.truncate(head.size());
+        statement.truncate(head.size());  // the statement's buffer serves every batch
         for (row = first; row < std::min(rowCount, first + batchSize); ++row) {
             if (row > first)
                 statement += QLatin1String(")\n, (");

@@ -26,9 +26,9 @@ public:
     // Stores the value unless the cell already holds an equal one (QVariant equality, a never-set
     // cell reading as an invalid variant). Returns whether the cell changed.
     bool set(int row, const QVariant& value);
-    // Stores a value read from the database into a row that holds nothing yet, without comparing; a
-    // NULL leaves the cell never set. The next number of a column of numbers is appended inline:
-    // this runs once per cell of every table loaded.
+    // Stores a value read from the database into the cell without comparing it with the cell's own
+    // (set() does); a NULL leaves the cell as it is. The next number of a column of numbers is
+    // appended inline: this runs once per cell of every table loaded.
     void load(int row, const QVariant& value) {
         if (!variantCells && row == size() && value.typeId() == QMetaType::Double && !value.isNull()) {
             doubles.push_back(*static_cast<const double*>(value.constData()));

@@ -17,7 +17,7 @@ class DBIF_EXPORT DBIF_InMemoryColumn {
 public:
     // The cell's value; an invalid variant for a cell that was never set. Inline: hosts read every
     // cell of large tables through it.
-    QVariant value(int row) const {
+    Q_ALWAYS_INLINE QVariant value(int row) const {
         if (!variantCells)
             return row < static_cast<int>(doubles.size()) && present[row] ? QVariant(doubles[row])
                                                                           : QVariant();

@@ -347,15 +347,16 @@ protected:
     bool isDataLoaded() const { return field(&SharedData::dataIsLoaded, "isDataLoaded"); }
     void setDataIsLoaded(bool loaded) { setField(&SharedData::dataIsLoaded, loaded, "setDataIsLoaded"); }
 
-    bool hasRecord(const char* operation) const {
+    Q_ALWAYS_INLINE bool hasRecord(const char* operation) const {
         return d || checkHandle(false, __FILE__, __LINE__, operation);
     }
 
 private:
     // The position of a column key, or -1. Hosts read cells with the keys getColumnKeys() gave them,
     // which share their text with the table's own: for a table of a few columns the shared text is
-    // found by address, without hashing the key for every cell.
-    int indexOf(const QString& key) const {
+    // found by address, without hashing the key for every cell. This and the other helpers of the
+    // per-cell accessors are forced inline (the compiler would keep calls to them otherwise).
+    Q_ALWAYS_INLINE int indexOf(const QString& key) const {
         const QStringList& keys = d->columnKeys;
         if (keys.size() <= 16) {
             for (int i = 0; i < keys.size(); ++i) {
@@ -378,7 +379,7 @@ private:
 
     // Loading fills the shared record, which const handles share too; hence the cast, and the guard
     // against a loadData() that reads cells itself.
-    void loadDataIfNeeded() const {
+    Q_ALWAYS_INLINE void loadDataIfNeeded() const {
         if (!d || d->dataIsLoaded || d->loading)
             return;
         d->loading = true;

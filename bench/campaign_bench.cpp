@@ -13,14 +13,8 @@
 #include "StatementTrace.h"
 
 #include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QStringList>
-#include <cstdlib>
-#include <iostream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_Measurement.h"

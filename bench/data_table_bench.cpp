@@ -124,7 +124,18 @@ qint64 peakGrowth(Work work) {
     return (statusKiB("VmHWM:") - before) * 1024;
 }
 
-double seconds(const QElapsedTimer& timer) {
+// The seconds `work` takes; with `peak`, it runs under peakGrowth, which stores the growth there.
+template <typename Work>
+double timed(qint64* peak, Work work) {
+    QElapsedTimer timer;
+    const auto run = [&] {
+        timer.start();
+        work();
+    };
+    if (peak)
+        *peak = peakGrowth(run);
+    else
+        run();
     return static_cast<double>(timer.nsecsElapsed()) * 1e-9;
 }
 
@@ -150,26 +161,19 @@ void BM_Save(benchmark::State& state, const Case& c) {
         entry = DBIF_CatalogEntry();
         forgetObjects();
     }
-    // The raw side on a fresh database in the state the library's save started from.
+    // Each side's save on a fresh database, timed; with `peak`, also its peak memory growth.
     const auto rawSave = [&](qint64* peak) {
         std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
         QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
         QString failure = replay(qt, building);
-        QElapsedTimer timer;
-        const auto save = [&] {
-            timer.start();
+        const double elapsed = timed(peak, [&] {
             if (c.hostTransaction)
                 qt.transaction();
             if (failure.isEmpty())
                 failure = replay(qt, statements);
             if (c.hostTransaction)
                 qt.commit();
-        };
-        if (peak)
-            *peak = peakGrowth(save);
-        else
-            save();
-        const double elapsed = seconds(timer);
+        });
         qt = QSqlDatabase();
         if (!failure.isEmpty())
             state.SkipWithError(("replay failed: " + failure).toStdString().c_str());
@@ -178,16 +182,7 @@ void BM_Save(benchmark::State& state, const Case& c) {
     const auto librarySave = [&](qint64* peak) {
         std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
         DBIF_CatalogEntry entry = makeEntry(*db, c);
-        QElapsedTimer timer;
-        const auto save = [&] {
-            timer.start();
-            saveEntry(*db, entry, c.hostTransaction);
-        };
-        if (peak)
-            *peak = peakGrowth(save);
-        else
-            save();
-        const double elapsed = seconds(timer);
+        const double elapsed = timed(peak, [&] { saveEntry(*db, entry, c.hostTransaction); });
         entry = DBIF_CatalogEntry();
         forgetObjects();
         return elapsed;
@@ -232,10 +227,8 @@ void BM_Load(benchmark::State& state, const Case& c) {
     double rawSeconds = 0;
     for (auto _ : state) {
         forgetObjects();
-        QElapsedTimer timer;
-        timer.start();
-        const double sum = loadAndRead(*db, id);
-        const double library = seconds(timer);
+        double sum = 0;
+        const double library = timed(nullptr, [&] { sum = loadAndRead(*db, id); });
         librarySeconds += library;
         state.SetIterationTime(library);
         if (std::abs(sum - expected) > 1e-9 * std::abs(expected)) {
@@ -243,9 +236,8 @@ void BM_Load(benchmark::State& state, const Case& c) {
             return;
         }
         double rawSum = 0;
-        timer.start();
-        const QString failure = replay(qt, statements, &rawSum);
-        rawSeconds += seconds(timer);
+        QString failure;
+        rawSeconds += timed(nullptr, [&] { failure = replay(qt, statements, &rawSum); });
         benchmark::DoNotOptimize(rawSum);
         if (!failure.isEmpty()) {
             state.SkipWithError(("replay failed: " + failure).toStdString().c_str());

@@ -4,14 +4,8 @@
 #include <QMetaType>
 #include <cmath>
 
-#include "dbif/DBIF_ComplexNumber.h"
 #include "dbif/DBIF_DataType.h"
 #include "dbif/DBIF_Utilities.h"
-
-bool DBIF_InMemoryColumn::isPlainDouble(const QVariant& value) {
-    // A typed null (an SQL NULL read back) must come back as such, so it needs a variant.
-    return value.typeId() == QMetaType::Double && !value.isNull();
-}
 
 bool DBIF_InMemoryColumn::holdsValue(int row) const {
     if (row >= size())
@@ -35,15 +29,8 @@ bool DBIF_InMemoryColumn::set(int row, const QVariant& newValue) {
 }
 
 void DBIF_InMemoryColumn::loadOther(int row, const QVariant& newValue) {
-    if (newValue.isNull())
-        return;
-    if (!variantCells && isPlainDouble(newValue)) {
-        growTo(row + 1);
-        doubles[row] = *static_cast<const double*>(newValue.constData());
-        present[row] = true;
-        return;
-    }
-    set(row, newValue);
+    if (!newValue.isNull())
+        set(row, newValue);
 }
 
 void DBIF_InMemoryColumn::reserve(int rows) {

@@ -30,7 +30,7 @@ public:
     // (set() does); a NULL leaves the cell as it is. The next number of a column of numbers is
     // appended inline: this runs once per cell of every table loaded.
     void load(int row, const QVariant& value) {
-        if (!variantCells && row == size() && value.typeId() == QMetaType::Double && !value.isNull()) {
+        if (!variantCells && row == size() && isPlainDouble(value)) {
             doubles.push_back(*static_cast<const double*>(value.constData()));
             present.push_back(true);
             return;
@@ -53,7 +53,10 @@ public:
     int firstUnstorableRow() const;
 
 private:
-    static bool isPlainDouble(const QVariant& value);
+    // A typed null (an SQL NULL read back) must come back as such, so it needs a variant.
+    static bool isPlainDouble(const QVariant& value) {
+        return value.typeId() == QMetaType::Double && !value.isNull();
+    }
     static bool isUnstorable(const QVariant& value);
     void moveToVariants();
     void growTo(int rows);

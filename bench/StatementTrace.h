@@ -22,9 +22,10 @@ struct Statement {
     QString value;
 };
 
-// The statements `work` sends on `db`, in order. Each starts after a "<connection>: (<n> ms) " line
-// ("<connection> (<n> ms)" for a prepared statement, whose text ends in " => [<bound value>]") and runs
-// to the next such line or transaction message.
+// The statements `work` sends on `db`, in order, with their texts exactly as sent (an INSERT keeps its
+// closing line end, which costs Qt a copy of the text). Each starts after a "<connection>: (<n> ms) "
+// line ("<connection> (<n> ms)" for a prepared statement, whose text ends in " => [<bound value>]") and
+// ends with the line end the trace adds; a header or transaction message then opens with one more.
 template <typename Work>
 QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
     std::ostringstream trace;
@@ -39,8 +40,9 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
     QStringList current;
     bool inStatement = false;
     bool prepared = false;
-    const auto finish = [&] {
-        while (!current.isEmpty() && current.last().isEmpty())
+    // `traceEnds` is how many of the trailing empty lines the trace itself wrote.
+    const auto finish = [&](int traceEnds) {
+        for (; traceEnds > 0 && !current.isEmpty() && current.last().isEmpty(); --traceEnds)
             current.removeLast();
         if (inStatement && !current.isEmpty()) {
             Statement statement{current.join('\n'), prepared, QString()};
@@ -58,18 +60,20 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
         const bool plainHeader = line.startsWith(key + ": (") && line.endsWith(" ms) ");
         const bool preparedHeader = line.startsWith(key + " (") && line.endsWith(" ms)");
         if (plainHeader || preparedHeader) {
-            finish();
+            finish(1);
             inStatement = true;
             prepared = preparedHeader;
         } else if (line.startsWith("  Beginning Transaction") ||
-                   line.startsWith("  Committing Transaction") || line.startsWith("Int query returned") ||
-                   line.startsWith("String query returned") || line.startsWith("DateTime query returned")) {
-            finish();
+                   line.startsWith("  Committing Transaction")) {
+            finish(1);
+        } else if (line.startsWith("Int query returned") || line.startsWith("String query returned") ||
+                   line.startsWith("DateTime query returned")) {
+            finish(0);
         } else if (inStatement) {
             current.append(line);
         }
     }
-    finish();
+    finish(1);
     return statements;
 }
 

@@ -10,6 +10,10 @@
 //         the same for the replay, whose statement texts exist before it starts.
 //   Load: the entry fetched by id through emptied caches, then every cell read with getData(); the raw
 //         side runs the same SELECTs and reads every value of every row with QSqlQuery::value().
+// Both sides run in every iteration, in turn first, so that a slow spell of the machine falls on both;
+// "median library/raw" is the median of the iterations' ratios, and "added cpu/raw" the processor time
+// the library's thread spends beyond the raw side's, over the raw time: what the library itself costs,
+// untouched by the database server's share of the machine.
 // MariaDB when the DBIF_TEST_MYSQL_HOST/PORT/USER/PASSWORD variables name it (as scripts/test exports).
 #include <benchmark/benchmark.h>
 
@@ -20,9 +24,12 @@
 #include <malloc.h>
 #include <QElapsedTimer>
 #include <QFile>
+#include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dbif/DBIF_CatalogEntry.h"
 #include "dbif/DBIF_Connection.h"
@@ -124,11 +131,25 @@ qint64 peakGrowth(Work work) {
     return (statusKiB("VmHWM:") - before) * 1024;
 }
 
-// The seconds `work` takes; with `peak`, it runs under peakGrowth, which stores the growth there.
+double threadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The time a piece of work took, and the processor time of this thread in it.
+struct Timing {
+    double seconds = 0;
+    double cpuSeconds = 0;
+};
+
+// Times `work`; with `peak`, it runs under peakGrowth, which stores the growth there.
 template <typename Work>
-double timed(qint64* peak, Work work) {
+Timing timed(qint64* peak, Work work) {
     QElapsedTimer timer;
+    double cpuStart = 0;
     const auto run = [&] {
+        cpuStart = threadSeconds();
         timer.start();
         work();
     };
@@ -136,15 +157,53 @@ double timed(qint64* peak, Work work) {
         *peak = peakGrowth(run);
     else
         run();
-    return static_cast<double>(timer.nsecsElapsed()) * 1e-9;
+    const double seconds = static_cast<double>(timer.nsecsElapsed()) * 1e-9;
+    return {seconds, threadSeconds() - cpuStart};
 }
 
-void setRates(benchmark::State& state, const Case& c, double librarySeconds, double rawSeconds) {
-    const double rows = static_cast<double>(c.rows) * static_cast<double>(state.iterations());
-    state.counters["rows/s"] = rows / librarySeconds;
-    state.counters["raw rows/s"] = rows / rawSeconds;
-    state.counters["library/raw"] = librarySeconds / rawSeconds;
-}
+// Both sides' timings over the iterations.
+class Comparison {
+public:
+    // Runs the two sides of iteration `iteration`, the library first in even iterations; returns the
+    // library's time.
+    template <typename Library, typename Raw>
+    double run(int iteration, Library library, Raw raw) {
+        Timing mine;
+        Timing theirs;
+        if (iteration % 2 == 0) {
+            mine = library();
+            theirs = raw();
+        } else {
+            theirs = raw();
+            mine = library();
+        }
+        add(librarySide, mine);
+        add(rawSide, theirs);
+        ratios.push_back(mine.seconds / theirs.seconds);
+        return mine.seconds;
+    }
+
+    void report(benchmark::State& state, int rows) {
+        const double rowsDone = static_cast<double>(rows) * static_cast<double>(state.iterations());
+        state.counters["rows/s"] = rowsDone / librarySide.seconds;
+        state.counters["raw rows/s"] = rowsDone / rawSide.seconds;
+        state.counters["library/raw"] = librarySide.seconds / rawSide.seconds;
+        std::sort(ratios.begin(), ratios.end());
+        const size_t n = ratios.size();
+        state.counters["median library/raw"] = n == 0 ? 0 : (ratios[(n - 1) / 2] + ratios[n / 2]) / 2;
+        state.counters["added cpu/raw"] = (librarySide.cpuSeconds - rawSide.cpuSeconds) / rawSide.seconds;
+    }
+
+private:
+    static void add(Timing& total, const Timing& one) {
+        total.seconds += one.seconds;
+        total.cpuSeconds += one.cpuSeconds;
+    }
+
+    Timing librarySide;
+    Timing rawSide;
+    std::vector<double> ratios;
+};
 
 void BM_Save(benchmark::State& state, const Case& c) {
     if (skippedWithoutMariaDb(state, c.driver))
@@ -166,7 +225,7 @@ void BM_Save(benchmark::State& state, const Case& c) {
         std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
         QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
         QString failure = replay(qt, building);
-        const double elapsed = timed(peak, [&] {
+        const Timing elapsed = timed(peak, [&] {
             if (c.hostTransaction)
                 qt.transaction();
             if (failure.isEmpty())
@@ -182,7 +241,7 @@ void BM_Save(benchmark::State& state, const Case& c) {
     const auto librarySave = [&](qint64* peak) {
         std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
         DBIF_CatalogEntry entry = makeEntry(*db, c);
-        const double elapsed = timed(peak, [&] { saveEntry(*db, entry, c.hostTransaction); });
+        const Timing elapsed = timed(peak, [&] { saveEntry(*db, entry, c.hostTransaction); });
         entry = DBIF_CatalogEntry();
         forgetObjects();
         return elapsed;
@@ -194,15 +253,13 @@ void BM_Save(benchmark::State& state, const Case& c) {
     librarySave(&libraryPeak);
     rawSave(&rawPeak);
 
-    double librarySeconds = 0;
-    double rawSeconds = 0;
+    Comparison comparison;
+    int iteration = 0;
     for (auto _ : state) {
-        const double library = librarySave(nullptr);
-        librarySeconds += library;
-        state.SetIterationTime(library);
-        rawSeconds += rawSave(nullptr);
+        state.SetIterationTime(comparison.run(
+            iteration++, [&] { return librarySave(nullptr); }, [&] { return rawSave(nullptr); }));
     }
-    setRates(state, c, librarySeconds, rawSeconds);
+    comparison.report(state, c.rows);
     state.counters["statements"] = statements.size();
     const double tableBytes = 8.0 * COLUMN_COUNT * c.rows;
     state.counters["peak/table"] = static_cast<double>(libraryPeak) / tableBytes;
@@ -223,29 +280,33 @@ void BM_Load(benchmark::State& state, const Case& c) {
     const QList<Statement> statements = recordStatements(*db, [&] { loadAndRead(*db, id); });
     const double expected = expectedSum(c.rows);
     QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
-    double librarySeconds = 0;
-    double rawSeconds = 0;
+    Comparison comparison;
+    int iteration = 0;
     for (auto _ : state) {
-        forgetObjects();
         double sum = 0;
-        const double library = timed(nullptr, [&] { sum = loadAndRead(*db, id); });
-        librarySeconds += library;
-        state.SetIterationTime(library);
+        QString failure;
+        const auto library = [&] {
+            forgetObjects();
+            return timed(nullptr, [&] { sum = loadAndRead(*db, id); });
+        };
+        const auto raw = [&] {
+            double rawSum = 0;
+            const Timing timing = timed(nullptr, [&] { failure = replay(qt, statements, &rawSum); });
+            benchmark::DoNotOptimize(rawSum);
+            return timing;
+        };
+        state.SetIterationTime(comparison.run(iteration++, library, raw));
         if (std::abs(sum - expected) > 1e-9 * std::abs(expected)) {
             state.SkipWithError("the library read other values than were saved");
             return;
         }
-        double rawSum = 0;
-        QString failure;
-        rawSeconds += timed(nullptr, [&] { failure = replay(qt, statements, &rawSum); });
-        benchmark::DoNotOptimize(rawSum);
         if (!failure.isEmpty()) {
             state.SkipWithError(("replay failed: " + failure).toStdString().c_str());
             return;
         }
     }
     forgetObjects();
-    setRates(state, c, librarySeconds, rawSeconds);
+    comparison.report(state, c.rows);
     state.counters["statements"] = statements.size();
 }
 
@@ -256,7 +317,7 @@ void registerAll() {
                 const std::string name = std::string("/") + driver +
                                          (engine == DBIF_SPARSE_TABLE_STORAGE ? "/sparse/" : "/multi/") +
                                          std::to_string(rows);
-                const int iterations = rows > 10000 ? 2 : 6;
+                const int iterations = rows > 10000 ? 4 : 8;
                 const Case c{driver, engine, rows, true};
                 benchmark::RegisterBenchmark(("Save" + name).c_str(), BM_Save, c)
                     ->Unit(benchmark::kMillisecond)

@@ -365,6 +365,7 @@ void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const 
     }
 
     const QLatin1String joint("),\n  (");
+    constexpr int SIZING_ROWS = 64;
     qint64 bytes = 0;  // of the rows joined by `joint`
     int row = 0;
     for (; row < rowCount && bytes < packetLimit; ++row) {
@@ -374,13 +375,18 @@ void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const 
         }
         const qsizetype start = statement.size();
         writeRow(statement, row);
+        const qsizetype rowLength = statement.size() - start;
         bytes += sentBytes(QStringView(statement).mid(start));
-        // The first row sizes the buffer for the whole statement (at most a packet), so that it is
-        // not moved again and again while it grows.
-        if (row == 0) {
-            const qint64 expected = (bytes + joint.size()) * rowCount * 11 / 10;
-            statement.reserve(head.size() + tail.size() +
-                              std::min<qint64>(expected, packetLimit + 2 * bytes));
+        // Once a few rows show their length, the buffer is sized for the whole statement (at most a
+        // packet), so that it is not moved again and again while it grows, nor left at up to twice its
+        // need as growing by doubling would; an estimate that falls short is made again from more rows.
+        if (row + 1 >= SIZING_ROWS &&
+            statement.capacity() - statement.size() < 2 * (rowLength + joint.size())) {
+            const qint64 perRow = (statement.size() - head.size()) / (row + 1) + joint.size();
+            const qint64 expected =
+                std::min<qint64>(perRow * rowCount * 11 / 10, packetLimit + 2 * rowLength);
+            statement.reserve(std::max<qint64>(head.size() + tail.size() + expected,
+                                               statement.size() + statement.size() / 4));
         }
     }
     if (bytes < packetLimit) {

@@ -246,17 +246,17 @@ public:
     // The cell, loading the data first if needed: an invalid variant for a cell never set, or the
     // int -9999 (reported) when the load failed, the column was not added or the row does not exist.
     QVariant getData(const QString& key, unsigned row) const {
-        const QVariant badValue(-9999);
+        // Made only on failure, like the reports: this is the per-cell read of every host.
+        const auto badValue = [] { return QVariant(-9999); };
         if (!hasRecord("getData"))
-            return badValue;
+            return badValue();
         loadDataIfNeeded();
-        // The reports are made only on failure: this is the per-cell read of every host.
         if (!d->dataIsLoaded) {
             assert2(false, __FILE__, __LINE__,
                     QStringLiteral("Attempting to read data from row '%1', column '%2--but due to errors, no "
                                    "data was loaded from database."),
                     QString::number(row), key);
-            return badValue;
+            return badValue();
         }
         const int index = indexOf(key);
         if (index < 0) {
@@ -265,13 +265,13 @@ public:
                 QStringLiteral("Attempting to read data from column '%1': the column has not been added to "
                                "the table yet. Call addColumn first"),
                 key);
-            return badValue;
+            return badValue();
         }
         if (row >= static_cast<unsigned>(d->rowsInMemory)) {
             assert1(false, __FILE__, __LINE__,
                     QStringLiteral("Attempting to read data from row %1--but there is no such row"),
                     QString::number(row));
-            return badValue;
+            return badValue();
         }
         return d->columns[index].value(static_cast<int>(row));
     }

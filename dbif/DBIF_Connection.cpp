@@ -223,8 +223,6 @@ void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, 
 }
 
 // The tables are Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into
-// "?" is refused before it is sent.
-// The tables are Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into
 // "?" is refused before it is sent. So is a statement longer in bytes than the server's packet, which
 // would make the server drop the connection.
 void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& text, const QString& sql,

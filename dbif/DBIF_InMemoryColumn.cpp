@@ -7,12 +7,6 @@
 #include "dbif/DBIF_DataType.h"
 #include "dbif/DBIF_Utilities.h"
 
-bool DBIF_InMemoryColumn::holdsValue(int row) const {
-    if (row >= size())
-        return false;
-    return variantCells ? variants[row].isValid() : static_cast<bool>(present[row]);
-}
-
 bool DBIF_InMemoryColumn::set(int row, const QVariant& newValue) {
     if (value(row) == newValue)
         return false;

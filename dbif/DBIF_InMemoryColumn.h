@@ -38,7 +38,11 @@ public:
         loadOther(row, value);
     }
     // Whether the cell holds a value (a valid variant).
-    bool holdsValue(int row) const;
+    bool holdsValue(int row) const {
+        if (row >= size())
+            return false;
+        return variantCells ? variants[row].isValid() : static_cast<bool>(present[row]);
+    }
     // Number of rows up to the last one that was ever written; later rows are never set.
     int size() const { return variantCells ? variants.size() : static_cast<int>(doubles.size()); }
     void clear();

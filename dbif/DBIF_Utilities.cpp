@@ -158,78 +158,64 @@ QString sqlIdentifier(const QString& name) {
 }
 
 int writeExactNumber(double value, char* out) {
-    char* o = out;
     if (std::isnan(value)) {
-        std::memcpy(o, "nan", 3);
+        std::memcpy(out, "nan", 3);
         return 3;
     }
     if (std::isinf(value)) {
-        if (value < 0)
-            *o++ = '-';
-        std::memcpy(o, "inf", 3);
-        return static_cast<int>(o - out) + 3;
+        std::memcpy(out, value < 0 ? "-inf" : "inf", value < 0 ? 4 : 3);
+        return value < 0 ? 4 : 3;
     }
     if (value == 0) {
-        *o = '0';
+        *out = '0';
         return 1;
     }
-    // The shortest round-trip digits and the decimal exponent, as "[-]d[.ddd]e(+|-)dd[d]".
+    // The shortest round-trip digits as "[-]d[.ddd]e(+|-)dd[d]": already the scientific form wanted.
     char scientific[EXACT_NUMBER_CAPACITY];
     const char* end =
         std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific).ptr;
-    const char* p = scientific;
-    if (*p == '-') {
-        *o++ = '-';
-        ++p;
-    }
-    char digits[EXACT_NUMBER_CAPACITY];
-    int count = 0;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.')
-            digits[count++] = *p;
-    }
-    ++p;
-    const bool negativeExponent = *p++ == '-';
+    const int length = static_cast<int>(end - scientific);
+    const int sign = value < 0 ? 1 : 0;
+    const char* e = end[-4] == 'e' ? end - 4 : end - 5;  // two or three exponent digits
     int magnitude = 0;
-    for (; p != end; ++p)
+    for (const char* p = e + 2; p != end; ++p)
         magnitude = magnitude * 10 + (*p - '0');
-    const int exponent = negativeExponent ? -magnitude : magnitude;
+    const int exponent = e[1] == '-' ? -magnitude : magnitude;
+    // Digit i is first[0] for i = 0, else first[i + 1] (past the point).
+    const char* first = scientific + sign;
+    const int count = static_cast<int>(e - first) > 1 ? static_cast<int>(e - first) - 1 : 1;
 
-    const int scientificLength = count + (count > 1 ? 1 : 0) + 2 + (magnitude >= 100 ? 3 : 2);
+    const int scientificLength = length - sign;
     const int fixedLength =
         exponent >= 0 ? (count <= exponent + 1 ? exponent + 1 : count + 1) : 1 - exponent + count;
-    const auto put = [&o](const char* from, int length) {
-        std::memcpy(o, from, static_cast<size_t>(length));
-        o += length;
-    };
-    const auto fill = [&o](int length) {
-        std::memset(o, '0', static_cast<size_t>(length));
-        o += length;
-    };
     if (scientificLength < fixedLength) {
-        *o++ = digits[0];
-        if (count > 1) {
-            *o++ = '.';
-            put(digits + 1, count - 1);
-        }
-        *o++ = 'e';
-        *o++ = negativeExponent ? '-' : '+';
-        if (magnitude >= 100)
-            *o++ = static_cast<char>('0' + magnitude / 100);
-        *o++ = static_cast<char>('0' + magnitude / 10 % 10);
-        *o++ = static_cast<char>('0' + magnitude % 10);
-    } else if (exponent < 0) {
+        std::memcpy(out, scientific, static_cast<size_t>(length));
+        return length;
+    }
+    char* o = out;
+    if (sign)
+        *o++ = '-';
+    const auto put = [&o](const char* from, int n) {
+        std::memcpy(o, from, static_cast<size_t>(n));
+        o += n;
+    };
+    if (exponent < 0) {
         *o++ = '0';
         *o++ = '.';
-        fill(-exponent - 1);
-        put(digits, count);
+        std::memset(o, '0', static_cast<size_t>(-exponent - 1));
+        o += -exponent - 1;
+        *o++ = first[0];
+        put(first + 2, count - 1);
     } else if (count <= exponent + 1) {
-        put(digits, count);
-        fill(exponent + 1 - count);
+        *o++ = first[0];
+        put(first + 2, count - 1);
+        std::memset(o, '0', static_cast<size_t>(exponent + 1 - count));
+        o += exponent + 1 - count;
     } else {
-        put(digits, exponent + 1);
+        *o++ = first[0];
+        put(first + 2, exponent);
         *o++ = '.';
-        put(digits + exponent + 1, count - exponent - 1);
+        put(first + 2 + exponent, count - exponent - 1);
     }
     return static_cast<int>(o - out);
 }

@@ -312,6 +312,12 @@ void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
                 column->appendSqlLiteral(out, row);
             }
         },
+        [&id, &cells](int row) {
+            qint64 bytes = id.size();  // digits
+            for (const DBIF_InMemoryColumn* column : cells)
+                bytes += 2 + column->sqlLiteralBytes(row);
+            return bytes;
+        },
         __FILE__, __LINE__);
 }
 

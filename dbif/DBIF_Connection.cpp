@@ -246,13 +246,6 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& tex
     }
 }
 
-qint64 DBIF_Connection::ManagedConnection::sentBytes(QStringView text) {
-    qint64 bytes = 0;
-    for (const QChar c : text)
-        bytes += c.unicode() > 0x7F ? (c.unicode() > 0x7FF ? 3 : 2) : 1;
-    return bytes;
-}
-
 QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
                                                     int line, bool forwardOnly) {
     refuseUnstorableText(sql, sql, file, line);
@@ -337,14 +330,15 @@ void DBIF_Connection::ManagedConnection::insertSet(const QString& table, const Q
                                                    const QStringList& rows, const char* file, int line) {
     insertRows(
         table, columns, static_cast<int>(rows.size()), [&rows](QString& out, int row) { out += rows[row]; },
-        file, line);
+        [&rows](int row) { return utf8Bytes(rows[row]); }, file, line);
 }
 
 // One statement per row, or the rows joined into multi-row statements below the packet limit. The
 // limit is the server's packet, which counts bytes as they are sent (a Latin-1 letter beyond ASCII
 // takes two). Each statement is built once, in one buffer, and sent before the next is made.
 void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const QString& columns,
-                                                    int rowCount, const RowWriter& writeRow, const char* file,
+                                                    int rowCount, const RowWriter& writeRow,
+                                                    const RowMeasure& measureRow, const char* file,
                                                     int line) {
     if (rowCount <= 0)
         return;
@@ -374,7 +368,7 @@ void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const 
         const qsizetype start = statement.size();
         writeRow(statement, row);
         const qsizetype rowLength = statement.size() - start;
-        bytes += sentBytes(QStringView(statement).mid(start));
+        bytes += utf8Bytes(QStringView(statement).mid(start));
         // Once a few rows show their length, the buffer is sized for the whole statement (at most a
         // packet), so that it is not moved again and again while it grows, nor left at up to twice its
         // need as growing by doubling would; an estimate that falls short is made again from more rows.
@@ -393,21 +387,37 @@ void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const 
         return;
     }
     // Too large for one packet: the whole size decides the batches, so the rest is measured first.
-    QString scratch;
-    for (; row < rowCount; ++row) {
-        scratch.truncate(0);
-        writeRow(scratch, row);
-        bytes += joint.size() + sentBytes(scratch);
-    }
+    for (; row < rowCount; ++row)
+        bytes += joint.size() + measureRow(row);
     const qint64 batches = bytes / packetLimit + 2;
     // Rows longer than about half the limit leave fewer rows than batches: send them one by one.
     const int batchSize = static_cast<int>(std::max<qint64>(1, rowCount / batches));
+    // Batches of even row counts assume rows of even length. A batch of rows much longer than the
+    // rest could exceed the packet, which the server would refuse: such a batch goes in as many
+    // statements as it needs, each closed before the row that would take it over the limit.
+    const QLatin1String batchJoint(")\n, (");
     for (int first = 0; first < rowCount; first += batchSize) {
         statement.truncate(head.size());  // the statement's buffer serves every batch
+        int statementFirst = first;
+        qint64 statementBytes = 0;
         for (row = first; row < std::min(rowCount, first + batchSize); ++row) {
-            if (row > first)
-                statement += QLatin1String(")\n, (");
+            const qsizetype before = statement.size();
+            if (row > statementFirst)
+                statement += batchJoint;
+            const qsizetype start = statement.size();
             writeRow(statement, row);
+            const qint64 rowBytes = utf8Bytes(QStringView(statement).mid(start));
+            if (row > statementFirst && statementBytes + batchJoint.size() + rowBytes >= packetLimit) {
+                statement.truncate(before);
+                statement += tail;
+                send(statement);
+                statement.truncate(head.size());
+                writeRow(statement, row);
+                statementFirst = row;
+                statementBytes = rowBytes;
+            } else {
+                statementBytes += (row > statementFirst ? batchJoint.size() : 0) + rowBytes;
+            }
         }
         statement += tail;
         send(statement);

@@ -43,6 +43,8 @@ class DBIF_EXPORT DBIF_Connection {
 public:
     // Appends the values of one row (the text between the parentheses of VALUES) to `out`.
     using RowWriter = std::function<void(QString& out, int row)>;
+    // The bytes the values of one row take as sent (UTF-8), without making their text.
+    using RowMeasure = std::function<qint64(int row)>;
 
     class DBIF_EXPORT ManagedConnection : public QSharedData {
     public:
@@ -94,7 +96,7 @@ public:
         void insertSet(const QString& table, const QString& columns, const QStringList& rows,
                        const char* file, int line);
         void insertRows(const QString& table, const QString& columns, int rowCount, const RowWriter& writeRow,
-                        const char* file, int line);
+                        const RowMeasure& measureRow, const char* file, int line);
         void updateSet(const QString& table, const QString& columns, const QStringList& rows,
                        const char* file, int line);
 
@@ -133,8 +135,6 @@ public:
         void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
         void schemaChanged();
         void applyLockTimeout();
-        // Bytes of the text as the client sends it (UTF-8).
-        static qint64 sentBytes(QStringView text);
         void runUnitStatement(const QString& sql);
         void startUnitBefore(const QString& sql);
         void startUnit();
@@ -254,12 +254,12 @@ public:
         d->insertSet(table, columns, rows, file, line);
     }
     // The same statements as insertSet of the rows that writeRow(out, row) appends to `out`, for rows 0
-    // to rowCount - 1, made as they are sent: a table's rows never exist as texts all at once. The
-    // writer is called once per row, or twice when the rows are too large for one packet (once to
-    // size the batches).
+    // to rowCount - 1, made as they are sent: a table's rows never exist as texts all at once. When
+    // the rows are too large for one packet, the batches are sized with measureRow(row), which must
+    // give the bytes of what writeRow writes; the rows of the first packet are then written twice.
     void insertRows(const QString& table, const QString& columns, int rowCount, const RowWriter& writeRow,
-                    const char* file, int line) const {
-        d->insertRows(table, columns, rowCount, writeRow, file, line);
+                    const RowMeasure& measureRow, const char* file, int line) const {
+        d->insertRows(table, columns, rowCount, writeRow, measureRow, file, line);
     }
     // Writes rows that carry their primary key: one "REPLACE INTO" statement per row, timed as Update.
     void updateSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,

@@ -91,6 +91,16 @@ bool DBIF_InMemoryColumn::appendSqlLiteral(QString& out, int row) const {
     return true;
 }
 
+qint64 DBIF_InMemoryColumn::sqlLiteralBytes(int row) const {
+    if (!holdsValue(row))
+        return 4;  // NULL
+    if (!variantCells)  // quotes around ASCII digits
+        return std::isfinite(doubles[row]) ? 2 + exactNumberLength(doubles[row]) : 0;
+    QString literal;
+    appendSqlLiteral(literal, row);
+    return utf8Bytes(literal);
+}
+
 int DBIF_InMemoryColumn::firstUnstorableRow() const {
     for (int row = 0; row < size(); ++row) {
         if (variantCells ? isUnstorable(variants[row]) : present[row] && !std::isfinite(doubles[row]))

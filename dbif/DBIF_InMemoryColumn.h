@@ -53,6 +53,8 @@ public:
     // (see exactText) between single quotes, quotes inside doubled. Returns false, appending nothing,
     // for a real number that SQL cannot hold (NaN or an infinity).
     bool appendSqlLiteral(QString& out, int row) const;
+    // The bytes (UTF-8) of what appendSqlLiteral appends for the cell, without making its text.
+    qint64 sqlLiteralBytes(int row) const;
     // The first row whose real number SQL cannot hold (see appendSqlLiteral), or -1 when there is none.
     int firstUnstorableRow() const;
 

@@ -2,6 +2,7 @@
 #include "dbif/DBIF_Utilities.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -157,6 +158,41 @@ QString sqlIdentifier(const QString& name) {
     return plain.match(name).hasMatch() ? name : quoteSqlIdentifier(name);
 }
 
+namespace {
+
+// The shortest round-trip digits of a finite, non-zero value as "[-]d[.ddd]e(+|-)dd[d]" (already the
+// scientific text wanted), and what the fixed layout of the same digits takes.
+struct ShortestDigits {
+    char scientific[EXACT_NUMBER_CAPACITY];
+    int length;       // of `scientific`
+    int sign;         // 1 for a negative value
+    int exponent;     // decimal
+    int count;        // significant digits; digit i is first()[0] for i = 0, else first()[i + 1]
+    int fixedLength;  // without the sign
+
+    explicit ShortestDigits(double value) {
+        const char* end =
+            std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific)
+                .ptr;
+        length = static_cast<int>(end - scientific);
+        sign = value < 0 ? 1 : 0;
+        const char* e = end[-4] == 'e' ? end - 4 : end - 5;  // two or three exponent digits
+        int magnitude = 0;
+        for (const char* p = e + 2; p != end; ++p)
+            magnitude = magnitude * 10 + (*p - '0');
+        exponent = e[1] == '-' ? -magnitude : magnitude;
+        const int mantissa = static_cast<int>(e - first());
+        count = mantissa > 1 ? mantissa - 1 : 1;
+        fixedLength =
+            exponent >= 0 ? (count <= exponent + 1 ? exponent + 1 : count + 1) : 1 - exponent + count;
+    }
+    const char* first() const { return scientific + sign; }
+    // Scientific only when strictly shorter, as Qt decides.
+    bool isScientific() const { return length - sign < fixedLength; }
+};
+
+}  // namespace
+
 int writeExactNumber(double value, char* out) {
     if (std::isnan(value)) {
         std::memcpy(out, "nan", 3);
@@ -170,47 +206,34 @@ int writeExactNumber(double value, char* out) {
         *out = '0';
         return 1;
     }
-    // The shortest round-trip digits as "[-]d[.ddd]e(+|-)dd[d]": already the scientific form wanted.
-    char scientific[EXACT_NUMBER_CAPACITY];
-    const char* end =
-        std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific).ptr;
-    const int length = static_cast<int>(end - scientific);
-    const int sign = value < 0 ? 1 : 0;
-    const char* e = end[-4] == 'e' ? end - 4 : end - 5;  // two or three exponent digits
-    int magnitude = 0;
-    for (const char* p = e + 2; p != end; ++p)
-        magnitude = magnitude * 10 + (*p - '0');
-    const int exponent = e[1] == '-' ? -magnitude : magnitude;
-    // Digit i is first[0] for i = 0, else first[i + 1] (past the point).
-    const char* first = scientific + sign;
-    const int count = static_cast<int>(e - first) > 1 ? static_cast<int>(e - first) - 1 : 1;
-
-    const int scientificLength = length - sign;
-    const int fixedLength =
-        exponent >= 0 ? (count <= exponent + 1 ? exponent + 1 : count + 1) : 1 - exponent + count;
-    if (scientificLength < fixedLength) {
-        std::memcpy(out, scientific, static_cast<size_t>(length));
-        return length;
+    const ShortestDigits digits(value);
+    if (digits.isScientific()) {
+        std::memcpy(out, digits.scientific, static_cast<size_t>(digits.length));
+        return digits.length;
     }
     char* o = out;
-    if (sign)
+    if (digits.sign)
         *o++ = '-';
     const auto put = [&o](const char* from, int n) {
         std::memcpy(o, from, static_cast<size_t>(n));
         o += n;
     };
+    const auto zeros = [&o](int n) {
+        std::memset(o, '0', static_cast<size_t>(n));
+        o += n;
+    };
+    const char* first = digits.first();
+    const int exponent = digits.exponent;
+    const int count = digits.count;
     if (exponent < 0) {
-        *o++ = '0';
-        *o++ = '.';
-        std::memset(o, '0', static_cast<size_t>(-exponent - 1));
-        o += -exponent - 1;
+        put("0.", 2);
+        zeros(-exponent - 1);
         *o++ = first[0];
         put(first + 2, count - 1);
     } else if (count <= exponent + 1) {
         *o++ = first[0];
         put(first + 2, count - 1);
-        std::memset(o, '0', static_cast<size_t>(exponent + 1 - count));
-        o += exponent + 1 - count;
+        zeros(exponent + 1 - count);
     } else {
         *o++ = first[0];
         put(first + 2, exponent);
@@ -218,4 +241,22 @@ int writeExactNumber(double value, char* out) {
         put(first + 2 + exponent, count - exponent - 1);
     }
     return static_cast<int>(o - out);
+}
+
+int exactNumberLength(double value) {
+    if (std::isnan(value))
+        return 3;
+    if (std::isinf(value))
+        return value < 0 ? 4 : 3;
+    if (value == 0)
+        return 1;
+    const ShortestDigits digits(value);
+    return digits.sign + std::min(digits.length - digits.sign, digits.fixedLength);
+}
+
+qint64 utf8Bytes(QStringView text) {
+    qint64 bytes = 0;
+    for (const QChar c : text)
+        bytes += c.unicode() > 0x7F ? (c.unicode() > 0x7FF ? 3 : 2) : 1;
+    return bytes;
 }

@@ -92,5 +92,10 @@ constexpr int EXACT_NUMBER_CAPACITY = 32;
 // terminated) and returns its length. Saves of large tables format every cell this way, without a
 // QString per number.
 DBIF_EXPORT int writeExactNumber(double value, char* out);
+// The length of the text writeExactNumber writes for the value, without writing it.
+DBIF_EXPORT int exactNumberLength(double value);
+
+// Bytes the text takes in UTF-8, as a client sends it to a server.
+DBIF_EXPORT qint64 utf8Bytes(QStringView text);
 
 #endif

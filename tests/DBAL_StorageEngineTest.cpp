@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QRegularExpression>
+#include <cmath>
 #include <limits>
+#include <numeric>
+#include <vector>
 
 #include "CapturedStderr.h"
 #include "DatabaseTest.h"
@@ -121,6 +125,68 @@ TEST_P(StorageEngineTest, SaveInsertsOnceAndRewritesRowsOnlyWhenDirty) {
     EXPECT_EQ(countRows("catalog_entry_data", "catalog_entry_id = " + id), 2);
     EXPECT_EQ(intOf("SELECT COUNT(*) FROM catalog_entry_data WHERE \"VD_2_DB\" = 2.5"), 1);
     EXPECT_EQ(countRows("catalog_entry"), 1);
+}
+
+TEST_P(StorageEngineTest, ASaveBeyondOnePacketGoesInTheBatchesItsRowTextsMake) {
+    if (!isMySql())
+        GTEST_SKIP() << "SQLite sends one statement per row";
+    // Rows of about 2.3 packets with cells of every kind and width, two-byte letters among them. The
+    // batches are sized from measured rows: a measure one byte off shows when the rows' texts end
+    // exactly at, or one byte short of, a multiple of the packet limit.
+    const qint64 limit = connection().getPacketLimit();
+    const int rows = static_cast<int>(2.3 * limit / 90);
+    struct Saved {
+        qint64 bytes = -6;  // of the rows joined as one statement
+        QList<int> batches;
+    };
+    // Padding lengthens the notes by that many letters in all, spread evenly over them.
+    const auto save = [&](qint64 padding) {
+        DBIF_CatalogEntry entry = newEntry("P" + QString::number(padding), DBIF_SPARSE_TABLE_STORAGE);
+        const DBIF_CatalogEntryColumn vd = entry.addColumn("Vd", "DB");
+        const DBIF_CatalogEntryColumn note = entry.addColumn("Note", "TX");
+        const auto hasNote = [](int row) { return row % 11 != 5; };  // else never set: NULL
+        std::vector<qint64> pads(static_cast<size_t>(rows));
+        for (int row = 0; padding > 0; row = (row + 1) % rows) {
+            if (hasNote(row)) {
+                ++pads[row];
+                --padding;
+            }
+        }
+        for (int row = 0; row < rows; ++row) {
+            entry.addRow();
+            if (row % 7 != 3)
+                entry.set(vd, QVariant(row % 5 == 0 ? row * 0.25 : std::exp(row * 1e-3) * 1e-12));
+            if (hasNote(row))
+                entry.set(note,
+                          QString(row % 13, QChar(0xB5)) + "it's " + QString(20 + row % 40 + pads[row], 'x'));
+        }
+        const QString trace = QString::fromStdString(traceOf([&] { entry.save(); }));
+        const QRegularExpression insert(
+            QStringLiteral("INSERT INTO catalog_entry_data \\([^)]*\\) VALUES \\((.*?)\\);\n"),
+            QRegularExpression::DotMatchesEverythingOption);
+        Saved saved;
+        for (auto match = insert.globalMatch(trace); match.hasNext();) {
+            const QStringList batch = match.next().captured(1).split(")\n, (");
+            saved.batches.append(static_cast<int>(batch.size()));
+            for (const QString& row : batch)
+                saved.bytes += utf8Bytes(row) + 6;  // and the joint "),\n  (" of a single statement
+        }
+        EXPECT_EQ(countRows("catalog_entry_data", "catalog_entry_id = " + QString::number(entry.getId())),
+                  rows);
+        return saved;
+    };
+    const Saved unpadded = save(0);
+    const qint64 padding = (unpadded.bytes / limit + 1) * limit - unpadded.bytes;
+    for (const qint64 end : {padding - 1, padding}) {
+        const Saved saved = save(end);
+        ASSERT_EQ(saved.bytes % limit, end == padding ? 0 : limit - 1);
+        const int batchSize = static_cast<int>(rows / (saved.bytes / limit + 2));
+        ASSERT_GE(saved.batches.size(), 3);
+        EXPECT_EQ(std::accumulate(saved.batches.begin(), saved.batches.end(), 0), rows);
+        for (int i = 0; i + 1 < saved.batches.size(); ++i)
+            EXPECT_EQ(saved.batches[i], batchSize) << "batch " << i;
+        EXPECT_LE(saved.batches.last(), batchSize);
+    }
 }
 
 TEST_P(StorageEngineTest, FactoryHandsOutOneEngineOfEachTypeThatAnswersTheQueryEvent) {

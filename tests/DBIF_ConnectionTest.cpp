@@ -179,6 +179,17 @@ TEST_P(ConnectionTest, InsertSetSplitsAtThePacketLimit) {
     EXPECT_EQ(countRows(QStringLiteral("numbers")), rowCount);
     EXPECT_EQ(intOf("SELECT SUM(value) FROM numbers"), rowCount * (rowCount - 1) / 2);
 
+    // The same size, but the last ten rows hold half of it: their batch would exceed the packet, so
+    // it goes in two statements, and every row arrives.
+    exec(QStringLiteral("DELETE FROM numbers"));
+    QStringList skewed = rowsOfLength(30, static_cast<int>(1.25 * db.getPacketLimit() / 30) - 8);
+    for (const QString& row : rowsOfLength(10, static_cast<int>(db.getPacketLimit() / 8) - 8))
+        skewed.append(row.left(row.lastIndexOf(',')) + ", " + QString::number(skewed.size()));
+    const int beforeSkewed = db.getCounts()[DBIF_INSERT_TIMING];
+    db.insertSet(QStringLiteral("numbers"), QStringLiteral("label, value"), skewed, __FILE__, __LINE__);
+    EXPECT_EQ(db.getCounts()[DBIF_INSERT_TIMING] - beforeSkewed, 5);
+    EXPECT_EQ(intOf("SELECT SUM(value) FROM numbers"), rowCount * (rowCount - 1) / 2);
+
     // Rows each longer than half the limit: one statement per row, none lost.
     exec(QStringLiteral("DELETE FROM numbers"));
     const int huge = db.getPacketLimit() / 2 + 10;

@@ -132,6 +132,7 @@ TEST(Utilities, ExactNumberTextIsQtsShortestText) {
         ASSERT_EQ(QString::fromLatin1(text, length),
                   QString::number(value, 'g', QLocale::FloatingPointShortest))
             << value;
+        ASSERT_EQ(exactNumberLength(value), length) << value;
     }
 }
 

@@ -17,6 +17,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_DataType.h"
@@ -303,14 +304,28 @@ void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
             QStringLiteral(__FILE__), __LINE__);
     }
     const QString id = QString::number(entity.getId());
+    std::vector<char> line(
+        static_cast<size_t>(id.size() + cells.size() * (2 + DBIF_InMemoryColumn::NUMBER_LITERAL_CAPACITY)));
     connection.insertRows(
         table, columnList, static_cast<int>(entity.rowCount()),
-        [&id, &cells](QString& out, int row) {
-            out += id;
+        [&id, &cells, &line](QString& out, int row) {
+            // The row's numbers and NULLs are gathered as 8-bit text and go in at once; a column of
+            // other values appends its own literal.
+            char* o = line.data();
+            for (const QChar c : id)
+                *o++ = static_cast<char>(c.unicode());
             for (const DBIF_InMemoryColumn* column : cells) {
-                out += QLatin1String(", ");
-                column->appendSqlLiteral(out, row);
+                *o++ = ',';
+                *o++ = ' ';
+                if (column->holdsNumbersOnly()) {
+                    o += column->writeNumberLiteral(row, o);
+                } else {
+                    out += QLatin1String(line.data(), o - line.data());
+                    o = line.data();
+                    column->appendSqlLiteral(out, row);
+                }
             }
+            out += QLatin1String(line.data(), o - line.data());
         },
         [&id, &cells](int row) {
             qint64 bytes = id.size();  // digits

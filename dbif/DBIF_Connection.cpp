@@ -233,12 +233,10 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& tex
         throw DBIF_Exception(sql, QSqlError(why, QString(), QSqlError::StatementError),
                              QString::fromLocal8Bit(file), line);
     };
-    qint64 bytes = 0;
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF)
-            refuse(QStringLiteral("Text outside Latin-1 cannot be stored in this MySQL database"));
-        bytes += c.unicode() > 0x7F ? 2 : 1;
-    }
+    bool latin1 = true;
+    const qint64 bytes = utf8Bytes(text, &latin1);
+    if (!latin1)
+        refuse(QStringLiteral("Text outside Latin-1 cannot be stored in this MySQL database"));
     if (maxPacketBytes > 0 && bytes >= maxPacketBytes) {
         refuse(QStringLiteral("The statement's %1 bytes exceed the server's max_allowed_packet of %2")
                    .arg(bytes)

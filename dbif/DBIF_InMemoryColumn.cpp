@@ -3,6 +3,7 @@
 
 #include <QMetaType>
 #include <cmath>
+#include <cstring>
 
 #include "dbif/DBIF_DataType.h"
 #include "dbif/DBIF_Utilities.h"
@@ -69,19 +70,14 @@ bool DBIF_InMemoryColumn::isUnstorable(const QVariant& value) {
 }
 
 bool DBIF_InMemoryColumn::appendSqlLiteral(QString& out, int row) const {
+    if (!variantCells) {
+        char text[NUMBER_LITERAL_CAPACITY];
+        const int length = writeNumberLiteral(row, text);
+        out += QLatin1String(text, length);
+        return length > 0;
+    }
     if (!holdsValue(row)) {
         out += QLatin1String("NULL");
-        return true;
-    }
-    if (!variantCells) {
-        if (!std::isfinite(doubles[row]))
-            return false;
-        // A number holds no quote: no escaping needed.
-        char text[EXACT_NUMBER_CAPACITY + 2];
-        text[0] = '\'';
-        const int length = writeExactNumber(doubles[row], text + 1) + 1;
-        text[length] = '\'';
-        out += QLatin1String(text, length + 1);
         return true;
     }
     const QVariant& value = variants[row];
@@ -91,9 +87,24 @@ bool DBIF_InMemoryColumn::appendSqlLiteral(QString& out, int row) const {
     return true;
 }
 
+int DBIF_InMemoryColumn::writeNumberLiteral(int row, char* out) const {
+    if (!holdsValue(row)) {
+        std::memcpy(out, "NULL", 4);
+        return 4;
+    }
+    const double number = doubles[row];
+    if (!std::isfinite(number))
+        return 0;
+    // A number holds no quote: no escaping needed.
+    out[0] = '\'';
+    const int length = writeExactNumber(number, out + 1) + 1;
+    out[length] = '\'';
+    return length + 1;
+}
+
 qint64 DBIF_InMemoryColumn::sqlLiteralBytes(int row) const {
     if (!holdsValue(row))
-        return 4;  // NULL
+        return 4;       // NULL
     if (!variantCells)  // quotes around ASCII digits
         return std::isfinite(doubles[row]) ? 2 + exactNumberLength(doubles[row]) : 0;
     QString literal;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dbif/DBIF_Export.h"
+#include "dbif/DBIF_Utilities.h"
 
 class DBIF_EXPORT DBIF_InMemoryColumn {
 public:
@@ -53,6 +54,13 @@ public:
     // (see exactText) between single quotes, quotes inside doubled. Returns false, appending nothing,
     // for a real number that SQL cannot hold (NaN or an infinity).
     bool appendSqlLiteral(QString& out, int row) const;
+    // While the column holds only real numbers (its compact form), a cell's literal is NULL or a
+    // number between quotes: 8-bit text of at most NUMBER_LITERAL_CAPACITY characters, which
+    // writeNumberLiteral writes into `out` without a QString, returning its length (0 for a number SQL
+    // cannot hold, as appendSqlLiteral refuses it). Saves gather the cells of a row this way.
+    bool holdsNumbersOnly() const { return !variantCells; }
+    static constexpr int NUMBER_LITERAL_CAPACITY = EXACT_NUMBER_CAPACITY + 2;
+    int writeNumberLiteral(int row, char* out) const;
     // The bytes (UTF-8) of what appendSqlLiteral appends for the cell, without making its text.
     qint64 sqlLiteralBytes(int row) const;
     // The first row whose real number SQL cannot hold (see appendSqlLiteral), or -1 when there is none.

@@ -254,9 +254,29 @@ int exactNumberLength(double value) {
     return digits.sign + std::min(digits.length - digits.sign, digits.fixedLength);
 }
 
-qint64 utf8Bytes(QStringView text) {
-    qint64 bytes = 0;
-    for (const QChar c : text)
-        bytes += c.unicode() > 0x7F ? (c.unicode() > 0x7FF ? 3 : 2) : 1;
+qint64 utf8Bytes(QStringView text, bool* latin1) {
+    const char16_t* chars = text.utf16();
+    const qsizetype size = text.size();
+    qint64 bytes = size;
+    bool wide = false;
+    const auto count = [&](char16_t c) {
+        bytes += (c > 0x7F) + (c > 0x7FF);
+        wide |= c > 0xFF;
+    };
+    // Statements run to a packet's length and are mostly ASCII: four characters are passed over at
+    // once when none has a bit above 0x7F.
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        quint64 four;
+        std::memcpy(&four, chars + i, sizeof four);
+        if (four & 0xFF80FF80FF80FF80ULL) {
+            for (int j = 0; j < 4; ++j)
+                count(chars[i + j]);
+        }
+    }
+    for (; i < size; ++i)
+        count(chars[i]);
+    if (latin1)
+        *latin1 = !wide;
     return bytes;
 }

@@ -95,7 +95,8 @@ DBIF_EXPORT int writeExactNumber(double value, char* out);
 // The length of the text writeExactNumber writes for the value, without writing it.
 DBIF_EXPORT int exactNumberLength(double value);
 
-// Bytes the text takes in UTF-8, as a client sends it to a server.
-DBIF_EXPORT qint64 utf8Bytes(QStringView text);
+// Bytes the text takes in UTF-8, as a client sends it to a server; with `latin1`, also whether every
+// character of it is Latin-1.
+DBIF_EXPORT qint64 utf8Bytes(QStringView text, bool* latin1 = nullptr);
 
 #endif

@@ -136,4 +136,18 @@ TEST(Utilities, ExactNumberTextIsQtsShortestText) {
     }
 }
 
+TEST(Utilities, Utf8BytesCountEveryCharacterWhereverItStands) {
+    for (const int length : {1, 3, 4, 5, 8, 11}) {
+        for (int at = 0; at < length; ++at) {
+            for (const char16_t c : {u'\u00b5', u'\u03a9', u'\u20ac'}) {
+                QString text(length, QLatin1Char('a'));
+                text[at] = QChar(c);
+                bool latin1 = false;
+                EXPECT_EQ(utf8Bytes(text, &latin1), text.toUtf8().size()) << length << " " << at;
+                EXPECT_EQ(latin1, c <= 0xFF) << length << " " << at;
+            }
+        }
+    }
+}
+
 }  // namespace

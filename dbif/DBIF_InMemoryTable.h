@@ -273,7 +273,7 @@ public:
                     QString::number(row));
             return badValue();
         }
-        return d->columns[index].value(static_cast<int>(row));
+        return d->columns.at(index).value(static_cast<int>(row));
     }
     template <typename Column,
               typename = std::enable_if_t<std::is_base_of_v<DBIF_DynamicTableColumn, Column>>>

@@ -17,16 +17,6 @@ namespace {
 
 class DieTest : public SchemaDatabaseTest {
 protected:
-    // The same sequence on a column kind, which the multi-table registry looks up by id.
-    static void expectOneMeasurementColumnRecord(const DBIF_Connection& db) {
-        DBIF_MeasurementColumn first = DBIF_MeasurementColumn::get(db, "first", "DB", 0);
-        first.save();
-        DBIF_MeasurementColumn fresh = DBIF_MeasurementColumn::get(db, "fresh", "DB", 0);
-        EXPECT_TRUE(DBIF_MeasurementColumn::get(db, first.getId()) == first);
-        fresh.save();
-        EXPECT_TRUE(DBIF_MeasurementColumn::get(db, fresh.getId()) == fresh);
-    }
-
     // Every statement the test's connection has sent, of any kind.
     int statements() {
         const QList<int> counts = connection().getCounts();
@@ -53,6 +43,19 @@ TEST_P(DieTest, GetReturnsOneRecordPerKeyAndConnection) {
     // A change through one handle is seen through every handle of the row.
     first.setModifiedTimeToNow();
     EXPECT_EQ(again.getModifiedTime(), first.getModifiedTime());
+
+    // A routine's key separates definitions, but not users.
+    DBIF_Routine sweep = DBIF_Routine::get(db, "sweep", "for v in range: measure(v)", "alice");
+    DBIF_Routine sameDefinition = DBIF_Routine::get(db, "sweep", "for v in range: measure(v)", "bob");
+    DBIF_Routine otherDefinition = DBIF_Routine::get(db, "sweep", "measure(0)", "alice");
+    EXPECT_TRUE(sweep == sameDefinition);
+    EXPECT_EQ(sameDefinition.getUser(), QStringLiteral("alice"));
+    EXPECT_TRUE(sweep != otherDefinition);
+    EXPECT_NE(sweep.getKey(), otherDefinition.getKey());
+    EXPECT_EQ(sweep.getKey(), QStringLiteral("<r: sweep|%1>").arg(hash("for v in range: measure(v)")));
+    EXPECT_EQ(sweep.getKey(), DBIF_Routine::computeKey("sweep", "for v in range: measure(v)"));
+    EXPECT_EQ(sweep.getId(), -1);
+    EXPECT_TRUE(sweep.isCached());
 }
 
 TEST_P(DieTest, SaveInsertsOnceThenUpdatesOnceThenNothing) {
@@ -122,7 +125,7 @@ TEST_P(DieTest, LookupsByIdAndKey) {
     EXPECT_EQ(statements(), beforeSecond);
 }
 
-TEST_P(DieTest, ReloadMovesTheDieToItsNewKey) {
+TEST_P(DieTest, ReloadMovesTheRecordToItsNewKey) {
     DBIF_Connection& db = connection();
     DBIF_Die die = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "alice");
     die.save();
@@ -139,6 +142,16 @@ TEST_P(DieTest, ReloadMovesTheDieToItsNewKey) {
     EXPECT_EQ(handle.getKey(), QStringLiteral("<die: L9|W1|D1|B1>"));
     EXPECT_TRUE(DBIF_Die::get(db, QStringLiteral("<die: L9|W1|D1|B1>")) == die);
     EXPECT_FALSE(DBIF_Die::getObjectCache().contains(db, QStringLiteral("<die: L1|W1|D1|B1>")));
+
+    // A routine's key follows its stored definition.
+    DBIF_Routine routine = DBIF_Routine::get(db, "r", "old", "alice");
+    routine.save();
+    db.preparedQuery(QStringLiteral("UPDATE routine SET definition = ? WHERE id = %1").arg(routine.getId()),
+                     DBIF_UPDATE_TIMING, QStringLiteral("new"), __FILE__, __LINE__);
+    routine.reload();
+    EXPECT_EQ(routine.getKey(), DBIF_Routine::computeKey("r", "new"));
+    EXPECT_TRUE(DBIF_Routine::get(db, DBIF_Routine::computeKey("r", "new")) == routine);
+    EXPECT_FALSE(DBIF_Routine::getObjectCache().contains(db, DBIF_Routine::computeKey("r", "old")));
 }
 
 TEST_P(DieTest, RemoveAndClearDropOnlyTheCachesHandles) {
@@ -180,7 +193,13 @@ TEST_P(DieTest, NeverTwoRecordsForOneRowNorAMissedRow) {
     EXPECT_TRUE(DBIF_Die::get(db, stored.getId()) == stored);  // rebuilds the id index without fresh
     fresh.save();
     EXPECT_TRUE(DBIF_Die::get(db, fresh.getId()) == fresh);
-    expectOneMeasurementColumnRecord(db);
+    // The same sequence on a column kind, which the multi-table registry looks up by id.
+    DBIF_MeasurementColumn first = DBIF_MeasurementColumn::get(db, "first", "DB", 0);
+    first.save();
+    DBIF_MeasurementColumn column = DBIF_MeasurementColumn::get(db, "fresh", "DB", 0);
+    EXPECT_TRUE(DBIF_MeasurementColumn::get(db, first.getId()) == first);
+    column.save();
+    EXPECT_TRUE(DBIF_MeasurementColumn::get(db, column.getId()) == column);
 
     dbifClearAllCaches();
     stored.reload();
@@ -202,21 +221,6 @@ TEST_P(DieTest, FailingSaveKeepsIdAndFlagsAndCanBeRepeated) {
     EXPECT_EQ(die.getId(), -1);
     EXPECT_TRUE(die.isModified());
     EXPECT_THROW(die.save(), DBIF_Exception);  // the saving guard was released
-}
-
-TEST_P(DieTest, RoutineKeysSeparateDefinitionsButNotUsers) {
-    DBIF_Connection& db = connection();
-    DBIF_Routine first = DBIF_Routine::get(db, "sweep", "for v in range: measure(v)", "alice");
-    DBIF_Routine sameDefinition = DBIF_Routine::get(db, "sweep", "for v in range: measure(v)", "bob");
-    DBIF_Routine otherDefinition = DBIF_Routine::get(db, "sweep", "measure(0)", "alice");
-    EXPECT_TRUE(first == sameDefinition);
-    EXPECT_EQ(sameDefinition.getUser(), QStringLiteral("alice"));
-    EXPECT_TRUE(first != otherDefinition);
-    EXPECT_NE(first.getKey(), otherDefinition.getKey());
-    EXPECT_EQ(first.getKey(), QStringLiteral("<r: sweep|%1>").arg(hash("for v in range: measure(v)")));
-    EXPECT_EQ(first.getKey(), DBIF_Routine::computeKey("sweep", "for v in range: measure(v)"));
-    EXPECT_EQ(first.getId(), -1);
-    EXPECT_TRUE(first.isCached());
 }
 
 TEST_P(DieTest, RoutineDefinitionWithAnyCharactersRoundTrips) {
@@ -248,18 +252,6 @@ TEST_P(DieTest, RoutineDefinitionWithAnyCharactersRoundTrips) {
     EXPECT_EQ(loaded.getName(), QStringLiteral("quoted"));
     EXPECT_FALSE(loaded.isModified());
     EXPECT_TRUE(DBIF_Routine::get(other, "quoted", definition, "someone") == loaded);
-}
-
-TEST_P(DieTest, RoutineReloadTakesTheStoredDefinition) {
-    DBIF_Connection& db = connection();
-    DBIF_Routine routine = DBIF_Routine::get(db, "r", "old", "alice");
-    routine.save();
-    db.preparedQuery(QStringLiteral("UPDATE routine SET definition = ? WHERE id = %1").arg(routine.getId()),
-                     DBIF_UPDATE_TIMING, QStringLiteral("new"), __FILE__, __LINE__);
-    routine.reload();
-    EXPECT_EQ(routine.getKey(), DBIF_Routine::computeKey("r", "new"));
-    EXPECT_TRUE(DBIF_Routine::get(db, DBIF_Routine::computeKey("r", "new")) == routine);
-    EXPECT_FALSE(DBIF_Routine::getObjectCache().contains(db, DBIF_Routine::computeKey("r", "old")));
 }
 
 DBIF_DATABASE_TEST_SUITE(DieTest);

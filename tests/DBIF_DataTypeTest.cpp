@@ -42,6 +42,9 @@ const QString MATRIX_2X2 = QStringLiteral("2|2|1:0|2:0|3:0|4:0");
 }  // namespace
 
 TEST(DBIF_DataTypeTest, DoubleAndTextForms) {
+    static_assert(std::is_same_v<decltype(DOUBLE_DATATYPE), const QString>);
+    EXPECT_TRUE(DOUBLE_DATATYPE == "DB" && TEXT_DATATYPE == "TX" && COMPLEX_NUMBER_DATATYPE == "CN" &&
+                COMPLEX_MATRIX_DATATYPE == "CM");
     const DBIF_Double third(1.0 / 3.0);
     EXPECT_EQ(str(third), "0.333333");
     EXPECT_EQ(str(third.asQueryValue()), "0.333333");
@@ -75,12 +78,14 @@ TEST(DBIF_ComplexNumberTest, ParsingFormsAndSharing) {
     EXPECT_NE(DBIF_ComplexNumber(1, 2), DBIF_ComplexNumber(1, 3));
     EXPECT_NE(DBIF_ComplexNumber(1, 2), DBIF_ComplexNumber(0, 2));
 
+    // set(1, 2) means set(real, imaginary); set(true, 5) sets the real part alone.
     DBIF_ComplexNumber copy(value);
     DBIF_ComplexNumber assigned;
     assigned = value;
-    copy.set(3.0, 4.0);
-    EXPECT_EQ(str(value), "3:4");
+    copy.set(1, 2);
+    EXPECT_EQ(str(value), "1:2");
     value.set(true, 5);
+    EXPECT_EQ(str(assigned), "5:2");
     value.set(false, 6);
     EXPECT_EQ(str(assigned), "5:6");
 }
@@ -107,21 +112,28 @@ TEST(DBIF_ComplexMatrixTest, MalformedTextIsReportedAndChangesNothing) {
     struct Case {
         const char* input;
         std::string message;
-        bool construct;  // a new matrix from the text, which never sizes itself from counts it cannot back
+        // nullptr: read into a 3 x 3 matrix, which stays as it was; else the text form of a new matrix
+        // made from the input, which has the announced size (missing elements zero) unless the text
+        // cannot back it.
+        const char* made;
     };
     const Case cases[] = {
         {"2|2|1:0|2:0|3:0|4:0",
          "describes a ComplexMatrix of (2, 2) but there are (3, 3) elements in the target matrix. The sizes "
          "must match exactly.",
-         false},
-        {" \t", "is empty and does not describe a ComplexMatrix.", false},
-        {"3:3", "'3:3' does not have a '|' delimiter and does not describe a ComplexMatrix.", false},
+         nullptr},
+        {" \t", "is empty and does not describe a ComplexMatrix.", nullptr},
+        {"3:3", "'3:3' does not have a '|' delimiter and does not describe a ComplexMatrix.", nullptr},
         {"3|3|1:0|2:0", "'3|3|1:0|2:0' describes a ComplexMatrix of (3, 3) but holds only 2 elements.",
-         false},
+         nullptr},
         {"100000|100000|1:0",
          "'100000|100000|1:0' describes a ComplexMatrix of (100000, 100000) but holds only 1 elements.",
-         true},
-        {"42", "'42' does not have a '|' delimiter and does not describe a ComplexMatrix.", true},
+         "0|0"},
+        {"42", "'42' does not have a '|' delimiter and does not describe a ComplexMatrix.", "0|0"},
+        {"2|2", "'2|2' describes a ComplexMatrix of (2, 2) but holds only 0 elements.",
+         "2|2|0:0|0:0|0:0|0:0"},
+        {"2|1|1:2", "'2|1|1:2' describes a ComplexMatrix of (2, 1) but holds only 1 elements.",
+         "2|1|1:2|0:0"},
     };
     DBIF_ComplexMatrix matrix(3, 3);
     matrix(2, 2).set(5.0, 5.0);
@@ -129,11 +141,14 @@ TEST(DBIF_ComplexMatrixTest, MalformedTextIsReportedAndChangesNothing) {
     for (const Case& c : cases) {
         std::unique_ptr<DBIF_ComplexMatrix> made;
         const auto read = [&] {
-            c.construct ? made.reset(new DBIF_ComplexMatrix(c.input)) : matrix.fromString(c.input);
+            c.made ? made.reset(new DBIF_ComplexMatrix(c.input)) : matrix.fromString(c.input);
         };
         EXPECT_EQ(reportsOf(read), Reports{NOT_PERFORMING + c.message}) << c.input;
-        EXPECT_EQ(c.construct ? str(*made) : str(matrix), c.construct ? "0|0" : before) << c.input;
+        EXPECT_EQ(c.made ? str(*made) : str(matrix), c.made ? c.made : before) << c.input;
     }
+    // Reported from a project-relative file.
+    const std::string report = stderrOf([] { DBIF_ComplexMatrix made(QStringLiteral("2|2")); });
+    EXPECT_EQ(report.rfind("ASSERTION failed (dbif/DBIF_ComplexMatrix.cpp: line ", 0), 0u) << report;
 
     // A malformed element reports on its own and reads as (0, 0); the others are read.
     DBIF_ComplexMatrix pair(1, 2);
@@ -141,29 +156,6 @@ TEST(DBIF_ComplexMatrixTest, MalformedTextIsReportedAndChangesNothing) {
         reportsOf([&] { pair.fromString("1|2|junk|3:4"); }),
         Reports{NOT_PERFORMING + "'junk' does not have a ':' delimiter and does not describe a Complex."});
     EXPECT_EQ(str(pair), "1|2|0:0|3:4");
-}
-
-// The type names are texts; set(1, 2) means set(real, imaginary); a matrix text with fewer elements
-// than announced gives the announced size (missing elements zero), reported from a project file.
-TEST(DBIF_DataTypeTest, InterfaceTypesAndShortMatrixTexts) {
-    static_assert(std::is_same_v<decltype(DOUBLE_DATATYPE), const QString>);
-    EXPECT_TRUE(DOUBLE_DATATYPE == "DB" && TEXT_DATATYPE == "TX" && COMPLEX_NUMBER_DATATYPE == "CN" &&
-                COMPLEX_MATRIX_DATATYPE == "CM");
-
-    DBIF_ComplexNumber number;
-    number.set(1, 2);
-    EXPECT_EQ(str(number), "1:2");
-    number.set(true, 5.0);
-    EXPECT_EQ(str(number), "5:2");
-
-    std::unique_ptr<DBIF_ComplexMatrix> made;
-    const std::string report = stderrOf([&] { made.reset(new DBIF_ComplexMatrix(QStringLiteral("2|2"))); });
-    EXPECT_EQ(str(*made) + " " + str(DBIF_ComplexMatrix(QStringLiteral("2|1|1:2"))),
-              "2|2|0:0|0:0|0:0|0:0 2|1|1:2|0:0");
-    EXPECT_EQ(report.rfind("ASSERTION failed (dbif/DBIF_ComplexMatrix.cpp: line ", 0), 0u) << report;
-    EXPECT_EQ(
-        assertionMessages(report),
-        Reports{NOT_PERFORMING + "'2|2' describes a ComplexMatrix of (2, 2) but holds only 0 elements."});
 }
 
 TEST(DBIF_ComplexMatrixTest, OutOfRangeAccessGivesThePlaceholder) {

@@ -40,7 +40,7 @@ TEST(CatalogEntryKeyTest, KeyCountsMillisecondsOfTheStartBackwards) {
     EXPECT_FALSE(DBIF_CatalogEntry().isValid());
 }
 
-TEST_P(CatalogEntryTest, GetSharesOneRecordPerKeyAndSavesFieldsForOthers) {
+TEST_P(CatalogEntryTest, GetSharesOneRecordPerKeyAndSavesFieldsAndParentsForOthers) {
     DBIF_CatalogEntry first = entry("iv");
     DBIF_CatalogEntry again = DBIF_CatalogEntry::get(connection(), "probe's app", "2.1", "iv", START,
                                                      START.addDays(1), "bob", DBIF_MULTI_TABLE_STORAGE);
@@ -54,6 +54,15 @@ TEST_P(CatalogEntryTest, GetSharesOneRecordPerKeyAndSavesFieldsForOthers) {
 
     first.save();
     ASSERT_GT(first.getId(), 0);
+    // A parent is stored by its id and fetched on demand.
+    DBIF_CatalogEntry child = entry("iv", START.addSecs(5));
+    child.setParentId(first.getId());
+    EXPECT_TRUE(child.hasParent());
+    EXPECT_TRUE(child.getParent() == first);
+    child.save();
+    EXPECT_EQ(intOf(QStringLiteral("SELECT parent_id FROM catalog_entry WHERE id = %1").arg(child.getId())),
+              first.getId());
+
     commit();
     DBIF_Connection other = openSecondConnection();
     DBIF_CatalogEntry copy = DBIF_CatalogEntry::get(other, first.getId());
@@ -68,24 +77,9 @@ TEST_P(CatalogEntryTest, GetSharesOneRecordPerKeyAndSavesFieldsForOthers) {
     EXPECT_EQ(copy.getParentId(), DBIF_CatalogEntry::NO_PARENT_ID);
     EXPECT_EQ(copy.rowCount(), 0u);
     EXPECT_TRUE(DBIF_CatalogEntry::get(other, copy.getKey()) == copy);
-}
-
-TEST_P(CatalogEntryTest, ParentIsStoredByIdAndFetchedOnDemand) {
-    DBIF_CatalogEntry parent = entry("campaign");
-    parent.save();
-    DBIF_CatalogEntry child = entry("iv", START.addSecs(5));
-    child.setParentId(parent.getId());
-    EXPECT_TRUE(child.hasParent());
-    EXPECT_TRUE(child.getParent() == parent);
-    child.save();
-    EXPECT_EQ(intOf(QStringLiteral("SELECT parent_id FROM catalog_entry WHERE id = %1").arg(child.getId())),
-              parent.getId());
-
-    commit();
-    DBIF_Connection other = openSecondConnection();
-    DBIF_CatalogEntry copy = DBIF_CatalogEntry::get(other, child.getId());
-    EXPECT_EQ(copy.getParentId(), parent.getId());
-    EXPECT_EQ(copy.getParent().getKey(), parent.getKey());
+    DBIF_CatalogEntry childCopy = DBIF_CatalogEntry::get(other, child.getId());
+    EXPECT_EQ(childCopy.getParentId(), first.getId());
+    EXPECT_EQ(childCopy.getParent().getKey(), first.getKey());
 
     // A parent id without a row gives a null parent, reported by the cache, and the holder stays empty.
     child.setParentId(9999);

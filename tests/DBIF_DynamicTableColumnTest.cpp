@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "CapturedStderr.h"
@@ -56,11 +57,10 @@ class DynamicTableColumnTest : public SchemaDatabaseTest {};
 
 TEST_P(DynamicTableColumnTest, DataColumnFormatFollowsDataType) {
     DBIF_Connection& db = connection();
-    EXPECT_EQ(DBIF_MeasurementColumn(db, "a", "TX", 0, -1).getDataColumnFormat(), "VARCHAR(200)");
     // Complex values at full precision outgrow VARCHAR(200).
-    for (const char* type : {"CN", "CM"})
-        EXPECT_EQ(DBIF_MeasurementColumn(db, "a", type, 0, -1).getDataColumnFormat(), "TEXT") << type;
-    EXPECT_EQ(DBIF_MeasurementColumn(db, "a", "DB", 0, -1).getDataColumnFormat(), "DOUBLE");
+    for (const auto& [type, format] : {std::pair("TX", "VARCHAR(200)"), std::pair("CN", "TEXT"),
+                                       std::pair("CM", "TEXT"), std::pair("DB", "DOUBLE")})
+        EXPECT_EQ(DBIF_MeasurementColumn(db, "a", type, 0, -1).getDataColumnFormat(), format) << type;
     std::unique_ptr<DBIF_SetupColumn> unknown;
     EXPECT_EQ(reportsOf([&] { unknown = std::make_unique<DBIF_SetupColumn>(db, "a", "XY", true, 0, -1); }),
               Reports{"Don't understand data type XY"});

@@ -175,7 +175,7 @@ public:
     int loads = 0;
 };
 
-TEST_F(InMemoryTable, LoadsLazilyOnceAndAgainAfterRelease) {
+TEST_F(InMemoryTable, LoadsThroughLoadDataLazilyOnceAndAgainAfterRelease) {
     StoredTable table(db, true);
     EXPECT_EQ(table.rowCount(), 3u);
     EXPECT_FALSE(table.isEmpty());
@@ -192,18 +192,17 @@ TEST_F(InMemoryTable, LoadsLazilyOnceAndAgainAfterRelease) {
     EXPECT_EQ(table.loads, 2);
     EXPECT_EQ(table.getAllData().last().value("VD_2_DB"), QVariant(-1.0));
     EXPECT_TRUE(table.isDirty());
-}
 
-TEST_F(InMemoryTable, BaseLoadDataLeavesTheTableUnloaded) {
-    StoredTable table(db, false);
+    // The base loadData leaves the table unloaded.
+    StoredTable failing(db, false);
     QVariant cell;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(reportsOf([&] { cell = table.getData(QStringLiteral("K"), 0); }),
-              Reports{"Attempting to read data from row '0', column 'K--but due to errors, no data was "
-                      "loaded from database."});
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "fail: using generic DBIF_InMemoryTable::loadData\n");
+    Reports reports;
+    EXPECT_EQ(stdoutOf([&] { reports = reportsOf([&] { cell = failing.getData(QStringLiteral("K"), 0); }); }),
+              "fail: using generic DBIF_InMemoryTable::loadData\n");
+    EXPECT_EQ(reports, Reports{"Attempting to read data from row '0', column 'K--but due to errors, no data "
+                               "was loaded from database."});
     EXPECT_EQ(cell, QVariant(-9999));
-    EXPECT_EQ(table.rowCount(), 3u);
+    EXPECT_EQ(failing.rowCount(), 3u);
 }
 
 class InMemoryTableTest : public SchemaDatabaseTest {};

@@ -123,8 +123,7 @@ TEST_P(QuarnJoinAlgorithmTest, JoinsOfEachTableSet) {
         {{"routine", "measurement"},
          "measurement, measurement_condition, routine",
          "(measurement.measurement_condition_id = measurement_condition.id) AND "
-         "(measurement_condition.routine_id "
-         "= routine.id)",
+         "(measurement_condition.routine_id = routine.id)",
          {}},
         {{"setup_column", "setup"},
          "setup, setup_association, setup_column",

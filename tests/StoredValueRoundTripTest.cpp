@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -199,9 +200,7 @@ TEST_P(StoredValueRoundTripTest, WhatCannotBeStoredIsRefusedWithNothingWritten) 
         }
     }
     commit();
-    int stored = 0;
-    for (const Case& c : cases)
-        stored += c.refused ? 0 : 1;
+    const int stored = std::count_if(cases.begin(), cases.end(), [](const Case& c) { return !c.refused; });
     EXPECT_EQ(countRows("catalog_entry"), stored);
     EXPECT_EQ(countRows("catalog_entry_data"), stored);
 }

@@ -90,12 +90,24 @@ TEST(DBIF_ComplexNumberTest, ParsingFormsAndSharing) {
     EXPECT_EQ(str(assigned), "5:6");
 }
 
-TEST(DBIF_ComplexMatrixTest, TextFormIsInColumnOrder) {
+TEST(DBIF_ComplexMatrixTest, TextFormIsInColumnOrderAndOutOfRangeGivesThePlaceholder) {
     DBIF_ComplexMatrix matrix(2, 2);
     EXPECT_EQ(reportsOf([&] { matrix.fromString(MATRIX_2X2); }), Reports{});
     EXPECT_EQ(str(matrix(1, 0)), "2:0");
     EXPECT_EQ(str(matrix(0, 1)), "3:0");
     EXPECT_EQ(matrix.toString(), MATRIX_2X2);
+
+    const auto outside = [](const char* element) {
+        return Reports{std::string("Trying to access ComplexMatrix element ") + element +
+                       " but there are only (2, 2) elements in the matrix!"};
+    };
+    DBIF_ComplexNumber* placeholder = nullptr;
+    EXPECT_EQ(reportsOf([&] { placeholder = &matrix(2, 0); }), outside("(2, 0)"));
+    EXPECT_EQ(str(*placeholder), "-9999:-9999");
+    const DBIF_ComplexMatrix& constMatrix = matrix;
+    DBIF_ComplexNumber value;
+    EXPECT_EQ(reportsOf([&] { value = constMatrix(5, 7); }), outside("(5, 7)"));
+    EXPECT_EQ(str(value), "-9999:-9999");
 
     // Each element has its own record.
     DBIF_ComplexMatrix column(2, 1);
@@ -156,22 +168,6 @@ TEST(DBIF_ComplexMatrixTest, MalformedTextIsReportedAndChangesNothing) {
         reportsOf([&] { pair.fromString("1|2|junk|3:4"); }),
         Reports{NOT_PERFORMING + "'junk' does not have a ':' delimiter and does not describe a Complex."});
     EXPECT_EQ(str(pair), "1|2|0:0|3:4");
-}
-
-TEST(DBIF_ComplexMatrixTest, OutOfRangeAccessGivesThePlaceholder) {
-    const auto message = [](const char* element) {
-        return Reports{std::string("Trying to access ComplexMatrix element ") + element +
-                       " but there are only (2, 2) elements in the matrix!"};
-    };
-    DBIF_ComplexMatrix matrix(2, 2);
-    DBIF_ComplexNumber* placeholder = nullptr;
-    EXPECT_EQ(reportsOf([&] { placeholder = &matrix(2, 0); }), message("(2, 0)"));
-    EXPECT_EQ(str(*placeholder), "-9999:-9999");
-
-    const DBIF_ComplexMatrix& constMatrix = matrix;
-    DBIF_ComplexNumber value;
-    EXPECT_EQ(reportsOf([&] { value = constMatrix(5, 7); }), message("(5, 7)"));
-    EXPECT_EQ(str(value), "-9999:-9999");
 }
 
 TEST(DBIF_ComplexMatrixTest, CopiesShareTheMatrixAssignmentsShareTheElements) {

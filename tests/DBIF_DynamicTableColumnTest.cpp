@@ -68,7 +68,7 @@ TEST_P(DynamicTableColumnTest, DataColumnFormatFollowsDataType) {
     EXPECT_EQ(unknown->getKey(), "A_0_I_XY");
 }
 
-TEST_P(DynamicTableColumnTest, NewColumnIsInsertedOnceThenOnlyRewrittenWhenDirty) {
+TEST_P(DynamicTableColumnTest, NewColumnIsInsertedOnceThenOnlyRewrittenWhenDirtyOrAgainAfterAFailure) {
     DBIF_Connection& db = connection();
     DBIF_DeviceColumn column =
         DBIF_DeviceColumn::get(db, "Vd", "DB", DBIF_DeviceColumn::PHYSICAL_CATEGORY, 1);
@@ -109,6 +109,18 @@ TEST_P(DynamicTableColumnTest, NewColumnIsInsertedOnceThenOnlyRewrittenWhenDirty
         statementsOf([&] { first.save(); }),
         QStringList{"INSERT INTO measurement_condition_column (name, data_type, description, flags) values "
                     "('T', 'DB', 'first', 1)"});
+
+    // A failing statement throws and leaves the column new and dirty, so the next save sends it again.
+    DBIF_MeasurementColumn failing = DBIF_MeasurementColumn::get(db, "Vd", "DB", 1);
+    exec("DROP TABLE measurement_column");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(failedStatement([&] { failing.save(); }),
+                  "INSERT INTO measurement_column (name, data_type, flags) values ('Vd', 'DB', 1)")
+            << attempt;
+        EXPECT_EQ(failing.getId(), -1);
+        EXPECT_TRUE(failing.isDirty());
+        EXPECT_FALSE(failing.isCurrentlyInSave());
+    }
 }
 
 TEST_P(DynamicTableColumnTest, GetMergesFlagsOnlyWhenNoBitIsShared) {
@@ -178,19 +190,6 @@ TEST_P(DynamicTableColumnTest, SecondConnectionReadsTheCatalogBack) {
     EXPECT_TRUE(DBIF_MeasurementColumn::isSparseTableColumn(other, "VD_2_DB"));
     EXPECT_FALSE(DBIF_SetupColumn::isSparseTableColumn(other, "VD_2_O_TX"));
     EXPECT_EQ(other.getCounts()[DBIF_QUERY_TIMING], queries);
-}
-
-TEST_P(DynamicTableColumnTest, FailingCatalogStatementThrowsAndIsRepeated) {
-    DBIF_MeasurementColumn column = DBIF_MeasurementColumn::get(connection(), "Vd", "DB", 1);
-    exec("DROP TABLE measurement_column");
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_EQ(failedStatement([&] { column.save(); }),
-                  "INSERT INTO measurement_column (name, data_type, flags) values ('Vd', 'DB', 1)")
-            << attempt;
-        EXPECT_EQ(column.getId(), -1);
-        EXPECT_TRUE(column.isDirty());
-        EXPECT_FALSE(column.isCurrentlyInSave());
-    }
 }
 
 TEST_P(DynamicTableColumnTest, LookupMissesNotNullDebugLineAndClearedCaches) {

@@ -51,7 +51,7 @@ protected:
     std::string part(const QString& sql) const { return (isMySql() ? "(" + sql + ")" : sql).toStdString(); }
 };
 
-TEST_P(EntityQueryTest, DiesJoinedThroughMeasurementComeOnce) {
+TEST_P(EntityQueryTest, DiesAndRoutinesJoinedThroughMeasurementComeOnce) {
     DBIF_Connection& db = connection();
     // Nothing matches: one SELECT, and not even the die cache is read.
     QList<DBIF_Die> dies{DBIF_Die()};
@@ -77,6 +77,16 @@ TEST_P(EntityQueryTest, DiesJoinedThroughMeasurementComeOnce) {
                                     false)),
               QList<int>({4}));
     EXPECT_TRUE(DBIF_Die::query(db, warm, true).isEmpty());  // the latest is cold
+
+    // Routines join through their conditions: two warm measurements, one routine.
+    exec("INSERT INTO routine (id, name) VALUES (1, 'sweep'), (2, 'hold')");
+    exec("INSERT INTO measurement_condition (id, name, routine_id) VALUES (1, 'c1', 1), (2, 'c2', 2)");
+    exec(
+        "INSERT INTO measurement (id, measurement_condition_id, temperature) "
+        "VALUES (20, 1, 25), (21, 2, -5), (22, 1, 80)");
+    const QList<DBIF_Routine> routines = DBIF_Routine::query(db, &warm, false);
+    ASSERT_EQ(idsOf(routines), QList<int>({1}));
+    EXPECT_EQ(routines.first().getName(), "sweep");
 }
 
 TEST_P(EntityQueryTest, CallersQueryGainsTheIdColumnAndDistinct) {
@@ -95,19 +105,6 @@ TEST_P(EntityQueryTest, CallersQueryGainsTheIdColumnAndDistinct) {
     // Asked again, the query does not gain the id column twice.
     EXPECT_EQ(idsOf(DBIF_Die::query(db, &query)), QList<int>({4, 3}));
     EXPECT_EQ(query.getColumnNames(), QStringList({"id", "lot", "die"}));
-}
-
-TEST_P(EntityQueryTest, RoutinesJoinThroughTheirConditions) {
-    DBIF_Connection& db = connection();
-    exec("INSERT INTO routine (id, name) VALUES (1, 'sweep'), (2, 'hold')");
-    exec("INSERT INTO measurement_condition (id, name, routine_id) VALUES (1, 'c1', 1), (2, 'c2', 2)");
-    exec(
-        "INSERT INTO measurement (id, measurement_condition_id, temperature) "
-        "VALUES (20, 1, 25), (21, 2, -5), (22, 1, 80)");
-    const DBIF_SingleColumnCondition warm("measurement", "temperature", Greater, 0.0);
-    const QList<DBIF_Routine> routines = DBIF_Routine::query(db, &warm, false);
-    ASSERT_EQ(idsOf(routines), QList<int>({1}));  // two warm measurements, one routine
-    EXPECT_EQ(routines.first().getName(), "sweep");
 }
 
 TEST_P(EntityQueryTest, IdsBecomeCachedHandlesOrNullHandles) {

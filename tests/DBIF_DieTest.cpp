@@ -58,7 +58,7 @@ TEST_P(DieTest, GetReturnsOneRecordPerKeyAndConnection) {
     EXPECT_TRUE(sweep.isCached());
 }
 
-TEST_P(DieTest, SaveInsertsOnceThenUpdatesOnceThenNothing) {
+TEST_P(DieTest, SaveInsertsOnceThenUpdatesOnceThenNothingAndAFailedSaveCanBeRepeated) {
     DBIF_Connection& db = connection();
     DBIF_Die die = DBIF_Die::get(db, "L1", "W1", "D1", "B1", "alice");
     const QList<int> before = db.getCounts();
@@ -82,6 +82,14 @@ TEST_P(DieTest, SaveInsertsOnceThenUpdatesOnceThenNothing) {
     EXPECT_EQ(
         countRows("die", "lot = 'L1' AND wafer = 'W1' AND die = 'D1' AND block = 'B1' AND user = 'alice'"),
         1);
+
+    // A failing save keeps the id and the flag, and can be repeated: the saving guard was released.
+    DBIF_Die failing = DBIF_Die::get(db, "O'Brien", "W1", "D1", "B1", "alice");
+    exec(QStringLiteral("DROP TABLE die"));
+    EXPECT_THROW(failing.save(), DBIF_Exception);
+    EXPECT_EQ(failing.getId(), -1);
+    EXPECT_TRUE(failing.isModified());
+    EXPECT_THROW(failing.save(), DBIF_Exception);
 }
 
 TEST_P(DieTest, LookupsByIdAndKey) {
@@ -211,16 +219,6 @@ TEST_P(DieTest, NeverTwoRecordsForOneRowNorAMissedRow) {
               }),
               Reports{});
     EXPECT_EQ(countRows("die"), 3);
-}
-
-TEST_P(DieTest, FailingSaveKeepsIdAndFlagsAndCanBeRepeated) {
-    DBIF_Connection& db = connection();
-    DBIF_Die die = DBIF_Die::get(db, "O'Brien", "W1", "D1", "B1", "alice");
-    exec(QStringLiteral("DROP TABLE die"));
-    EXPECT_THROW(die.save(), DBIF_Exception);
-    EXPECT_EQ(die.getId(), -1);
-    EXPECT_TRUE(die.isModified());
-    EXPECT_THROW(die.save(), DBIF_Exception);  // the saving guard was released
 }
 
 TEST_P(DieTest, RoutineDefinitionWithAnyCharactersRoundTrips) {

@@ -130,7 +130,7 @@ TEST_P(QuarnQueryTest, QueryWithoutDataColumnsIsTheBaseStatementOnceAlsoInCopies
     EXPECT_EQ(queryIds(connection(), &assigned), QList<int>({1}));
 }
 
-TEST_P(QuarnQueryTest, UnionOverThePhysicalTablesHoldingTheColumn) {
+TEST_P(QuarnQueryTest, UnionOverThePhysicalTablesHoldingTheColumnWithOrderAndLimitOfTheWhole) {
     const QString v = valueLayout();
     struct Case {
         const char* tag;
@@ -146,10 +146,7 @@ TEST_P(QuarnQueryTest, UnionOverThePhysicalTablesHoldingTheColumn) {
         EXPECT_EQ(sql, unionOf(valueTables, c.distinct, valuePart(c.distinct)));
         EXPECT_EQ(run(sql), c.rows);
     }
-}
 
-TEST_P(QuarnQueryTest, OrderAndLimitBelongToTheWholeUnion) {
-    const QString v = valueLayout();
     // An order on a selected column with distinct: the union is wrapped in a DISTINCT of its alias.
     DBIF_QuarnQuery query = valueQuery(v);
     query.markDistinct();

@@ -244,12 +244,10 @@ int writeExactNumber(double value, char* out) {
 }
 
 int exactNumberLength(double value) {
-    if (std::isnan(value))
-        return 3;
-    if (std::isinf(value))
-        return value < 0 ? 4 : 3;
-    if (value == 0)
-        return 1;
+    if (!std::isfinite(value) || value == 0) {  // a fixed word or "0"
+        char text[EXACT_NUMBER_CAPACITY];
+        return writeExactNumber(value, text);
+    }
     const ShortestDigits digits(value);
     return digits.sign + std::min(digits.length - digits.sign, digits.fixedLength);
 }

@@ -127,6 +127,12 @@ protected:
     // Returns at once when the entity is already being saved further up the stack.
     void save(E entity, bool saveSubordinates);
     void insert(E entity, const QStringList& keys);
+    // The entity's save found its row stored already (insertMasterRow gave false, with the row's id):
+    // from now on the entity is that stored one. Its stored columns and row count are read as for an
+    // entity read from its row, so that nothing stored is rewritten from an empty table; what the
+    // host put into it before the save follows the stored rows, as addRow would have placed it had
+    // the entity been read first, and the rows are then written as a whole.
+    void takeOverStoredRow(E entity);
     void update(E entity, const QStringList& keys);
     void storeColumnAssociations(E entity, const QStringList& keys);
     // The rows straight from the in-memory columns: a cell never set is NULL, every other value its
@@ -193,12 +199,31 @@ void DBAL_StorageEngine<E, C>::save(E entity, bool saveSubordinates) {
 
 template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::insert(E entity, const QStringList& keys) {
-    if (!insertMasterRow(entity))
+    if (!insertMasterRow(entity)) {
+        takeOverStoredRow(entity);
         return;
+    }
     // A rolled-back unit removes the row again: the entity is new once more.
     DBIF_UnitOfWork::onRollback(entity.getConnection(), [entity]() mutable { entity.setId(-1); });
     storeColumnAssociations(entity, keys);
     storeData(entity, keys);
+}
+
+template <typename E, typename C>
+void DBAL_StorageEngine<E, C>::takeOverStoredRow(E entity) {
+    const auto pending = entity.takePendingData();
+    loadHandler(entity);
+    bool reshaped = pending.rows > 0;
+    for (const QString& key : pending.keys)
+        reshaped = reshaped || !entity.hasColumn(key);
+    if (!reshaped)
+        return;
+    if (!assert1(entity.ensureDataLoaded(), __FILE__, __LINE__,
+                 QStringLiteral("Not adding to the stored rows of %1: they could not be loaded"),
+                 entity.getKey()))
+        return;
+    entity.appendPendingData(pending);
+    update(entity, savableKeys(entity));
 }
 
 template <typename E, typename C>

@@ -3,6 +3,8 @@
 #include "dbif/DBIF_CatalogEntry.h"
 
 #include <QMetaType>
+#include <QSet>
+#include <optional>
 
 #include "dbif/DBIF_EntityRecord.h"
 #include "dbif/DBIF_Measurement.h"
@@ -64,9 +66,12 @@ struct DBIF_CatalogEntryChildren {
         setups.clear();
         measurements.clear();
         conditions.clear();
+        linkedSetups.reset();
     }
 
     DBIF_LazyList<DBIF_Setup> setups;
+    // The setups catalog_setup links to the entry, once read.
+    std::optional<QSet<int>> linkedSetups;
     DBIF_LazyList<DBIF_Measurement> measurements;
     DBIF_LazyList<DBIF_MeasurementCondition> conditions;
 };
@@ -109,9 +114,8 @@ DBIF_CatalogEntry::ParameterBlock::ParameterBlock(const QString& application,
                      endTime, QString(), user, storageEngineType) {}
 
 QString DBIF_CatalogEntry::ParameterBlock::computeKey() const {
-    return QStringLiteral("<ce: %1|%2|%3|%4>")
-        .arg(escapeKeyField(application), escapeKeyField(applicationVersion), escapeKeyField(runType),
-             QString::number(startTimeKey(startTime)));
+    return entityKey(QStringLiteral("ce"),
+                     {application, applicationVersion, runType, QString::number(startTimeKey(startTime))});
 }
 
 qint64 DBIF_CatalogEntry::startTimeKey(const QDateTime& startTime) {
@@ -154,11 +158,12 @@ DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_Connection& connection, const QS
     attachEngine(blockFromRow(record).computeKey(), getStorageEngineType(), true);
     // Only the ids: reading an entry reads none of its children.
     const QString id = QString::number(getId());
-    e->children->setups.addItems(
+    SharedData* r = this->record("DBIF_CatalogEntry");
+    r->children->setups.addItems(
         QStringLiteral("SELECT setup_id FROM catalog_setup WHERE catalog_entry_id = %1").arg(id));
     const QString childIds = QStringLiteral("SELECT id FROM %0 WHERE catalog_entry_id = %1");
-    e->children->measurements.addItems(childIds.arg(QStringLiteral("measurement"), id));
-    e->children->conditions.addItems(childIds.arg(QStringLiteral("measurement_condition"), id));
+    r->children->measurements.addItems(childIds.arg(QStringLiteral("measurement"), id));
+    r->children->conditions.addItems(childIds.arg(QStringLiteral("measurement_condition"), id));
 }
 
 DBIF_CatalogEntry::DBIF_CatalogEntry(const DBIF_CatalogEntry& other) = default;
@@ -209,61 +214,63 @@ int DBIF_CatalogEntry::getParentId() const {
 }
 
 void DBIF_CatalogEntry::setParentId(int parentId) {
-    if (!hasEntityRecord("setParentId"))
+    SharedData* r = record("setParentId");
+    if (!r)
         return;
-    if (parentId != e->parentId)
-        e->parentHolder[0] = DBIF_CatalogEntry();
-    e->parentId = parentId;
+    if (parentId != r->parentId)
+        r->parentHolder[0] = DBIF_CatalogEntry();
+    r->parentId = parentId;
 }
 
 bool DBIF_CatalogEntry::hasParent() const {
-    if (!hasEntityRecord("hasParent"))
-        return false;
-    return e->parentId != NO_PARENT_ID || !e->parentHolder.first().isNull();
+    const SharedData* r = record("hasParent");
+    return r && (r->parentId != NO_PARENT_ID || !r->parentHolder.first().isNull());
 }
 
 DBIF_CatalogEntry DBIF_CatalogEntry::getParent() const {
-    if (!hasEntityRecord("getParent"))
+    SharedData* r = record("getParent");
+    if (!r)
         return DBIF_CatalogEntry();
-    if (e->parentId != NO_PARENT_ID && e->parentHolder.first().isNull())
-        e->parentHolder[0] = get(getConnection(), e->parentId);
-    return e->parentHolder.first();
+    if (r->parentId != NO_PARENT_ID && r->parentHolder.first().isNull())
+        r->parentHolder[0] = get(getConnection(), r->parentId);
+    return r->parentHolder.first();
 }
 
 DBIF_CatalogEntryColumn DBIF_CatalogEntry::addColumn(const QString& name, const QString& dataType) {
     return addColumnWithEvent(name, dataType);
 }
 
-void DBIF_CatalogEntry::reload(const QSqlRecord& record) {
-    if (!hasEntityRecord("reload"))
+void DBIF_CatalogEntry::reload(const QSqlRecord& stored) {
+    SharedData* r = record("reload");
+    if (!r)
         return;
-    const ParameterBlock row = blockFromRow(record);
-    if (row.parentId != e->parentId)
-        e->parentHolder[0] = DBIF_CatalogEntry();
-    e->parentId = row.parentId;
-    e->schemaVersion = row.schemaVersion;
-    e->application = row.application;
-    e->applicationVersion = row.applicationVersion;
-    e->runType = row.runType;
-    e->startTime = row.startTime;
-    e->endTime = row.endTime;
-    e->modelText = row.modelText;
+    const ParameterBlock row = blockFromRow(stored);
+    if (row.parentId != r->parentId)
+        r->parentHolder[0] = DBIF_CatalogEntry();
+    r->parentId = row.parentId;
+    r->schemaVersion = row.schemaVersion;
+    r->application = row.application;
+    r->applicationVersion = row.applicationVersion;
+    r->runType = row.runType;
+    r->startTime = row.startTime;
+    r->endTime = row.endTime;
+    r->modelText = row.modelText;
     setKey(computeKey(row.application, row.applicationVersion, row.runType, row.startTime, row.endTime,
                       getUser(), getStorageEngineType()));
     unloadData();
 }
 
 DBIF_LazyList<DBIF_Setup> DBIF_CatalogEntry::getSetups() const {
-    return hasEntityRecord("getSetups") ? e->children->setups : DBIF_LazyList<DBIF_Setup>(getConnection());
+    const SharedData* r = record("getSetups");
+    return r ? r->children->setups : DBIF_LazyList<DBIF_Setup>(getConnection());
 }
 DBIF_LazyList<DBIF_Measurement> DBIF_CatalogEntry::getMeasurements() const {
-    return hasEntityRecord("getMeasurements") ? e->children->measurements
-                                              : DBIF_LazyList<DBIF_Measurement>(getConnection());
+    const SharedData* r = record("getMeasurements");
+    return r ? r->children->measurements : DBIF_LazyList<DBIF_Measurement>(getConnection());
 }
 DBIF_LazyList<DBIF_MeasurementCondition> DBIF_CatalogEntry::getMeasurementConditions() const {
-    return hasEntityRecord("getMeasurementConditions")
-               ? e->children->conditions
-               : DBIF_LazyList<DBIF_MeasurementCondition>(getConnection());
+    const SharedData* r = record("getMeasurementConditions");
+    return r ? r->children->conditions : DBIF_LazyList<DBIF_MeasurementCondition>(getConnection());
 }
 
 namespace {
@@ -283,27 +290,35 @@ void addChild(DBIF_CatalogEntry& entry, DBIF_LazyList<Child>& list, const Child&
 }  // namespace
 
 void DBIF_CatalogEntry::addMeasurement(const DBIF_Measurement& measurement) {
-    if (hasEntityRecord("addMeasurement"))
-        addChild(*this, e->children->measurements, measurement,
+    if (SharedData* r = record("addMeasurement"))
+        addChild(*this, r->children->measurements, measurement,
                  QStringLiteral("DBIF_CatalogEntry::addMeasurement"));
 }
 
 void DBIF_CatalogEntry::addMeasurementCondition(const DBIF_MeasurementCondition& condition) {
-    if (hasEntityRecord("addMeasurementCondition"))
-        addChild(*this, e->children->conditions, condition,
+    if (SharedData* r = record("addMeasurementCondition"))
+        addChild(*this, r->children->conditions, condition,
                  QStringLiteral("DBIF_CatalogEntry::addMeasurementCondition"));
 }
 
 void DBIF_CatalogEntry::attachNewSetup(const DBIF_Setup& setup) {
-    if (e)
-        e->children->setups.append(setup);
+    if (SharedData* r = record("attachNewSetup"))
+        r->children->setups.append(setup);
 }
 
+// The cache empties its objects this way, quietly: a null handle has nothing to release.
 void DBIF_CatalogEntry::unloadSubordinates() {
-    if (!e)
+    if (!isValid())
         return;
-    e->parentHolder[0] = DBIF_CatalogEntry();
-    e->children->clear();
+    SharedData* r = record("unloadSubordinates");
+    r->parentHolder[0] = DBIF_CatalogEntry();
+    r->children->clear();
+}
+
+DBIF_CatalogEntry* nullCatalogEntryHandle() {
+    static DBIF_CatalogEntry none;
+    none = DBIF_CatalogEntry();
+    return &none;
 }
 
 bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::insertMasterRow(DBIF_CatalogEntry& entry,
@@ -369,15 +384,45 @@ void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::saveSubordinates(DBIF_CatalogE
         measurement.save();
     for (DBIF_MeasurementCondition condition : entry.getMeasurementConditions().loadedItems())
         condition.save();
-    const DBIF_Connection connection = entry.getConnection();
-    for (DBIF_Setup setup : entry.getSetups().loadedItems()) {
-        const bool isNew = setup.getId() == -1;
+    const QList<DBIF_Setup> setups = entry.getSetups().loadedItems();
+    if (setups.isEmpty())
+        return;
+    for (DBIF_Setup setup : setups)
         setup.save();
-        if (isNew && setup.getId() != -1)
-            connection.query(
-                QStringLiteral("INSERT INTO catalog_setup (catalog_entry_id, setup_id) VALUES (%1, %2)")
-                    .arg(QString::number(entry.getId()), QString::number(setup.getId())),
-                DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    entry.linkOwnedSetups(setups);
+}
+
+// A device or a measurement may have saved an owned setup before the entry did: the link is written by
+// whichever save of the entry comes next, so that the setup finds its owner when it is read.
+void DBIF_CatalogEntry::linkOwnedSetups(const QList<DBIF_Setup>& setups) {
+    SharedData* r = record("linkOwnedSetups");
+    if (!r)
+        return;
+    const DBIF_Connection connection = getConnection();
+    const QString entryId = QString::number(getId());
+    std::optional<QSet<int>>& linked = r->children->linkedSetups;
+    if (!linked) {
+        const QList<int> ids = connection.queryScalarList<int>(
+            QStringLiteral("SELECT setup_id FROM catalog_setup WHERE catalog_entry_id = %1").arg(entryId),
+            DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        linked = QSet<int>(ids.begin(), ids.end());
+    }
+    for (const DBIF_Setup& setup : setups) {
+        const int id = setup.getId();
+        if (id == -1 || linked->contains(id))
+            continue;
+        connection.query(
+            QStringLiteral("INSERT INTO catalog_setup (catalog_entry_id, setup_id) VALUES (%1, %2)")
+                .arg(entryId, QString::number(id)),
+            DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+        linked->insert(id);
+        // A rolled-back save removes the row again, and the next save writes it anew.
+        const DBIF_CatalogEntry self = *this;
+        DBIF_UnitOfWork::onRollback(connection, [self, id]() {
+            if (const SharedData* owner = self.record("linkOwnedSetups"))
+                if (owner->children->linkedSetups)
+                    owner->children->linkedSetups->remove(id);
+        });
     }
 }
 

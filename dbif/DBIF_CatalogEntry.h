@@ -157,6 +157,10 @@ private:
     // A setup made with this entry as owner joins the setup list as a loaded item, so that the entry's
     // save() stores it and links it through catalog_setup.
     void attachNewSetup(const DBIF_Setup& setup);
+    friend struct DBAL_StorageEngineTraits<DBIF_CatalogEntry>;
+    // Writes the catalog_setup row of every saved setup of the list that has none yet, whoever saved
+    // the setup first. The linked ids are read once per entry and then kept.
+    void linkOwnedSetups(const QList<DBIF_Setup>& setups);
 };
 
 struct DBIF_EXPORT DBIF_CatalogEntryRecord

@@ -207,6 +207,13 @@ QString DBIF_Connection::ManagedConnection::quoteText(const QString& text) const
     return quoteSqlText(text);
 }
 
+QString DBIF_Connection::ManagedConnection::exactTextMatch(const QString& column, const QString& text) const {
+    // SQLite's default comparison is already byte for byte.
+    if (driver != MYSQL)
+        return QStringLiteral("%1 = %2").arg(column, quoteSqlText(text));
+    return QStringLiteral("%1 COLLATE latin1_nopad_bin = %2").arg(column, quoteSqlText(text));
+}
+
 void DBIF_Connection::ManagedConnection::record(int category, long milliseconds) {
     times[category] += milliseconds;
     counts[category] += 1;
@@ -731,6 +738,31 @@ void DBIF_Connection::ManagedConnection::ensureLatestIndexes(QStringList& errors
     }
 }
 
+// The latest-record tables compare their combinations byte for byte: "nmos" and "NMOS", "S1" and
+// "S1 " are other combinations. A MySQL database made before they did is converted once.
+void DBIF_Connection::ManagedConnection::ensureExactLatestTables(QStringList& errors) {
+    if (driver != MYSQL)
+        return;
+    try {
+        const int inexact = queryInt(
+            QStringLiteral(
+                "SELECT COUNT(*) FROM information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() AND "
+                "TABLE_NAME IN ('latest_measurement', 'latest_setup') AND COLLATION_NAME IS NOT NULL "
+                "AND COLLATION_NAME <> 'latin1_nopad_bin'"),
+            DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        if (inexact == 0)
+            return;
+        for (const QString& table : {QStringLiteral("latest_measurement"), QStringLiteral("latest_setup")}) {
+            query(QStringLiteral("ALTER TABLE %1 CONVERT TO CHARACTER SET latin1 COLLATE latin1_nopad_bin")
+                      .arg(table),
+                  DBIF_ALTER_TIMING, __FILE__, __LINE__);
+            schemaChanged();
+        }
+    } catch (const DBIF_Exception& e) {
+        errors.append(QString::fromLocal8Bit(e.what()));
+    }
+}
+
 void DBIF_Connection::ManagedConnection::initializeSchemaIfMissing() {
     const QStringList tables = existingTables();
     const bool initialised =
@@ -744,6 +776,7 @@ void DBIF_Connection::ManagedConnection::initializeSchemaIfMissing() {
             QStringLiteral(", while initializing the database schema from schema file: '%1'\n").arg(path);
     } else {
         ensureLatestIndexes(errors);
+        ensureExactLatestTables(errors);
         report += QStringLiteral(", while insuring schema correctness.\n");
     }
     if (errors.isEmpty() && hasIndex(QStringLiteral("latest_setup"), QStringLiteral("latest_setup_all")))

@@ -85,6 +85,7 @@ public:
         int getPacketLimit() const { return packetLimit; }
         bool usesSingleRowInserts() const { return singleRowInserts; }
         QString quoteText(const QString& text) const;
+        QString exactTextMatch(const QString& column, const QString& text) const;
 
         QSqlQuery query(const QString& sql, int category, const char* file, int line,
                         bool forwardOnly = false);
@@ -142,6 +143,7 @@ public:
         QStringList existingTables();
         QString readSchemaFile(QStringList& errors);
         void ensureLatestIndexes(QStringList& errors);
+        void ensureExactLatestTables(QStringList& errors);
 
         QString driver;
         QString objectCacheKey;
@@ -210,6 +212,12 @@ public:
     int getPacketLimit() const { return d->getPacketLimit(); }
     // The text as a single-quoted SQL literal that no value can end early (see quoteSqlText).
     QString quoteText(const QString& text) const { return d->quoteText(text); }
+    // "column = 'text'" in a form that holds only for exactly that text on both drivers: case, accents
+    // and trailing blanks count (MySQL's own comparison of the latin1 tables ignores case and trailing
+    // blanks). Every look-up that decides whether a stored row is the same object uses it.
+    QString exactTextMatch(const QString& column, const QString& text) const {
+        return d->exactTextMatch(column, text);
+    }
     // The names of the table's columns as the database reports them; empty for a missing table.
     QStringList columnNames(const QString& table) const { return d->columnNames(table); }
 

@@ -27,6 +27,12 @@
 #include "dbif/DBIF_Query.h"
 #include "dbif/DBIF_QueryCondition.h"
 
+class DBIF_CatalogEntry;
+// What the catalog-entry accessor of a kind gives on a null handle: the address of a null entry handle
+// (made null again at every call), so that the caller's next call reports as well instead of following
+// a null pointer.
+DBIF_EXPORT DBIF_CatalogEntry* nullCatalogEntryHandle();
+
 // The direction of retrieveValues: 0 ascending, anything else descending.
 enum SortOrder { DBIF_ASCENDING = 0, DBIF_DESCENDING = 1 };
 
@@ -185,10 +191,20 @@ protected:
         return column;
     }
 
+    // The kind's own record, or nullptr after the operation on a null handle was reported. A kind
+    // reaches its record only through here and entityField, so that no accessor of any kind can
+    // skip the null-handle check; the caller returns an empty value on nullptr.
+    Record* record(const char* operation) const { return hasEntityRecord(operation) ? e.data() : nullptr; }
     // A field of the kind's record, or the fallback (reported) on a null handle.
     template <typename F, typename R>
     F entityField(F R::*member, const char* operation, F fallback = F()) const {
         return hasEntityRecord(operation) ? static_cast<const R&>(*e).*member : fallback;
+    }
+    // Sets a field of the kind's record; on a null handle it reports and does nothing.
+    template <typename F, typename R>
+    void setEntityField(F R::*member, const F& value, const char* operation) const {
+        if (hasEntityRecord(operation))
+            static_cast<R&>(*e).*member = value;
     }
     bool hasEntityRecord(const char* operation) const {
         return checkHandle(static_cast<bool>(e), __FILE__, __LINE__, operation);
@@ -209,6 +225,7 @@ protected:
         (void)id;
     }
 
+private:
     QExplicitlySharedDataPointer<Record> e;
 };
 

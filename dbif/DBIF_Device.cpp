@@ -37,13 +37,14 @@ namespace {
 
 const QString WHERE = QStringLiteral("DBIF_Device::DBIF_Device");
 
-// A setter's rule: a different value marks the device dirty; the key is left as it is.
+// A setter's rule: a different value marks the device dirty; the key is left as it is. A null handle
+// (no field) was reported by the caller.
 template <typename Value>
-void change(Value& field, const Value& value, DBIF_Device& device) {
-    if (field == value)
+void change(Value* field, const Value& value, DBIF_Device& device) {
+    if (!field || *field == value)
         return;
     device.setDirty(true);
-    field = value;
+    *field = value;
 }
 
 }  // namespace
@@ -60,9 +61,9 @@ DBIF_Device::ParameterBlock::ParameterBlock(const QString& name, const QString& 
       storageEngineType(storageEngineType) {}
 
 QString DBIF_Device::ParameterBlock::computeKey() const {
-    return QStringLiteral("<device: %1|%2|%3|%4|%5>")
-        .arg(name, deviceType, parentSubsiteName, QString::number(positionWithinSubsite),
-             catalogEntry->getKey());
+    return entityKey(QStringLiteral("device"),
+                     {name, deviceType, parentSubsiteName, QString::number(positionWithinSubsite),
+                      DBIF_KeyPart::nested(catalogEntry->getKey())});
 }
 
 DBIF_DeviceRecord::DBIF_DeviceRecord(const QString& name, const QString& deviceType,
@@ -96,8 +97,9 @@ DBIF_Device::DBIF_Device(const DBIF_Connection& connection, const QSqlRecord& re
                            new SharedData(record.value(0).toString(), record.value(1).toString(),
                                           record.value(2).toString(), record.value(3).toInt(),
                                           DBIF_CatalogEntry::get(connection, record.value(4).toInt()))) {
-    attachEngine(ParameterBlock(e->name, e->deviceType, e->parentSubsiteName, e->positionWithinSubsite,
-                                &e->catalogEntry, getStorageEngineType())
+    SharedData* r = this->record("DBIF_Device");
+    attachEngine(ParameterBlock(r->name, r->deviceType, r->parentSubsiteName, r->positionWithinSubsite,
+                                &r->catalogEntry, getStorageEngineType())
                      .computeKey(),
                  getStorageEngineType(), true);
 }
@@ -110,6 +112,9 @@ DBIF_Device DBIF_Device::get(const DBIF_Connection& connection, const QString& n
                              const QString& deviceType, const QString& parentSubsiteName,
                              int positionWithinSubsite, DBIF_CatalogEntry* catalogEntry,
                              DBIF_StorageEngineType storageEngineType) {
+    if (!assert0(catalogEntry != nullptr, __FILE__, __LINE__,
+                 QStringLiteral("DBIF_Device::get without a catalog entry")))
+        return DBIF_Device();
     checkConnection(WHERE, connection, *catalogEntry);
     return DBIF_ObjectCache<DBIF_Device>::get(
         connection, ParameterBlock(name, deviceType, parentSubsiteName, positionWithinSubsite, catalogEntry,
@@ -117,56 +122,63 @@ DBIF_Device DBIF_Device::get(const DBIF_Connection& connection, const QString& n
 }
 
 QString DBIF_Device::getName() const {
-    return e->name;
+    return entityField(&SharedData::name, "getName");
 }
 QString DBIF_Device::getDeviceType() const {
-    return e->deviceType;
+    return entityField(&SharedData::deviceType, "getDeviceType");
 }
 QString DBIF_Device::getParentSubsiteName() const {
-    return e->parentSubsiteName;
+    return entityField(&SharedData::parentSubsiteName, "getParentSubsiteName");
 }
 int DBIF_Device::getPositionWithinSubsite() const {
-    return e->positionWithinSubsite;
+    return entityField(&SharedData::positionWithinSubsite, "getPositionWithinSubsite", -1);
 }
 void DBIF_Device::setName(const QString& name) {
-    change(e->name, name, *this);
+    SharedData* r = record("setName");
+    change(r ? &r->name : nullptr, name, *this);
 }
 void DBIF_Device::setDeviceType(const QString& deviceType) {
-    change(e->deviceType, deviceType, *this);
+    SharedData* r = record("setDeviceType");
+    change(r ? &r->deviceType : nullptr, deviceType, *this);
 }
 void DBIF_Device::setParentSubsiteName(const QString& parentSubsiteName) {
-    change(e->parentSubsiteName, parentSubsiteName, *this);
+    SharedData* r = record("setParentSubsiteName");
+    change(r ? &r->parentSubsiteName : nullptr, parentSubsiteName, *this);
 }
 void DBIF_Device::setPositionWithinSubsite(int positionWithinSubsite) {
-    change(e->positionWithinSubsite, positionWithinSubsite, *this);
+    SharedData* r = record("setPositionWithinSubsite");
+    change(r ? &r->positionWithinSubsite : nullptr, positionWithinSubsite, *this);
 }
 DBIF_CatalogEntry* DBIF_Device::getCatalogEntry() const {
-    return &e->catalogEntry;
+    SharedData* r = record("getCatalogEntry");
+    return r ? &r->catalogEntry : nullCatalogEntryHandle();
 }
 
 QList<DBIF_Setup> DBIF_Device::getSetups() const {
-    return e->setups;
+    return entityField(&SharedData::setups, "getSetups");
 }
 bool DBIF_Device::mayNeedToAttachSetups() const {
-    return e->mayNeedToAttachSetups;
+    return entityField(&SharedData::mayNeedToAttachSetups, "mayNeedToAttachSetups");
 }
 void DBIF_Device::setMayNeedToAttachSetups(bool mayNeed) const {
-    e->mayNeedToAttachSetups = mayNeed;
+    setEntityField(&SharedData::mayNeedToAttachSetups, mayNeed, "setMayNeedToAttachSetups");
 }
 
 void DBIF_Device::addSetup(const DBIF_Setup& setup, int deviceDataRow) {
-    if (!hasEntityRecord("addSetup") || !assert0(setup.isValid(), __FILE__, __LINE__,
-                                                 QStringLiteral("DBIF_Device::addSetup of a null setup")))
+    SharedData* r = record("addSetup");
+    if (!r || !assert0(setup.isValid(), __FILE__, __LINE__,
+                       QStringLiteral("DBIF_Device::addSetup of a null setup")))
         return;
     checkConnection(QStringLiteral("DBIF_Device::addSetup"), getConnection(), setup);
-    e->mayNeedToAttachSetups = true;
+    r->mayNeedToAttachSetups = true;
     DBIF_Setup linked = setup;
     linked.setAssociatedDeviceDataRow(deviceDataRow);
-    e->setups.append(linked);
+    r->setups.append(linked);
 }
 
 void DBIF_Device::loadSubordinates() {
-    if (!hasEntityRecord("loadSubordinates"))
+    SharedData* r = record("loadSubordinates");
+    if (!r)
         return;
     const auto links = DBIF_Setup::getLinked(
         getConnection(),
@@ -175,7 +187,7 @@ void DBIF_Device::loadSubordinates() {
         0, "dbif/DBIF_Device", 359);
     for (auto link : links) {
         link.first.setAssociatedDeviceDataRow(link.second.toInt());
-        e->setups.append(link.first);
+        r->setups.append(link.first);
     }
 }
 
@@ -192,14 +204,17 @@ void DBIF_Device::addRow() {
     set(isMeasurement, rowCount() == 1 ? "y" : "n");
 }
 
-void DBIF_Device::reload(const QSqlRecord& record) {
-    e->name = record.value(0).toString();
-    e->deviceType = record.value(1).toString();
-    e->parentSubsiteName = record.value(2).toString();
-    e->positionWithinSubsite = record.value(3).toInt();
-    e->catalogEntry = DBIF_CatalogEntry::get(getConnection(), record.value(4).toInt());
-    setKey(ParameterBlock(e->name, e->deviceType, e->parentSubsiteName, e->positionWithinSubsite,
-                          &e->catalogEntry, getStorageEngineType())
+void DBIF_Device::reload(const QSqlRecord& row) {
+    SharedData* r = record("reload");
+    if (!r)
+        return;
+    r->name = row.value(0).toString();
+    r->deviceType = row.value(1).toString();
+    r->parentSubsiteName = row.value(2).toString();
+    r->positionWithinSubsite = row.value(3).toInt();
+    r->catalogEntry = DBIF_CatalogEntry::get(getConnection(), row.value(4).toInt());
+    setKey(ParameterBlock(r->name, r->deviceType, r->parentSubsiteName, r->positionWithinSubsite,
+                          &r->catalogEntry, getStorageEngineType())
                .computeKey());
     unloadData();
 }
@@ -210,14 +225,31 @@ bool DBAL_StorageEngineTraits<DBIF_Device>::insertMasterRow(DBIF_Device& device,
         return DBIF_EntityRecord::sqlText(connection, value);
     };
     const QString entryId = QString::number(device.getCatalogEntry()->getId());
-    QSqlQuery identical = connection.query(
-        QStringLiteral("SELECT id FROM %1 WHERE name = '%2' AND device_type = '%3' AND parent_subsite_name = "
-                       "'%4' AND position_within_subsite = %5 AND catalog_entry_id = %6")
-            .arg(masterTable, text(device.getName()), text(device.getDeviceType()),
-                 text(device.getParentSubsiteName()), QString::number(device.getPositionWithinSubsite()),
-                 entryId),
-        DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    // Only exactly the same texts name the same device: "M1" and "m1 " are other devices.
+    const QString lookUp =
+        QStringLiteral(
+            "SELECT id, storage_engine FROM %1 WHERE %2 AND %3 AND %4 AND position_within_subsite = "
+            "%5 AND catalog_entry_id = %6")
+            .arg(masterTable, connection.exactTextMatch(QStringLiteral("name"), device.getName()),
+                 connection.exactTextMatch(QStringLiteral("device_type"), device.getDeviceType()),
+                 connection.exactTextMatch(QStringLiteral("parent_subsite_name"),
+                                           device.getParentSubsiteName()),
+                 QString::number(device.getPositionWithinSubsite()), entryId);
+    QSqlQuery identical = connection.query(lookUp, DBIF_QUERY_TIMING, __FILE__, __LINE__);
     if (identical.next()) {
+        // The stored rows are read and written by the engine that stored them; this device's engine
+        // could neither read nor keep them.
+        const int stored = DBIF_Device::computeStorageEngineType(identical.value(1).toInt());
+        if (stored != device.getStorageEngineType()) {
+            throw DBIF_Exception(
+                lookUp,
+                QSqlError(
+                    QStringLiteral("Device %1 is stored with storage engine %2; get it with that engine "
+                                   "to add to it")
+                        .arg(device.getKey(), QString::number(stored)),
+                    QString(), QSqlError::StatementError),
+                QStringLiteral(__FILE__), __LINE__);
+        }
         device.setId(identical.value(0).toInt());
         return false;
     }

@@ -21,8 +21,7 @@ DBIF_Die::ParameterBlock::ParameterBlock(const QString& lot, const QString& wafe
     : lot(lot), wafer(wafer), die(die), block(block), user(user) {}
 
 QString DBIF_Die::ParameterBlock::computeKey() const {
-    return QStringLiteral("<die: %1|%2|%3|%4>")
-        .arg(escapeKeyField(lot), escapeKeyField(wafer), escapeKeyField(die), escapeKeyField(block));
+    return entityKey(QStringLiteral("die"), {lot, wafer, die, block});
 }
 
 DBIF_DieRecord::DBIF_DieRecord(const DBIF_Connection& connection, const QString& lot, const QString& wafer,

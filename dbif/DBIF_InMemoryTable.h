@@ -334,6 +334,52 @@ public:
     // current row's values into (DBIF_InMemoryColumn::load), which neither compares nor marks dirty.
     DBIF_InMemoryColumn& cellsToLoad(int index) { return d->columns[index]; }
     int currentRow() const { return hasRecord("currentRow") ? d->currentRow : -1; }
+    // What a new entity held in memory before its save found its row stored already.
+    struct PendingData {
+        QStringList keys;
+        QVector<DBIF_InMemoryColumn> columns;
+        int rows = 0;
+    };
+    // For the storage engines: hands out the columns and rows in memory and leaves the table as that of
+    // an entity just read from its master row, before its columns are read: no columns, no rows known,
+    // data not loaded.
+    PendingData takePendingData() {
+        PendingData pending;
+        if (!hasRecord("takePendingData"))
+            return pending;
+        pending.keys = d->columnKeys;
+        pending.columns = d->columns;
+        pending.rows = d->rowsInMemory;
+        d->columnKeys.clear();
+        d->columnIndex.clear();
+        d->columns.clear();
+        d->storedColumnKeys.clear();
+        d->rowsInMemory = 0;
+        d->currentRow = -1;
+        d->rowCount = 0;
+        d->dataIsLoaded = false;
+        return pending;
+    }
+    // For the storage engines: adds the held columns the table lacks and appends the held rows after
+    // the rows in memory, each through the entity's own addRow (a kind fills its own cells of an
+    // appended row, as for any other) and with the held values in the cells it left empty. The table
+    // becomes dirty. REQUIRES: the stored rows are loaded.
+    void appendPendingData(const PendingData& pending) {
+        if (!hasRecord("appendPendingData"))
+            return;
+        for (const QString& key : pending.keys)
+            addColumn(key);
+        for (int row = 0; row < pending.rows; ++row) {
+            addRow();
+            for (int column = 0; column < pending.keys.size(); ++column) {
+                DBIF_InMemoryColumn& cells = d->columns[indexOf(pending.keys[column])];
+                if (pending.columns[column].holdsValue(row) && !cells.holdsValue(d->currentRow))
+                    cells.set(d->currentRow, pending.columns[column].value(row));
+            }
+        }
+        d->dirty = true;
+    }
+
     // Loads the data if it is not loaded yet; false when it still is not (the load failed).
     bool ensureDataLoaded() const {
         if (!hasRecord("ensureDataLoaded"))

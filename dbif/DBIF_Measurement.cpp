@@ -81,9 +81,10 @@ DBIF_Measurement::ParameterBlock::ParameterBlock(const DBIF_Die& die, const DBIF
       storageEngineType(storageEngineType) {}
 
 QString DBIF_Measurement::ParameterBlock::computeKey() const {
-    return QStringLiteral("<meas: %1|%2|%3|%4|%5>")
-        .arg(die.getKey(), catalogEntry->getKey(), condition.getKey(), device.getKey(),
-             temperatureText(temperature));
+    return entityKey(QStringLiteral("meas"),
+                     {DBIF_KeyPart::nested(die.getKey()), DBIF_KeyPart::nested(catalogEntry->getKey()),
+                      DBIF_KeyPart::nested(condition.getKey()), DBIF_KeyPart::nested(device.getKey()),
+                      temperatureText(temperature)});
 }
 
 DBIF_MeasurementRecord::DBIF_MeasurementRecord(const DBIF_Die& die, const DBIF_CatalogEntry& catalogEntry,
@@ -125,7 +126,8 @@ DBIF_Measurement::DBIF_Measurement(const DBIF_Connection& connection, const QSql
     : DBIF_DataTableEntity(connection, record.value(5).toDateTime(), record.value(6).toString(),
                            record.value(7).toInt(), record.value(8).toInt(),
                            recordFromRow(connection, record)) {
-    attachEngine(ParameterBlock(e->die, &e->catalogEntry, e->device, e->condition, e->temperature,
+    SharedData* r = this->record("DBIF_Measurement");
+    attachEngine(ParameterBlock(r->die, &r->catalogEntry, r->device, r->condition, r->temperature,
                                 getStorageEngineType())
                      .computeKey(),
                  getStorageEngineType(), true);
@@ -139,29 +141,33 @@ DBIF_Measurement DBIF_Measurement::get(const DBIF_Connection& connection, const 
                                        DBIF_CatalogEntry* catalogEntry, const DBIF_Device& device,
                                        const DBIF_MeasurementCondition& condition, double temperature,
                                        DBIF_StorageEngineType storageEngineType) {
+    if (!assert0(catalogEntry != nullptr, __FILE__, __LINE__,
+                 QStringLiteral("DBIF_Measurement::get without a catalog entry")))
+        return DBIF_Measurement();
     checkLinks(connection, die, *catalogEntry, device, condition);
     return DBIF_ObjectCache<DBIF_Measurement>::get(
         connection, ParameterBlock(die, catalogEntry, device, condition, temperature, storageEngineType));
 }
 
 DBIF_Die DBIF_Measurement::getDie() const {
-    return e->die;
+    return entityField(&SharedData::die, "getDie");
 }
 DBIF_Device DBIF_Measurement::getDevice() const {
-    return e->device;
+    return entityField(&SharedData::device, "getDevice");
 }
 DBIF_MeasurementCondition DBIF_Measurement::getMeasurementCondition() const {
-    return e->condition;
+    return entityField(&SharedData::condition, "getMeasurementCondition");
 }
 DBIF_CatalogEntry* DBIF_Measurement::getCatalogEntry() const {
-    return &e->catalogEntry;
+    SharedData* r = record("getCatalogEntry");
+    return r ? &r->catalogEntry : nullCatalogEntryHandle();
 }
 double DBIF_Measurement::getTemperature() const {
-    return e->temperature;
+    return entityField(&SharedData::temperature, "getTemperature", 0.0);
 }
 
 QMap<QString, DBIF_Setup> DBIF_Measurement::getSetupMap() const {
-    return e->setups;
+    return entityField(&SharedData::setups, "getSetupMap");
 }
 void DBIF_Measurement::getSetupPaths(QStringList& paths) const {
     if (!hasEntityRecord("getSetupPaths"))
@@ -175,29 +181,31 @@ void DBIF_Measurement::getSetupPaths(QStringList& paths) const {
 }
 
 void DBIF_Measurement::addSetup(const DBIF_Setup& setup) {
-    if (!hasEntityRecord("addSetup") ||
-        !assert0(setup.isValid(), __FILE__, __LINE__,
-                 QStringLiteral("DBIF_Measurement::addSetup of a null setup")))
+    SharedData* r = record("addSetup");
+    if (!r || !assert0(setup.isValid(), __FILE__, __LINE__,
+                       QStringLiteral("DBIF_Measurement::addSetup of a null setup")))
         return;
     checkConnection(QStringLiteral("DBIF_Measurement::addSetup"), getConnection(), setup);
-    e->mayNeedToAttachSetup = true;
-    e->setups.insert(setup.getPath(), setup);
+    r->mayNeedToAttachSetup = true;
+    r->setups.insert(setup.getPath(), setup);
 }
 
 void DBIF_Measurement::removeSetup(const DBIF_Setup& setup) {
-    if (hasEntityRecord("removeSetup") && setup.isValid())
-        e->setups.remove(setup.getPath());
+    SharedData* r = record("removeSetup");
+    if (r && setup.isValid())
+        r->setups.remove(setup.getPath());
 }
 
 bool DBIF_Measurement::mayNeedToAttachSetup() const {
-    return e->mayNeedToAttachSetup;
+    return entityField(&SharedData::mayNeedToAttachSetup, "mayNeedToAttachSetup");
 }
 void DBIF_Measurement::setMayNeedToAttachSetup(bool mayNeed) const {
-    e->mayNeedToAttachSetup = mayNeed;
+    setEntityField(&SharedData::mayNeedToAttachSetup, mayNeed, "setMayNeedToAttachSetup");
 }
 
 void DBIF_Measurement::loadSubordinates() {
-    if (!hasEntityRecord("loadSubordinates"))
+    SharedData* r = record("loadSubordinates");
+    if (!r)
         return;
     const auto links = DBIF_Setup::getLinked(
         getConnection(),
@@ -207,29 +215,33 @@ void DBIF_Measurement::loadSubordinates() {
             .arg(DBIF_Setup::MASTER_TABLE_NAME, QString::number(getId())),
         1, "dbif/DBIF_Measurement", 374);
     for (const auto& link : links)
-        e->setups.insert(link.second.toString(), link.first);
+        r->setups.insert(link.second.toString(), link.first);
 }
 
 DBIF_MeasurementColumn DBIF_Measurement::addColumn(const QString& name, const QString& dataType) {
     return addColumnWithEvent(name, dataType);
 }
 
-void DBIF_Measurement::reload(const QSqlRecord& record) {
-    const std::unique_ptr<DBIF_MeasurementRecord> row(recordFromRow(getConnection(), record));
-    e->catalogEntry = row->catalogEntry;
-    e->temperature = row->temperature;
-    e->condition = row->condition;
-    e->device = row->device;
-    e->die = row->die;
-    setKey(ParameterBlock(e->die, &e->catalogEntry, e->device, e->condition, e->temperature,
+void DBIF_Measurement::reload(const QSqlRecord& stored) {
+    SharedData* r = record("reload");
+    if (!r)
+        return;
+    const std::unique_ptr<DBIF_MeasurementRecord> row(recordFromRow(getConnection(), stored));
+    r->catalogEntry = row->catalogEntry;
+    r->temperature = row->temperature;
+    r->condition = row->condition;
+    r->device = row->device;
+    r->die = row->die;
+    setKey(ParameterBlock(r->die, &r->catalogEntry, r->device, r->condition, r->temperature,
                           getStorageEngineType())
                .computeKey());
     unloadData();
 }
 
+// The cache empties its objects this way, quietly: a null handle has nothing to release.
 void DBIF_Measurement::unloadSubordinates() {
-    if (e)
-        e->setups.clear();
+    if (isValid())
+        record("unloadSubordinates")->setups.clear();
 }
 
 namespace {

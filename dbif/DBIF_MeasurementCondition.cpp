@@ -55,7 +55,8 @@ DBIF_MeasurementCondition::ParameterBlock::ParameterBlock(const QString& name,
     : ParameterBlock(name, catalogEntry, routine, static_cast<DBIF_StorageEngineType>(storageEngineType)) {}
 
 QString DBIF_MeasurementCondition::ParameterBlock::computeKey() const {
-    return QStringLiteral("<mc: %1|%2|%3>").arg(name, catalogEntry->getKey(), routine.getKey());
+    return entityKey(QStringLiteral("mc"), {name, DBIF_KeyPart::nested(catalogEntry->getKey()),
+                                            DBIF_KeyPart::nested(routine.getKey())});
 }
 
 DBIF_MeasurementConditionRecord::DBIF_MeasurementConditionRecord(const QString& name,
@@ -87,7 +88,8 @@ DBIF_MeasurementCondition::DBIF_MeasurementCondition(const DBIF_Connection& conn
                            new SharedData(record.value(0).toString(),
                                           DBIF_CatalogEntry::get(connection, record.value(1).toInt()),
                                           DBIF_Routine::get(connection, record.value(2).toInt()))) {
-    attachEngine(computeKey(e->name, &e->catalogEntry, e->routine), getStorageEngineType(), true);
+    SharedData* r = this->record("DBIF_MeasurementCondition");
+    attachEngine(computeKey(r->name, &r->catalogEntry, r->routine), getStorageEngineType(), true);
 }
 
 DBIF_MeasurementCondition::DBIF_MeasurementCondition(const DBIF_MeasurementCondition& other) = default;
@@ -99,6 +101,9 @@ DBIF_MeasurementCondition DBIF_MeasurementCondition::get(const DBIF_Connection& 
                                                          const QString& name, DBIF_CatalogEntry* catalogEntry,
                                                          const DBIF_Routine& routine,
                                                          DBIF_StorageEngineType storageEngineType) {
+    if (!assert0(catalogEntry != nullptr, __FILE__, __LINE__,
+                 QStringLiteral("DBIF_MeasurementCondition::get without a catalog entry")))
+        return DBIF_MeasurementCondition();
     checkConnection(WHERE, connection, *catalogEntry);
     checkConnection(WHERE, connection, routine);
     return DBIF_ObjectCache<DBIF_MeasurementCondition>::get(
@@ -111,22 +116,27 @@ QString DBIF_MeasurementCondition::computeKey(const QString& name, const DBIF_Ca
 }
 
 QString DBIF_MeasurementCondition::getName() const {
-    return e->name;
+    return entityField(&SharedData::name, "getName");
 }
 DBIF_Routine DBIF_MeasurementCondition::getRoutine() const {
-    return e->routine;
+    return entityField(&SharedData::routine, "getRoutine");
 }
 DBIF_CatalogEntry* DBIF_MeasurementCondition::getCatalogEntry() const {
-    return &e->catalogEntry;
+    SharedData* r = record("getCatalogEntry");
+    return r ? &r->catalogEntry : nullCatalogEntryHandle();
 }
 
 void DBIF_MeasurementCondition::setCatalogEntry(DBIF_CatalogEntry* catalogEntry) {
+    SharedData* r = record("setCatalogEntry");
+    if (!r || !assert0(catalogEntry != nullptr, __FILE__, __LINE__,
+                       QStringLiteral("DBIF_MeasurementCondition::setCatalogEntry without a catalog entry")))
+        return;
     checkConnection(QStringLiteral("DBIF_MeasurementCondition::setcatalogEntry"), getConnection(),
                     *catalogEntry);
-    if (catalogEntry == &e->catalogEntry)
+    if (catalogEntry == &r->catalogEntry)
         return;
     setDirty(true);
-    e->catalogEntry = *catalogEntry;
+    r->catalogEntry = *catalogEntry;
 }
 
 DBIF_MeasurementConditionColumn DBIF_MeasurementCondition::addColumn(const QString& name,
@@ -135,12 +145,15 @@ DBIF_MeasurementConditionColumn DBIF_MeasurementCondition::addColumn(const QStri
     return addColumnWithEvent(name, dataType, description);
 }
 
-void DBIF_MeasurementCondition::reload(const QSqlRecord& record) {
+void DBIF_MeasurementCondition::reload(const QSqlRecord& row) {
+    SharedData* r = record("reload");
+    if (!r)
+        return;
     const DBIF_Connection connection = getConnection();
-    e->name = record.value(0).toString();
-    e->catalogEntry = DBIF_CatalogEntry::get(connection, record.value(1).toInt());
-    e->routine = DBIF_Routine::get(connection, record.value(2).toInt());
-    setKey(computeKey(e->name, &e->catalogEntry, e->routine));
+    r->name = row.value(0).toString();
+    r->catalogEntry = DBIF_CatalogEntry::get(connection, row.value(1).toInt());
+    r->routine = DBIF_Routine::get(connection, row.value(2).toInt());
+    setKey(computeKey(r->name, &r->catalogEntry, r->routine));
     unloadData();
 }
 

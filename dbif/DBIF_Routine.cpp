@@ -20,7 +20,7 @@ DBIF_Routine::ParameterBlock::ParameterBlock(const QString& name, const QString&
     : name(name), definition(definition), user(user) {}
 
 QString DBIF_Routine::ParameterBlock::computeKey() const {
-    return QStringLiteral("<r: %1|%2>").arg(escapeKeyField(name), QString::number(hash(definition)));
+    return entityKey(QStringLiteral("r"), {name, QString::number(hash(definition))});
 }
 
 DBIF_RoutineRecord::DBIF_RoutineRecord(const DBIF_Connection& connection, const QString& name,

@@ -69,6 +69,7 @@ public:
                               const QString& user = QString());
 
     QString getName() const { return field(&SharedData::name, "getName"); }
+    QString getDefinition() const { return field(&SharedData::definition, "getDefinition"); }
 
     // Inserts a new routine once, then rewrites the row only while it is marked modified. The name and
     // user are escaped; the definition is bound.

@@ -49,7 +49,8 @@ QString ownerKey(const DBIF_CatalogEntry* catalogEntry, const DBIF_Measurement* 
 }
 
 QString setupKey(const QString& name, const QString& runType, const QString& owner, int type) {
-    return QStringLiteral("<s: %1|%2|%3|%4>").arg(name, runType, owner, QString::number(type));
+    return entityKey(QStringLiteral("s"),
+                     {name, runType, DBIF_KeyPart::nested(owner), QString::number(type)});
 }
 
 }  // namespace
@@ -115,14 +116,15 @@ DBIF_Setup::DBIF_Setup() = default;
 DBIF_Setup::DBIF_Setup(const DBIF_Connection& connection, const ParameterBlock& block)
     : DBIF_DataTableEntity(connection, recordedType(block.storageEngineType),
                            new SharedData(block.name, block.path, block.runType, block.dataOrigin)) {
+    SharedData* r = record("DBIF_Setup");
     if (block.catalogEntry)
-        e->catalogEntry = std::make_unique<DBIF_CatalogEntry>(*block.catalogEntry);
+        r->catalogEntry = std::make_unique<DBIF_CatalogEntry>(*block.catalogEntry);
     if (block.measurement)
-        e->measurement = std::make_unique<DBIF_Measurement>(*block.measurement);
+        r->measurement = std::make_unique<DBIF_Measurement>(*block.measurement);
     attachEngine(block.computeKey(), block.storageEngineType, false);
     // The owning entry saves its new setups and links them; one of another connection could not be.
-    if (e->catalogEntry && e->catalogEntry->isValid() && e->catalogEntry->getConnection() == connection)
-        e->catalogEntry->attachNewSetup(*this);
+    if (r->catalogEntry && r->catalogEntry->isValid() && r->catalogEntry->getConnection() == connection)
+        r->catalogEntry->attachNewSetup(*this);
 }
 
 DBIF_Setup::DBIF_Setup(const DBIF_Connection& connection, const QSqlRecord& record)
@@ -134,7 +136,8 @@ DBIF_Setup::DBIF_Setup(const DBIF_Connection& connection, const QSqlRecord& reco
     DBIF_ObjectCache<DBIF_Setup>::prestoreIdKey(connection, getId(), *this);
     lookUpOwners();
     const int type = record.value(6).toString().toInt();
-    attachEngine(setupKey(e->name, e->runType, ownerKey(e->catalogEntry.get(), e->measurement.get()), type),
+    SharedData* r = this->record("DBIF_Setup");
+    attachEngine(setupKey(r->name, r->runType, ownerKey(r->catalogEntry.get(), r->measurement.get()), type),
                  static_cast<DBIF_StorageEngineType>(type), true);
 }
 
@@ -156,12 +159,13 @@ void DBIF_Setup::lookUpOwners() {
     };
     const int measurementId = owner(QStringLiteral("measurement_id"), QStringLiteral("measurement_setup"));
     const int entryId = owner(QStringLiteral("catalog_entry_id"), QStringLiteral("catalog_setup"));
-    e->measurement.reset();
-    e->catalogEntry.reset();
+    SharedData* r = record("lookUpOwners");
+    r->measurement.reset();
+    r->catalogEntry.reset();
     if (measurementId != -1)
-        e->measurement = std::make_unique<DBIF_Measurement>(DBIF_Measurement::get(connection, measurementId));
+        r->measurement = std::make_unique<DBIF_Measurement>(DBIF_Measurement::get(connection, measurementId));
     if (entryId != -1)
-        e->catalogEntry = std::make_unique<DBIF_CatalogEntry>(DBIF_CatalogEntry::get(connection, entryId));
+        r->catalogEntry = std::make_unique<DBIF_CatalogEntry>(DBIF_CatalogEntry::get(connection, entryId));
 }
 
 DBIF_Setup DBIF_Setup::get(const DBIF_Connection& connection, const QString& name, const QString& path,
@@ -222,89 +226,107 @@ QList<DBIF_Setup> DBIF_Setup::query(DBIF_Query* query) {
 }
 
 QString DBIF_Setup::getName() const {
-    return e->name;
+    return entityField(&SharedData::name, "getName");
 }
 QString DBIF_Setup::getPath() const {
-    return e->path;
+    return entityField(&SharedData::path, "getPath");
 }
 QString DBIF_Setup::getRunType() const {
-    return e->runType;
+    return entityField(&SharedData::runType, "getRunType");
 }
 QString DBIF_Setup::getDataOrigin() const {
-    return e->dataOrigin;
+    return entityField(&SharedData::dataOrigin, "getDataOrigin");
 }
 void DBIF_Setup::setName(const QString& name) {
-    e->name = name;
+    setEntityField(&SharedData::name, name, "setName");
 }
 void DBIF_Setup::setPath(const QString& path) {
-    e->path = path;
+    setEntityField(&SharedData::path, path, "setPath");
 }
 void DBIF_Setup::setRunType(const QString& runType) {
-    e->runType = runType;
+    setEntityField(&SharedData::runType, runType, "setRunType");
 }
 
 DBIF_CatalogEntry* DBIF_Setup::getCatalogEntry() const {
-    if (e->catalogEntry)
-        return e->catalogEntry.get();
-    if (e->measurement)
-        return e->measurement->getCatalogEntry();
+    SharedData* r = record("getCatalogEntry");
+    if (!r)
+        return nullCatalogEntryHandle();
+    if (r->catalogEntry)
+        return r->catalogEntry.get();
+    if (r->measurement)
+        return r->measurement->getCatalogEntry();
     assert1(false, __FILE__, __LINE__, QStringLiteral("Setup has neither catalog entry nor measurement"),
             QString::number(getId()));
     return nullptr;
 }
 
 DBIF_Measurement* DBIF_Setup::getMeasurement() const {
-    return e->measurement.get();
+    SharedData* r = record("getMeasurement");
+    return r ? r->measurement.get() : nullptr;
 }
 int DBIF_Setup::getAssociatedDeviceDataRow() const {
-    return e->associatedDeviceDataRow;
+    return entityField(&SharedData::associatedDeviceDataRow, "getAssociatedDeviceDataRow",
+                       static_cast<int>(NO_ASSOCIATED_DEVICE));
 }
 void DBIF_Setup::setAssociatedDeviceDataRow(int row) {
-    e->associatedDeviceDataRow = row;
+    setEntityField(&SharedData::associatedDeviceDataRow, row, "setAssociatedDeviceDataRow");
 }
 
 QString DBIF_Setup::getQuarnHeader(const QString& columnKey) const {
-    if (!assert1(hasColumn(columnKey), __FILE__, __LINE__,
+    SharedData* r = record("getQuarnHeader");
+    if (!r ||
+        !assert1(hasColumn(columnKey), __FILE__, __LINE__,
                  QStringLiteral("Can't get quarnHeader: the setup doesn't have a column '%1'"), columnKey))
         return QString();
-    return e->quarnHeaders.value(columnKey);
+    return r->quarnHeaders.value(columnKey);
 }
 
 void DBIF_Setup::setQuarnHeader(const QString& columnKey, const QString& header) {
-    e->quarnHeaders.insert(columnKey, header);
+    if (SharedData* r = record("setQuarnHeader"))
+        r->quarnHeaders.insert(columnKey, header);
 }
 
 DBIF_SetupColumn DBIF_Setup::addColumn(const QString& name, const QString& dataType, bool isInput,
                                        const QString& header) const {
+    SharedData* r = record("addColumn");
+    if (!r)
+        return DBIF_SetupColumn();
     // The header is in place before the event, so that an engine that stores at once finds it.
-    e->quarnHeaders.insert(DBIF_SetupColumn::computeKey(name, dataType, isInput), header);
+    r->quarnHeaders.insert(DBIF_SetupColumn::computeKey(name, dataType, isInput), header);
     DBIF_Setup handle(*this);
     return handle.addColumnWithEvent(name, dataType, isInput);
 }
 
-void DBIF_Setup::reload(const QSqlRecord& record) {
-    e->name = record.value(0).toString();
-    e->path = record.value(1).toString();
-    e->runType = record.value(2).toString();
-    e->dataOrigin = record.value(3).toString();
+void DBIF_Setup::reload(const QSqlRecord& row) {
+    SharedData* r = record("reload");
+    if (!r)
+        return;
+    r->name = row.value(0).toString();
+    r->path = row.value(1).toString();
+    r->runType = row.value(2).toString();
+    r->dataOrigin = row.value(3).toString();
     lookUpOwners();
-    setKey(setupKey(e->name, e->runType, ownerKey(e->catalogEntry.get(), e->measurement.get()),
-                    record.value(6).toString().toInt()));
+    setKey(setupKey(r->name, r->runType, ownerKey(r->catalogEntry.get(), r->measurement.get()),
+                    row.value(6).toString().toInt()));
     unloadData();
 }
 
+// The cache empties its objects this way, quietly: a null handle has nothing to release.
 void DBIF_Setup::unloadSubordinates() {
-    if (!e)
+    if (!isValid())
         return;
-    e->measurement.reset();
-    e->catalogEntry.reset();
+    SharedData* r = record("unloadSubordinates");
+    r->measurement.reset();
+    r->catalogEntry.reset();
 }
 
 bool DBAL_StorageEngineTraits<DBIF_Setup>::insertMasterRow(DBIF_Setup& setup, const QString& masterTable) {
     // The run's user, as for every other kind of a run; a setup without owner keeps its own.
-    const DBIF_CatalogEntry* entry = setup.e->catalogEntry  ? setup.e->catalogEntry.get()
-                                     : setup.e->measurement ? setup.e->measurement->getCatalogEntry()
-                                                            : nullptr;
+    const DBIF_Setup::SharedData* r = setup.record("save");
+    const DBIF_CatalogEntry* entry = !r                ? nullptr
+                                     : r->catalogEntry ? r->catalogEntry.get()
+                                     : r->measurement  ? r->measurement->getCatalogEntry()
+                                                       : nullptr;
     if (entry)
         setup.setUser(entry->getUser());
     const DBIF_Connection connection = setup.getConnection();

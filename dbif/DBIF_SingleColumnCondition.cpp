@@ -32,17 +32,28 @@ const ComparatorForm COMPARATOR_FORMS[] = {
 };
 const int COMPARATOR_COUNT = int(sizeof(COMPARATOR_FORMS) / sizeof(COMPARATOR_FORMS[0]));
 
-// The two tolerance forms of one comparison: relative (%1 column, %2 value, %3 tolerance) for a
-// non-zero value, absolute (%1 column, %3 tolerance) for zero.
+// The two tolerance forms of one comparison: relative (%1 column, %2 value, %3 tolerance, %4 the value
+// as a real divisor) for a non-zero value, absolute (%1 column, %3 tolerance) for zero.
 struct ToleranceForm {
     const char* relative;
     const char* absolute;
 };
 
-const ToleranceForm TOLERANCE_EQUAL = {"(ABS((%1-(%2))/%2)<%3)", "(ABS(%1)<%3)"};
-const ToleranceForm TOLERANCE_NOT_EQUAL = {"(ABS((%1-(%2))/%2)>=%3)", "(ABS(%1)>=%3)"};
-const ToleranceForm TOLERANCE_LESS_OR_EQUAL = {"((%1 < %2) OR (ABS((%1-(%2))/%2)<%3))", "(%1 < %3)"};
-const ToleranceForm TOLERANCE_GREATER_OR_EQUAL = {"((%1 > %2) OR (ABS((%1-(%2))/%2)<%3))", "(%1 > -(%3))"};
+const ToleranceForm TOLERANCE_EQUAL = {"(ABS((%1-(%2))/%4)<%3)", "(ABS(%1)<%3)"};
+const ToleranceForm TOLERANCE_NOT_EQUAL = {"(ABS((%1-(%2))/%4)>=%3)", "(ABS(%1)>=%3)"};
+const ToleranceForm TOLERANCE_LESS_OR_EQUAL = {"((%1 < %2) OR (ABS((%1-(%2))/%4)<%3))", "(%1 < %3)"};
+const ToleranceForm TOLERANCE_GREATER_OR_EQUAL = {"((%1 > %2) OR (ABS((%1-(%2))/%4)<%3))", "(%1 > -(%3))"};
+
+// The value's text as a real literal: SQLite divides an integer by an integer literal in integers,
+// which would make (3-1)/3 zero and so "equal within tolerance"; "3" becomes "3.0". A text with a
+// point or an exponent is a real literal already.
+QString realLiteral(const QString& number) {
+    for (const QChar c : number) {
+        if (c == QLatin1Char('.') || c == QLatin1Char('e') || c == QLatin1Char('E'))
+            return number;
+    }
+    return number + QStringLiteral(".0");
+}
 
 const ToleranceForm* toleranceFormOf(Comparator comparator) {
     switch (comparator) {
@@ -149,7 +160,7 @@ QString DBIF_SingleColumnCondition::toleranceForm(const QString& column) const {
     // value's text only ever enters the statement as a number.
     if (d->value.toDouble() != 0.0 && valueText.toDouble() != 0.0) {
         return QString::fromLatin1(form->relative)
-            .arg(column, valueText, toleranceText(d->relativeTolerance));
+            .arg(column, valueText, toleranceText(d->relativeTolerance), realLiteral(valueText));
     }
     return QString::fromLatin1(form->absolute).arg(column, toleranceText(d->absoluteTolerance));
 }

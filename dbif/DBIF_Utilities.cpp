@@ -110,6 +110,18 @@ QString escapeKeyField(const QString& field) {
     return escaped;
 }
 
+QString entityKey(const QString& kindWord, std::initializer_list<DBIF_KeyPart> parts) {
+    QString key = QLatin1Char('<') + kindWord + QStringLiteral(": ");
+    bool first = true;
+    for (const DBIF_KeyPart& part : parts) {
+        if (!first)
+            key += QLatin1Char('|');
+        key += part.text;
+        first = false;
+    }
+    return key + QLatin1Char('>');
+}
+
 long hash(const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
     const auto& collate = std::use_facet<std::collate<char>>(std::locale());

@@ -10,6 +10,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <initializer_list>
 #include <ostream>
 #include <string>
 
@@ -47,6 +48,22 @@ DBIF_EXPORT QString upperCaseAscii(const QString& text);
 // A field of an entity key with "\" and "|" escaped by a backslash, so that the fields, joined by
 // "|", always tell distinct values apart ("a|b", "c" and "a", "b|c" give different keys).
 DBIF_EXPORT QString escapeKeyField(const QString& field);
+
+// One part of an entity key. A text field is escaped (escapeKeyField); another entity's key goes in
+// as it is (nested), because its own fields are escaped already and its kind fixes how many "|" it
+// holds, so the whole key still tells distinct values apart.
+struct DBIF_EXPORT DBIF_KeyPart {
+    DBIF_KeyPart(const QString& field) : text(escapeKeyField(field)) {}  // NOLINT: implicit by design
+    static DBIF_KeyPart nested(const QString& key) {
+        DBIF_KeyPart part{QString()};
+        part.text = key;
+        return part;
+    }
+    QString text;
+};
+// The key every entity kind files its objects under: "<kind: part|part|...>". Every kind builds its
+// key here, so that no kind can leave a field unescaped.
+DBIF_EXPORT QString entityKey(const QString& kindWord, std::initializer_list<DBIF_KeyPart> parts);
 
 // Hash of the text's 8-bit form. Serves only in-memory cache keys; never stored.
 DBIF_EXPORT long hash(const QString& text);

@@ -292,7 +292,7 @@ CREATE TABLE latest_measurement (
   data_origin VARCHAR(255),
   mode VARCHAR(255),
   PRIMARY KEY (id)
-) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+) ENGINE=InnoDB DEFAULT CHARSET=latin1 COLLATE=latin1_nopad_bin;
 
 CREATE INDEX latest_measurement_measurement_id ON latest_measurement(measurement_id);
 
@@ -322,7 +322,7 @@ CREATE TABLE latest_setup (
   data_origin VARCHAR(255),
   mode VARCHAR(255),
   PRIMARY KEY (id)
-) ENGINE=InnoDB DEFAULT CHARSET=latin1;
+) ENGINE=InnoDB DEFAULT CHARSET=latin1 COLLATE=latin1_nopad_bin;
 
 CREATE INDEX latest_setup_setup_id ON latest_setup(setup_id);
 

@@ -140,7 +140,11 @@ TEST_P(QueryConditionTest, ToleranceForms) {
     }
     EXPECT_EQ(sql(C("t", "c", LessOrEqual, -2.5, false, true)),
               "((t.c < -2.5) OR (ABS((t.c-(-2.5))/-2.5)<1e-10))");
-    EXPECT_EQ(sql(C("t", "c", Equal, 3, false, true, -1e-6, -1e-9)), "(ABS((t.c-(3))/3)<1e-06)");
+    // An integer value divides as a real: SQLite's integer division made ids 1 to 5 "equal" to 3.
+    EXPECT_EQ(sql(C("t", "c", Equal, 3, false, true, -1e-6, -1e-9)), "(ABS((t.c-(3))/3.0)<1e-06)");
+    createTable();
+    EXPECT_EQ(idsWhere(C("t", "id", Equal, 3, false, true)), Ids({3}));
+    EXPECT_EQ(idsWhere(C("t", "id", Equal, QVariant(3.0), false, true)), Ids({3}));
     EXPECT_EQ(sql(C("t", "c", Equal, 0, false, true, -1e-6, -1e-9)), "(ABS(t.c)<1e-09)");
     EXPECT_EQ(sql(C("t", "c", Equal, "abc", false, true)), "(ABS(t.c)<2.22045e-16)");
     // Comparators without a tolerance form fall through to the plain form, with its suffix.

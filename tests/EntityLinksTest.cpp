@@ -96,14 +96,19 @@ TEST_P(EntityLinksTest, DeviceRewritesItsSetupRowsOnlyAfterAddSetup) {
         const QStringList rewrite = touching(statementsOf([&] { first.save(); }), "device_setup");
         EXPECT_EQ(rewrite.size(), 4) << rewrite.join("\n").toStdString();  // one DELETE, three INSERTs
         EXPECT_EQ(rows(first, ""), 3);
+        // The devices saved the run's setups first; the run's save still links them, once.
+        entry.save();
+        entry.save();
+        EXPECT_EQ(countRows("catalog_setup", QStringLiteral("catalog_entry_id = %1").arg(entry.getId())), 2);
         commit();
 
-        // Read back, the device lists its setups with their data rows.
+        // Read back, the device lists its setups with their data rows, and each setup finds its run.
         DBIF_Connection other = openSecondConnection();
         const DBIF_Device copy = DBIF_Device::get(other, second.getId());
         ASSERT_EQ(copy.getSetups().size(), 1);
         EXPECT_EQ(copy.getSetups().first().getId(), probe.getId());
         EXPECT_EQ(copy.getSetups().first().getAssociatedDeviceDataRow(), 2);
+        EXPECT_EQ(copy.getSetups().first().getCatalogEntry()->getId(), entry.getId());
         emptyEntityCaches();
     }
 }

@@ -2,6 +2,7 @@
 #include "WhereExpression.h"
 
 #include <QRegularExpression>
+#include <cmath>
 
 #include "ToolError.h"
 #include "dbif/DBIF_CatalogEntry.h"
@@ -96,6 +97,11 @@ DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connect
         text = text.mid(1, text.size() - 2);
     bool isNumber = false;
     const double number = text.toDouble(&isNumber);
+    // Numbers are compared within a tolerance of their size, which infinity and NaN do not have: such
+    // a comparison would find nothing, silently. A text column may still hold the word.
+    const QString notFinite =
+        QStringLiteral("--where '%1': '%2' is not a finite number").arg(expression, text);
+    const bool finite = isNumber && std::isfinite(number);
 
     for (const Field& field : fields()) {
         if (name != QLatin1String(field.name))
@@ -103,6 +109,8 @@ DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connect
         const QString column = QString::fromLatin1(field.column);
         if (!field.numeric || comparator == Like)
             return DBIF_SingleColumnCondition(field.table, column, comparator, text);
+        if (isNumber && !finite)
+            throw ToolError(notFinite, ToolError::USAGE);
         if (!isNumber) {
             throw ToolError(
                 QStringLiteral("--where '%1': %2 is a number, not '%3'").arg(expression, name, text),
@@ -113,13 +121,15 @@ DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connect
     // A data column: numeric when a number is compared and the column of numbers exists.
     const QString numberKey = DBIF_MeasurementColumn::computeKey(name, QStringLiteral("DB"));
     const QString textKey = DBIF_MeasurementColumn::computeKey(name, QStringLiteral("TX"));
-    if (isNumber && comparator != Like && columnExists(connection, numberKey)) {
+    if (finite && comparator != Like && columnExists(connection, numberKey)) {
         return DBIF_SingleColumnCondition(DBIF_Measurement::DATA_TABLE_NAME, numberKey, comparator, number,
                                           false, true);
     }
     if (columnExists(connection, textKey))
         return DBIF_SingleColumnCondition(DBIF_Measurement::DATA_TABLE_NAME, textKey, comparator, text);
     if (columnExists(connection, numberKey)) {
+        if (isNumber && !finite && comparator != Like)
+            throw ToolError(notFinite, ToolError::USAGE);
         throw ToolError(
             QStringLiteral("--where '%1': %2 holds numbers, not '%3'").arg(expression, name, text),
             ToolError::USAGE);

@@ -18,7 +18,7 @@ class WhereExpression {
 public:
     // All expressions joined with AND; null when there are none. Throws ToolError (usage) for a
     // malformed expression, an unknown field (the message lists the fields there are) or a value
-    // that is not a number where the field holds numbers.
+    // that is not a finite number where the field holds numbers.
     static std::unique_ptr<DBIF_QueryCondition> parseAll(const DBIF_Connection& connection,
                                                          const QStringList& expressions);
     static DBIF_SingleColumnCondition parse(const DBIF_Connection& connection, const QString& expression);

@@ -129,6 +129,10 @@ def run(db, work, label):
     check_one_line_error(dbif(db, "ls", "runs", "--colour"), 2, "--colour", f"{label}: unknown option")
     check_one_line_error(dbif(db, "import", "csv", os.path.join(work, "missing.csv"), *options,
                               "--device", "x"), 1, "missing.csv", f"{label}: unreadable file")
+    for expression in ["Id<inf", "Id>NaN", "measurement.id>-inf", "measurement.temperature=nan",
+                       "die.id!=+INF"]:
+        check_one_line_error(dbif(db, "ls", "measurements", "--where", expression), 2, "not a finite number",
+                             f"{label}: --where {expression}")
     check(len(rows_of(db, "ls", "measurements", "--where", "die.lot=x' OR '1'='1")) == 0,
           f"{label}: a quote in a value stays a value")
     check(len(rows_of(db, "ls", "measurements", "--where", "Id>2.5e-3", "--where", "die.lot=L2")) == 0 and

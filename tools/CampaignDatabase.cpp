@@ -1,6 +1,8 @@
-// CampaignDatabase.cpp: from the --db text to an open connection on a database with the schema.
+// CampaignDatabase.cpp: from the --db text to an open connection on a database with the schema, and
+// whether an output file would overwrite that database.
 #include "CampaignDatabase.h"
 
+#include <sys/stat.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -20,11 +22,52 @@ QString CampaignDatabase::schemaDirectory() {
     return QStringLiteral(DBIF_SOURCE_SCHEMA_DIR);
 }
 
+namespace {
+
+// The file path names once '..' and symbolic links are resolved. A file that does not exist yet is
+// named through its resolved folder, and a dangling link by its target, which is where a write lands.
+QString resolved(const QString& path) {
+    QFileInfo info(QFileInfo(path).absoluteFilePath());
+    for (int hops = 0; hops < 40 && info.isSymLink() && !info.exists(); ++hops)
+        info = QFileInfo(info.symLinkTarget());
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    struct stat first, second;
+    // Two names of one inode (a hard link too) are one file.
+    if (::stat(QFile::encodeName(a).constData(), &first) == 0 &&
+        ::stat(QFile::encodeName(b).constData(), &second) == 0)
+        return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+    return resolved(a) == resolved(b);
+}
+
+}  // namespace
+
+bool CampaignDatabase::onServer(const QString& location) {
+    return location.contains(QLatin1String("://")) || location.startsWith(QLatin1String("mysql:"));
+}
+
+bool CampaignDatabase::holdsDatabase(const QString& location, const QString& path) {
+    if (onServer(location))
+        return false;
+    // The files beside the database are part of it: the write-ahead log holds committed data until a
+    // checkpoint, a hot journal is what restores the file after a crash.
+    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+        if (sameFile(location + QLatin1String(companion), path))
+            return true;
+    }
+    return false;
+}
+
 DBIF_Connection CampaignDatabase::open(const QString& location) {
     QString driver = QStringLiteral("QSQLITE");
     QString host, database, user, password;
     int port = 0;
-    if (location.contains(QLatin1String("://")) || location.startsWith(QLatin1String("mysql:"))) {
+    if (onServer(location)) {
         const QUrl url(location, QUrl::StrictMode);
         database = url.path().mid(1);
         if (!url.isValid() || url.scheme() != QLatin1String("mysql") || url.host().isEmpty() ||

@@ -31,7 +31,8 @@ const char* const USAGE =
     "  export touchstone ID -o FILE.sNp\n"
     "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--group FIELD] [--latest] -o FILE.svg\n"
     "DATABASE is a SQLite file (default ./campaign.db) or mysql://user@host:port/database with the\n"
-    "password in DBIF_PASSWORD. EXPR is FIELD OP VALUE, OP one of = != < <= > >= ~ (like).\n";
+    "password in DBIF_PASSWORD. EXPR is FIELD OP VALUE, OP one of = != < <= > >= ~ (like).\n"
+    "No -o FILE may be the database file.\n";
 
 QStringList withCommon(QStringList options) {
     return options << QStringLiteral("db");
@@ -46,15 +47,26 @@ QStringList expandShortOptions(QStringList arguments) {
     return arguments;
 }
 
+QString databaseLocation(const CommandLine& commandLine) {
+    return commandLine.value(QStringLiteral("db"), QString::fromLatin1(CampaignDatabase::DEFAULT_LOCATION));
+}
+
+// Every command that writes a file takes its name here, before the database is opened (which would
+// create a missing SQLite file) and before anything is written.
 QString requiredOutput(const CommandLine& commandLine) {
     if (!commandLine.has(QStringLiteral("output")))
         throw ToolError(QStringLiteral("missing -o FILE"), ToolError::USAGE);
-    return commandLine.value(QStringLiteral("output"));
+    const QString output = commandLine.value(QStringLiteral("output"));
+    if (CampaignDatabase::holdsDatabase(databaseLocation(commandLine), output)) {
+        throw ToolError(QStringLiteral("-o %1: that is the database %2; not overwritten")
+                            .arg(output, databaseLocation(commandLine)),
+                        ToolError::USAGE);
+    }
+    return output;
 }
 
 DBIF_Connection openDatabase(const CommandLine& commandLine) {
-    return CampaignDatabase::open(
-        commandLine.value(QStringLiteral("db"), QString::fromLatin1(CampaignDatabase::DEFAULT_LOCATION)));
+    return CampaignDatabase::open(databaseLocation(commandLine));
 }
 
 int importFiles(SweepImporter::Format format, const QStringList& arguments) {

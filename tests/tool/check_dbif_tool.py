@@ -6,6 +6,7 @@ lists, exports and plots, and how it refuses bad input.
 """
 import contextlib
 import csv
+import itertools
 import os
 import subprocess
 import sys
@@ -35,6 +36,35 @@ def read_sweep(path):
     with open(path) as f:
         lines = f.read().split("\n")[1:]
     return [[float(v) for v in line.split(",")] for line in lines if line]
+
+
+def check_output_is_not_the_database(db, work):
+    """No command writes its -o file over the SQLite database, however the two are spelled, nor over a
+    database it would create first; the refusal comes before anything is written."""
+    with open(db, "rb") as f:
+        original = f.read()
+    link = os.path.join(work, "db-link")
+    os.symlink(db, link)
+    hard = os.path.join(work, "db-hard")
+    os.link(db, hard)
+    relative = os.path.relpath(db)
+    new = os.path.join(work, "new.db")  # a database the command would create
+    dangling = os.path.join(work, "new-link")
+    os.symlink(new, dangling)
+    # (the --db text, the -o text)
+    pairs = [(db, db), (db, relative), (relative, db), (db, "./" + relative),
+             (db, os.path.join(work, "..", os.path.basename(work), os.path.basename(db))),
+             (db, link), (link, db), (db, hard), (db, db + "-wal"),
+             (new, new), (new, "./" + os.path.relpath(new)), (new, dangling)]
+    commands = [["export", "csv"], ["export", "touchstone", "1"], ["plot", "--x", "Vd", "--y", "Id"]]
+    files = sorted(os.listdir(work))
+    for (database, output), command in itertools.product(pairs, commands):
+        what = f"SQLite: {' '.join(command)} --db {database} -o {output}"
+        check_one_line_error(tool_harness.dbif(PROGRAM, database, *command, "-o", output), 2, "is the database",
+                             what)
+        with open(db, "rb") as f:
+            check(f.read() == original, f"{what}: the database changed")
+        check(sorted(os.listdir(work)) == files, f"{what}: files made or removed")
 
 
 def run(db, work, label):
@@ -143,6 +173,7 @@ def run(db, work, label):
 def run_with_url_errors(db, work, label):
     run(db, work, label)
     if label == "SQLite":
+        check_output_is_not_the_database(db, work)
         check_one_line_error(dbif("mysql://nobody@127.0.0.1:1/none", "ls", "runs"), 1, "cannot open",
                              "unreachable server")
         check_one_line_error(dbif("mysql:/broken", "ls", "runs"), 2, "mysql://user@host", "bad URL")

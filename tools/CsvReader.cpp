@@ -1,8 +1,7 @@
 // CsvReader.cpp: splitting lines into fields.
 #include "CsvReader.h"
 
-#include <QFile>
-
+#include "InputFile.h"
 #include "ToolError.h"
 
 namespace {
@@ -43,12 +42,10 @@ bool splitLine(const QString& line, QStringList& fields) {
 
 }  // namespace
 
-CsvReader::CsvReader(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw ToolError(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    const QString text = QString::fromUtf8(file.readAll());
-    const QStringList lines = text.split(QLatin1Char('\n'));
+CsvReader::CsvReader(const QString& path) : CsvReader(path, InputFile::read(path)) {}
+
+CsvReader::CsvReader(const QString& path, const QByteArray& text) {
+    const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
     for (int index = 0; index < lines.size(); ++index) {
         QString line = lines[index];
         if (line.endsWith(QLatin1Char('\r')))

@@ -4,6 +4,7 @@
 #ifndef DBIF_TOOLS_CSVREADER_H
 #define DBIF_TOOLS_CSVREADER_H
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -18,6 +19,8 @@ public:
     // Throws ToolError "file: message" for an unreadable file, "file:line: message" for a line whose
     // quotes do not close.
     explicit CsvReader(const QString& path);
+    // The records of text already read from the file at path (named in messages).
+    CsvReader(const QString& path, const QByteArray& text);
 
     const QVector<Record>& records() const { return all; }
     // One field as CSV writes it: quoted when it holds a comma, a quote or a line break.

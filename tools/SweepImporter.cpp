@@ -43,8 +43,8 @@ QString columnName(const QString& header) {
     return QString(header).remove(unit).trimmed();
 }
 
-Sweep readCsv(const QString& path) {
-    const CsvReader reader(path);
+Sweep readCsv(const QString& path, const QByteArray& text) {
+    const CsvReader reader(path, text);
     const QVector<CsvReader::Record>& records = reader.records();
     if (records.isEmpty())
         throw ToolError(QStringLiteral("%1:1: no header line").arg(path));
@@ -173,6 +173,7 @@ QList<SweepImporter::Job> SweepImporter::jobsFrom(const CommandLine& commandLine
         if (!header.contains(QStringLiteral("file")))
             throw ToolError(QStringLiteral("%1:%2: no column file").arg(manifest).arg(records[0].line));
         const QDir base = QFileInfo(manifest).dir();
+        const bool allowOutside = commandLine.has(QStringLiteral("allow-outside"));
         for (int r = 1; r < records.size(); ++r) {
             if (records[r].fields.size() != header.size()) {
                 throw ToolError(QStringLiteral("%1:%2: %3 fields, the header has %4")
@@ -181,19 +182,21 @@ QList<SweepImporter::Job> SweepImporter::jobsFrom(const CommandLine& commandLine
                                     .arg(records[r].fields.size())
                                     .arg(header.size()));
             }
-            Job job{QString(), given};
+            Job job{QString(), given, {manifest, records[r].line, QString(), allowOutside}};
             for (int c = 0; c < header.size(); ++c) {
                 const QString& value = records[r].fields[c];
-                if (header[c] == QLatin1String("file"))
+                if (header[c] == QLatin1String("file")) {
                     job.path = QDir::cleanPath(base.filePath(value));
-                else if (!value.isEmpty())
+                    job.listedAt.written = value;
+                } else if (!value.isEmpty()) {
                     job.options[header[c]] = value;
+                }
             }
             jobs.append(job);
         }
     }
     for (const QString& path : commandLine.positional())
-        jobs.append({path, given});
+        jobs.append({path, given, {}});
     if (jobs.isEmpty())
         throw ToolError(QStringLiteral("import csv: no files given"), ToolError::USAGE);
     return jobs;
@@ -262,7 +265,9 @@ long long SweepImporter::importFile(const Job& job) {
     const DBIF_StorageEngineType engine =
         engineName == QLatin1String("sparse") ? DBIF_SPARSE_TABLE_STORAGE : DBIF_MULTI_TABLE_STORAGE;
 
-    const Sweep sweep = format == CSV ? readCsv(job.path) : Touchstone::read(job.path);
+    const QByteArray text =
+        job.listedAt.manifest.isEmpty() ? InputFile::read(job.path) : InputFile::read(job.path, job.listedAt);
+    const Sweep sweep = format == CSV ? readCsv(job.path, text) : Touchstone::read(job.path, text);
 
     // The same data for the same die, device, condition and temperature is stored once. Only a file
     // whose identity is stored already costs a query and a comparison of the data.

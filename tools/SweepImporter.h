@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "CommandLine.h"
+#include "InputFile.h"
 #include "Sweep.h"
 #include "dbif/DBIF_CatalogEntry.h"
 #include "dbif/DBIF_Connection.h"
@@ -25,6 +26,8 @@ public:
     struct Job {
         QString path;
         QMap<QString, QString> options;
+        // The manifest row that names the file; no manifest for a file of the command line.
+        InputFile::ManifestRow listedAt;
     };
     struct Summary {
         int stored = 0;
@@ -34,8 +37,9 @@ public:
     };
 
     // The files of the command line and of the --manifest file, each with its options (the manifest's
-    // columns, the command line's options where a column is missing or empty). Throws ToolError for an
-    // unreadable manifest or one with unknown columns.
+    // columns, the command line's options where a column is missing or empty). A manifest's files are
+    // read as InputFile allows them (--allow-outside). Throws ToolError for an unreadable manifest or
+    // one with unknown columns.
     static QList<Job> jobsFrom(const CommandLine& commandLine);
 
     enum Format { CSV, TOUCHSTONE };

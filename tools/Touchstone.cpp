@@ -1,7 +1,6 @@
 // Touchstone.cpp: the option line, the data order of the port counts, and the three data formats.
 #include "Touchstone.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -87,11 +86,8 @@ void position(int ports, int k, unsigned& row, unsigned& column) {
 
 }  // namespace
 
-Sweep Touchstone::read(const QString& path) {
+Sweep Touchstone::read(const QString& path, const QByteArray& text) {
     const int ports = portsOf(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw ToolError(QStringLiteral("%1: %2").arg(path, file.errorString()));
     Options options;
     QString optionLine;
     struct Token {
@@ -99,7 +95,7 @@ Sweep Touchstone::read(const QString& path) {
         int line;
     };
     QList<Token> tokens;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
     for (int index = 0; index < lines.size(); ++index) {
         const QString line = lines[index].section(QLatin1Char('!'), 0, 0).trimmed();
         if (line.isEmpty())

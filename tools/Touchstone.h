@@ -6,6 +6,7 @@
 #ifndef DBIF_TOOLS_TOUCHSTONE_H
 #define DBIF_TOOLS_TOUCHSTONE_H
 
+#include <QByteArray>
 #include <QString>
 
 #include "Sweep.h"
@@ -13,8 +14,9 @@
 
 class Touchstone {
 public:
+    // The sweep of a file's text, already read from path (whose extension gives the port count).
     // Throws ToolError "file:line: message" for a malformed file.
-    static Sweep read(const QString& path);
+    static Sweep read(const QString& path, const QByteArray& text);
     // Writes the measurement in the unit and data format of its option line, with every number at
     // full precision; a failure leaves no file. Throws ToolError when the measurement holds no
     // Touchstone network or the file cannot be written.

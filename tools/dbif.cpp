@@ -23,8 +23,8 @@ namespace {
 
 const char* const USAGE =
     "usage: dbif [--db DATABASE] COMMAND ...\n"
-    "  import csv|touchstone FILE... [--manifest FILE] [--lot L] [--wafer W] [--die D] [--block B]\n"
-    "             [--device NAME] [--type T] [--condition C] [--routine R] [--temperature T]\n"
+    "  import csv|touchstone FILE... [--manifest FILE [--allow-outside]] [--lot L] [--wafer W] [--die D]\n"
+    "             [--block B] [--device NAME] [--type T] [--condition C] [--routine R] [--temperature T]\n"
     "             [--run-type R] [--engine sparse|multi] [--stop-on-error] [--quiet]\n"
     "  ls runs|dies|devices|measurements [--where EXPR]... [--latest] [--csv]\n"
     "  export csv [--where EXPR]... [--latest] -o FILE\n"
@@ -32,7 +32,8 @@ const char* const USAGE =
     "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--group FIELD] [--latest] -o FILE.svg\n"
     "DATABASE is a SQLite file (default ./campaign.db) or mysql://user@host:port/database with the\n"
     "password in DBIF_PASSWORD. EXPR is FIELD OP VALUE, OP one of = != < <= > >= ~ (like).\n"
-    "No -o FILE may be the database file.\n";
+    "A manifest's files are read only when they are regular files inside the manifest's folder;\n"
+    "--allow-outside lets them lie elsewhere. No -o FILE may be the database file.\n";
 
 QStringList withCommon(QStringList options) {
     return options << QStringLiteral("db");
@@ -72,8 +73,9 @@ DBIF_Connection openDatabase(const CommandLine& commandLine) {
 int importFiles(SweepImporter::Format format, const QStringList& arguments) {
     QStringList valueOptions = SweepImporter::FILE_OPTIONS;
     valueOptions << QStringLiteral("manifest") << QStringLiteral("run-type");
-    const CommandLine commandLine(arguments, withCommon(valueOptions),
-                                  {QStringLiteral("stop-on-error"), QStringLiteral("quiet")});
+    const CommandLine commandLine(
+        arguments, withCommon(valueOptions),
+        {QStringLiteral("stop-on-error"), QStringLiteral("quiet"), QStringLiteral("allow-outside")});
     const QList<SweepImporter::Job> jobs = SweepImporter::jobsFrom(commandLine);
     DBIF_Connection connection = openDatabase(commandLine);
     SweepImporter importer(

@@ -38,6 +38,49 @@ def read_sweep(path):
     return [[float(v) for v in line.split(",")] for line in lines if line]
 
 
+def check_manifest_confinement(db, work, label):
+    """A manifest reads regular files in its own folder; --allow-outside lets them lie elsewhere, and
+    devices, FIFOs and folders are refused either way. A refused row stores nothing, not even its device."""
+    root = os.path.join(work, f"confined-{label}")
+    inner = os.path.join(root, "inner")
+    os.makedirs(os.path.join(inner, "sub"))
+    good = "Vd [V],Id [A]\n0,1e-3\n0.5,2e-3\n"
+    for path in [os.path.join(inner, "ok.csv"), os.path.join(inner, "sub", "deep.csv"),
+                 os.path.join(root, "secret.csv")]:
+        with open(path, "w") as f:
+            f.write(good)
+    os.symlink("sub/deep.csv", os.path.join(inner, "link.csv"))
+    os.symlink("../secret.csv", os.path.join(inner, "escape.csv"))
+    os.mkfifo(os.path.join(inner, "fifo"))
+    # (the file cell, stored without --allow-outside, stored with it, the reason when refused)
+    rows = [("ok.csv", True, True, None),
+            ("link.csv", True, True, None),
+            ("../secret.csv", False, True, "outside the manifest's folder"),
+            ("sub/../../secret.csv", False, True, "outside the manifest's folder"),
+            ("escape.csv", False, True, "outside the manifest's folder"),
+            (os.path.join(root, "secret.csv"), False, True, "outside the manifest's folder"),
+            ("/dev/zero", False, False, "not a regular file"),
+            ("fifo", False, False, "not a regular file"),
+            ("sub", False, False, "not a regular file")]
+    manifest = os.path.join(inner, "rows.csv")
+    with open(manifest, "w") as f:
+        f.write("file,device\n" + "".join(f"{cell},m{i}\n" for i, (cell, *_) in enumerate(rows)))
+    for lot, allow in [("L3", []), ("L4", ["--allow-outside"])]:
+        status, out, err = dbif(db, "import", "csv", "--manifest", manifest, "--lot", lot, "--wafer", "W1",
+                                "--die", "D1", "--temperature", "25", "--quiet", *allow)
+        check(status == 1, f"{label}: {allow} refused rows give exit status 1, got {status}")
+        for i, (cell, stored_within, stored_outside, reason) in enumerate(rows):
+            refused = not (stored_outside if allow else stored_within)
+            said = [line for line in err.splitlines() if line.startswith(f"{manifest}:{i + 2}: file {cell}: ")]
+            check(len(said) == refused and all(reason in line for line in said),
+                  f"{label}: {allow} {cell} refused {refused} ({reason}), got {err!r}")
+        stored = {m["device"] for m in rows_of(db, "ls", "measurements", "--where", f"die.lot={lot}")}
+        expected = {f"m{i}" for i, row in enumerate(rows) if row[2 if allow else 1]}
+        check(stored == expected, f"{label}: {allow} stored {sorted(stored)}, expected {sorted(expected)}")
+    devices = {d["name"] for d in rows_of(db, "ls", "devices", "--where", "device.name~m%")}
+    check(devices == {f"m{i}" for i, row in enumerate(rows) if row[2]}, f"{label}: devices {sorted(devices)}")
+
+
 def check_output_is_not_the_database(db, work):
     """No command writes its -o file over the SQLite database, however the two are spelled, nor over a
     database it would create first; the refusal comes before anything is written."""
@@ -172,6 +215,7 @@ def run(db, work, label):
 
 def run_with_url_errors(db, work, label):
     run(db, work, label)
+    check_manifest_confinement(db, work, label)
     if label == "SQLite":
         check_output_is_not_the_database(db, work)
         check_one_line_error(dbif("mysql://nobody@127.0.0.1:1/none", "ls", "runs"), 1, "cannot open",

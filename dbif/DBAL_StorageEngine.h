@@ -48,6 +48,10 @@ struct DBAL_StorageEngineTraitsBase {
         return assert0(ownerId != -1, __FILE__, __LINE__, QString::fromLatin1(message));
     }
     static QStringList associationFields() { return QStringList(); }
+    // Throws DBIF_Exception for a field of the entity that the database cannot store; runs before the
+    // save writes anything. The kinds whose fields are all texts and ids state none.
+    template <typename E>
+    static void refuseUnstorableValues(const E&) {}
     template <typename E>
     static QStringList associationValues(const E&, const QString&) {
         return QStringList();
@@ -136,8 +140,11 @@ protected:
     void update(E entity, const QStringList& keys);
     void storeColumnAssociations(E entity, const QStringList& keys);
     // The rows straight from the in-memory columns: a cell never set is NULL, every other value its
-    // exact text between quotes. Throws DBIF_Exception for a real number SQL cannot hold.
+    // exact text between quotes.
     void storeData(E entity, const QStringList& keys);
+    // Throws DBIF_Exception for a cell in memory that SQL cannot hold (NaN, an infinity), naming the
+    // first by row, then by column. Rows not loaded came from the database and hold none.
+    void refuseUnstorableCells(const E& entity, const QStringList& keys);
     void loadColumns(E entity);
     void getRowCount(E entity);
     // The entity's column keys whose catalog columns can be found; the others are reported (by the
@@ -181,6 +188,9 @@ void DBAL_StorageEngine<E, C>::save(E entity, bool saveSubordinates) {
 
     const DBIF_Connection connection = entity.getConnection();
     const QStringList keys = savableKeys(entity);
+    // A value the database cannot hold stops the save before anything of it is written.
+    Traits::refuseUnstorableValues(entity);
+    refuseUnstorableCells(entity, keys);
     DBIF_UnitOfWork unit(connection);
     for (const QString& key : keys)
         entity.columnFor(key).save();
@@ -308,26 +318,6 @@ void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
         cells.append(&entity.cellsAt(allKeys.indexOf(key)));
         columnList += QStringLiteral(", ") + quoteSqlIdentifier(key);
     }
-    // A number SQL cannot hold stops the save before any row is sent; the first such cell by row,
-    // then by column, is the one reported.
-    int badRow = -1;
-    int badColumn = -1;
-    for (int column = 0; column < cells.size(); ++column) {
-        const int row = cells[column]->firstUnstorableRow();
-        if (row >= 0 && (badRow < 0 || row < badRow)) {
-            badRow = row;
-            badColumn = column;
-        }
-    }
-    if (badRow >= 0) {
-        throw DBIF_Exception(
-            QStringLiteral("INSERT INTO %1 (%2) ...").arg(table, columnList),
-            QSqlError(QStringLiteral("Row %1 of column %2 holds NaN or an infinity, which a database column "
-                                     "cannot store")
-                          .arg(QString::number(badRow), keys[badColumn]),
-                      QString(), QSqlError::StatementError),
-            QStringLiteral(__FILE__), __LINE__);
-    }
     const QString id = QString::number(entity.getId());
     std::vector<char> line(
         static_cast<size_t>(id.size() + cells.size() * (2 + DBIF_InMemoryColumn::NUMBER_LITERAL_CAPACITY)));
@@ -359,6 +349,32 @@ void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
             return bytes;
         },
         __FILE__, __LINE__);
+}
+
+template <typename E, typename C>
+void DBAL_StorageEngine<E, C>::refuseUnstorableCells(const E& entity, const QStringList& keys) {
+    if (!entity.isDataLoaded())
+        return;
+    const QStringList allKeys = entity.getColumnKeys();
+    int badRow = -1;
+    QString badKey;
+    for (const QString& key : keys) {
+        const int row = entity.cellsAt(allKeys.indexOf(key)).firstUnstorableRow();
+        if (row >= 0 && (badRow < 0 || row < badRow)) {
+            badRow = row;
+            badKey = key;
+        }
+    }
+    if (badRow < 0)
+        return;
+    throw DBIF_Exception(
+        QStringLiteral("INSERT INTO %1 (%2_id, %3) ...")
+            .arg(E::DATA_TABLE_NAME, masterTableName(), quoteSqlIdentifier(badKey)),
+        QSqlError(QStringLiteral("Row %1 of column %2 holds NaN or an infinity, which a database column "
+                                 "cannot store")
+                      .arg(QString::number(badRow), badKey),
+                  QString(), QSqlError::StatementError),
+        QStringLiteral(__FILE__), __LINE__);
 }
 
 template <typename E, typename C>

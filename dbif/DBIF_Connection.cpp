@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include <sqlite3.h>
+
 #include "dbif/DBIF_HostSupport.h"
 #include "dbif/DBIF_Utilities.h"
 
@@ -220,30 +222,67 @@ void DBIF_Connection::ManagedConnection::record(int category, long milliseconds)
 }
 
 void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, const QString& sql,
-                                                       const char* file, int line) const {
-    if (!result.lastError().isValid())
+                                                       const char* file, int line) {
+    const QSqlError error = result.lastError();
+    if (!error.isValid())
         return;
     const QString reported = result.lastQuery() == sql
                                  ? sql
                                  : QStringLiteral("%1 (reported by db as '%2')").arg(sql, result.lastQuery());
-    throw DBIF_Exception(reported, result.lastError(), QString::fromLocal8Bit(file), line);
+    // SQLite rolls the whole transaction back on some errors (a full disk, for one): the host's earlier
+    // work in it is gone too, which the host must hear of.
+    if (driver == SQLITE && inTransaction && !databaseInTransaction()) {
+        inTransaction = false;
+        throw DBIF_Exception(
+            reported,
+            QSqlError(error.driverText(),
+                      error.databaseText() +
+                          QStringLiteral(" -- the database rolled back the whole transaction: nothing saved "
+                                         "since beginTransaction() is stored"),
+                      error.type(), error.nativeErrorCode()),
+            QString::fromLocal8Bit(file), line);
+    }
+    throw DBIF_Exception(reported, error, QString::fromLocal8Bit(file), line);
 }
 
-// The tables are Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into
-// "?" is refused before it is sent. So is a statement longer in bytes than the server's packet, which
+// SQLite tells through its handle; a MySQL session always has one open (autocommit is off).
+bool DBIF_Connection::ManagedConnection::databaseInTransaction() const {
+    if (driver != SQLITE)
+        return inTransaction;
+    const QVariant handle = QSqlDatabase::database(getQtDatabaseKey(), false).driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return inTransaction;
+    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
+    return db != nullptr && sqlite3_get_autocommit(db) == 0;
+}
+
+// Text that is not Unicode (a lone surrogate) never reaches a statement: SQLite would read the
+// surrogate's partner out of the statement itself, a closing quote included. On MySQL the tables are
+// Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into "?" or refuse
+// is refused before it is sent. So is a statement longer in bytes than the server's packet, which
 // would make the server drop the connection.
 void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& text, const QString& sql,
                                                               const char* file, int line) const {
-    if (driver != MYSQL)
-        return;
     const auto refuse = [&](const QString& why) {
         throw DBIF_Exception(sql, QSqlError(why, QString(), QSqlError::StatementError),
                              QString::fromLocal8Bit(file), line);
     };
-    bool latin1 = true;
-    const qint64 bytes = utf8Bytes(text, &latin1);
-    if (!latin1)
+    const DBIF_TextScan scan = scanText(text);
+    if (scan.loneSurrogate) {
+        refuse(
+            QStringLiteral("Text holding a lone UTF-16 surrogate is not valid Unicode and cannot be "
+                           "stored; nothing was sent"));
+    }
+    if (driver != MYSQL)
+        return;
+    if (!scan.latin1)
         refuse(QStringLiteral("Text outside Latin-1 cannot be stored in this MySQL database"));
+    if (scan.c1Control) {
+        refuse(
+            QStringLiteral("Text holding a control character U+0080 to U+009F cannot be stored in this "
+                           "MySQL database (its latin1 columns have no such character)"));
+    }
+    const qint64 bytes = scan.utf8Bytes;
     if (maxPacketBytes > 0 && bytes >= maxPacketBytes) {
         refuse(QStringLiteral("The statement's %1 bytes exceed the server's max_allowed_packet of %2")
                    .arg(bytes)
@@ -279,15 +318,27 @@ QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int cate
 QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, int category,
                                                             const QString& value, const char* file,
                                                             int line) {
+    return boundQuery(sql, category, QVariantList{value}, file, line);
+}
+
+QSqlQuery DBIF_Connection::ManagedConnection::boundQuery(const QString& sql, int category,
+                                                         const QVariantList& values, const char* file,
+                                                         int line) {
     refuseUnstorableText(sql, sql, file, line);
-    refuseUnstorableText(value, sql, file, line);
+    QStringList shown;
+    for (const QVariant& value : values) {
+        if (value.typeId() == QMetaType::QString)
+            refuseUnstorableText(value.toString(), sql, file, line);
+        shown.append(value.toString());
+    }
     startUnitBefore(sql);
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
     QSqlQuery result(QSqlDatabase::database(name, true));
     if (result.prepare(sql)) {
-        result.addBindValue(value);
+        for (const QVariant& value : values)
+            result.addBindValue(value);
         result.exec();
     }
     lastId = result.lastInsertId().toInt();
@@ -297,7 +348,7 @@ QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, 
         std::cout << "\n"
                   << name << " (" << elapsed << " ms)"
                   << "\n"
-                  << sql << " => [" << value << "]" << std::endl;
+                  << sql << " => [" << shown.join(QStringLiteral("], [")) << "]" << std::endl;
     }
     throwIfFailed(result, sql, file, line);
     return result;
@@ -455,6 +506,8 @@ void DBIF_Connection::ManagedConnection::applyLockTimeout() {
 }
 
 void DBIF_Connection::ManagedConnection::beginTransaction() {
+    if (inTransaction && !databaseInTransaction())
+        inTransaction = false;  // ended behind the library's back: there is nothing to commit
     if (inTransaction)
         endTransaction();
     const QString name = getQtDatabaseKey();
@@ -477,6 +530,16 @@ void DBIF_Connection::ManagedConnection::beginTransaction() {
 void DBIF_Connection::ManagedConnection::endTransaction() {
     if (!inTransaction)
         return;
+    if (!databaseInTransaction()) {
+        inTransaction = false;
+        throw DBIF_Exception(
+            QStringLiteral("COMMIT"),
+            QSqlError(QStringLiteral("The transaction was rolled back before this commit (by the database "
+                                     "after an error, or by a ROLLBACK the library did not send): nothing "
+                                     "saved since beginTransaction() is stored"),
+                      QString(), QSqlError::TransactionError),
+            QStringLiteral(__FILE__), __LINE__);
+    }
     const QString name = getQtDatabaseKey();
     QElapsedTimer timer;
     timer.start();
@@ -485,12 +548,39 @@ void DBIF_Connection::ManagedConnection::endTransaction() {
     const long elapsed = timer.elapsed();
     record(DBIF_COMMIT_TIMING, elapsed);
     // A refused commit (another connection holds the database past the timeout) leaves the
-    // transaction open, so that the host can end it again or let it go.
-    if (!committed)
-        throw DBIF_Exception(QStringLiteral("COMMIT"), db.lastError(), QStringLiteral(__FILE__), __LINE__);
+    // transaction open, so that the host can end it again or let it go; one after which SQLite rolled
+    // the transaction back (a full disk) says so.
+    if (!committed) {
+        const QSqlError error = db.lastError();
+        if (databaseInTransaction())
+            throw DBIF_Exception(QStringLiteral("COMMIT"), error, QStringLiteral(__FILE__), __LINE__);
+        inTransaction = false;
+        throw DBIF_Exception(
+            QStringLiteral("COMMIT"),
+            QSqlError(
+                error.driverText(),
+                error.databaseText() + QStringLiteral(" -- the database rolled back the whole transaction: "
+                                                      "nothing saved since beginTransaction() is stored"),
+                error.type(), error.nativeErrorCode()),
+            QStringLiteral(__FILE__), __LINE__);
+    }
     inTransaction = false;
     if (isShowingSql())
         std::cout << "\n  Committing Transaction: " << name << " (" << elapsed << " ms)" << std::endl;
+}
+
+void DBIF_Connection::ManagedConnection::rollbackTransaction() {
+    if (!inTransaction && driver != MYSQL)
+        return;
+    const bool open = inTransaction ? databaseInTransaction() : true;
+    inTransaction = false;
+    if (!open)
+        return;
+    QSqlDatabase db = QSqlDatabase::database(getQtDatabaseKey(), false);
+    if (!db.rollback())
+        throw DBIF_Exception(QStringLiteral("ROLLBACK"), db.lastError(), QStringLiteral(__FILE__), __LINE__);
+    if (isShowingSql())
+        std::cout << "\n  Rolling back Transaction: " << getQtDatabaseKey() << std::endl;
 }
 
 void DBIF_Connection::ManagedConnection::dumpTimes() const {
@@ -560,10 +650,14 @@ void DBIF_Connection::ManagedConnection::startUnitBefore(const QString& sql) {
     startUnit();
 }
 
+// A save outside a host transaction is a transaction of its own on both drivers, and commits.
 void DBIF_Connection::ManagedConnection::startUnit() {
-    unitOwnsTransaction = driver == SQLITE && !inTransaction;
-    runUnitStatement(unitOwnsTransaction ? QStringLiteral("BEGIN IMMEDIATE")
-                                         : QStringLiteral("SAVEPOINT dbif_unit"));
+    unitOwnsTransaction = !inTransaction;
+    if (!unitOwnsTransaction)
+        runUnitStatement(QStringLiteral("SAVEPOINT dbif_unit"));
+    else
+        runUnitStatement(driver == SQLITE ? QStringLiteral("BEGIN IMMEDIATE")
+                                          : QStringLiteral("START TRANSACTION"));
     unitStarted = true;
 }
 

@@ -91,6 +91,8 @@ public:
                         bool forwardOnly = false);
         QSqlQuery preparedQuery(const QString& sql, int category, const QString& value, const char* file,
                                 int line);
+        QSqlQuery boundQuery(const QString& sql, int category, const QVariantList& values, const char* file,
+                             int line);
         int queryInt(const QString& sql, int category, const char* file, int line);
         QString queryString(const QString& sql, int category, const char* file, int line);
         QDateTime queryDateTime(const QString& sql, int category, const char* file, int line);
@@ -103,6 +105,7 @@ public:
 
         void beginTransaction();
         void endTransaction();
+        void rollbackTransaction();
         void setLockTimeout(int seconds);
         bool isInTransaction() const { return inTransaction; }
         void dumpTimes() const;
@@ -132,7 +135,8 @@ public:
 
     private:
         void record(int category, long milliseconds);
-        void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line) const;
+        void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line);
+        bool databaseInTransaction() const;
         void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
         void schemaChanged();
         void applyLockTimeout();
@@ -236,6 +240,12 @@ public:
                             int line) const {
         return d->preparedQuery(sql, category, value, file, line);
     }
+    // The statement's placeholders "?" are bound to the values in order, each in its own type: a
+    // double goes in bit for bit, a text needs no quoting.
+    QSqlQuery boundQuery(const QString& sql, int category, const QVariantList& values, const char* file,
+                         int line) const {
+        return d->boundQuery(sql, category, values, file, line);
+    }
     // Column 0 of the first row; 0, empty or invalid when there is no row.
     int queryInt(const QString& sql, int category, const char* file, int line) const {
         return d->queryInt(sql, category, file, line);
@@ -278,8 +288,15 @@ public:
     // Transactions do not nest: a second begin commits the first. On SQLite a transaction takes the
     // write lock at once (BEGIN IMMEDIATE). A commit that the database refuses throws DBIF_Exception
     // and leaves the transaction open.
+    // The library's transaction state follows the database's: a transaction that the database rolled
+    // back (SQLite does after a full disk, for one) or that a ROLLBACK of the host's own ended is
+    // over; endTransaction() then throws DBIF_Exception saying that nothing of it is stored, and the
+    // next beginTransaction() starts afresh. A save outside a transaction commits on its own.
     void beginTransaction() { d->beginTransaction(); }
     void endTransaction() { d->endTransaction(); }
+    // Undoes everything since beginTransaction() (on MySQL also what was written outside one and not
+    // committed yet). Entities saved in it keep the ids they took: empty the caches or reload them.
+    void rollbackTransaction() { d->rollbackTransaction(); }
     // How long a statement waits for another connection's lock before it fails with DBIF_Exception:
     // SQLite's busy timeout (default 5 s), MySQL's lock_wait_timeout and innodb_lock_wait_timeout
     // (default 30 s; a schema change waits for readers' metadata locks at most this long).

@@ -63,6 +63,8 @@ struct DBIF_EntityRecord : public QSharedData {
             ~Release() { flag = false; }
         } release{saving};
         modifiedTime = now();
+        // A unit of its own: outside a host transaction the row is committed (or nothing is written).
+        DBIF_UnitOfWork unit(connection);
         // Inside a unit of work that is rolled back later the row is gone again: the record forgets
         // the id (or the cleared flag) so that the next save writes it anew.
         const QExplicitlySharedDataPointer<DBIF_EntityRecord> self(this);
@@ -75,6 +77,7 @@ struct DBIF_EntityRecord : public QSharedData {
             modified = false;
             DBIF_UnitOfWork::onRollback(connection, [self] { self->modified = true; });
         }
+        unit.commit();
     }
     // A statement's text put between single quotes, escaped so that it cannot end the literal early.
     QString quoted(const QString& text) const { return connection.quoteText(text); }

@@ -388,9 +388,11 @@ public:
         return d->dataIsLoaded;
     }
 
+    // Whether the rows are in memory (a new entity's always are); never loads.
+    bool isDataLoaded() const { return field(&SharedData::dataIsLoaded, "isDataLoaded"); }
+
 protected:
     void setKey(const QString& key) { setField(&SharedData::key, key, "setKey"); }
-    bool isDataLoaded() const { return field(&SharedData::dataIsLoaded, "isDataLoaded"); }
     void setDataIsLoaded(bool loaded) { setField(&SharedData::dataIsLoaded, loaded, "setDataIsLoaded"); }
 
     Q_ALWAYS_INLINE bool hasRecord(const char* operation) const {

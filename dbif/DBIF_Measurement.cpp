@@ -261,19 +261,20 @@ QStringList masterRowValues(const DBIF_Measurement& measurement, const QString& 
 
 }  // namespace
 
+// The temperature is bound as a double, in the INSERT and in every UPDATE: the stored value is the
+// measurement's to the last bit on both drivers (a printed text would round, or read back as 0 for the
+// smallest doubles on SQLite).
 bool DBAL_StorageEngineTraits<DBIF_Measurement>::insertMasterRow(DBIF_Measurement& measurement,
                                                                  const QString& masterTable) {
     measurement.setModifiedTimeToNow();
-    // The full decimal expansion of the temperature, so that the stored double is the measurement's.
-    const QStringList v =
-        masterRowValues(measurement, QString::number(measurement.getTemperature(), 'g', 100));
+    const QStringList v = masterRowValues(measurement, QStringLiteral("?"));
     const DBIF_Connection connection = measurement.getConnection();
-    connection.query(
+    connection.boundQuery(
         QStringLiteral("INSERT INTO %1 (die_id, catalog_entry_id, device_id, measurement_condition_id, "
                        "temperature, modified_time, user, storage_engine) VALUES (%2, %3, %4, %5, %6, "
                        "'%7', '%8', %9)")
             .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+        DBIF_UPDATE_TIMING, {measurement.getTemperature()}, __FILE__, __LINE__);
     measurement.setId(connection.getLastId());
     return true;
 }
@@ -281,16 +282,27 @@ bool DBAL_StorageEngineTraits<DBIF_Measurement>::insertMasterRow(DBIF_Measuremen
 bool DBAL_StorageEngineTraits<DBIF_Measurement>::updateMasterRow(DBIF_Measurement& measurement,
                                                                  const QString& masterTable) {
     measurement.setModifiedTimeToNow();
-    const QStringList v =
-        masterRowValues(measurement, DBIF_Measurement::temperatureText(measurement.getTemperature()));
-    measurement.getConnection().query(
+    const QStringList v = masterRowValues(measurement, QStringLiteral("?"));
+    measurement.getConnection().boundQuery(
         QStringLiteral("UPDATE %1 SET die_id = '%2', catalog_entry_id = '%3', device_id = '%4', "
-                       "measurement_condition_id = '%5', temperature = '%6', modified_time = '%7', user = "
+                       "measurement_condition_id = '%5', temperature = %6, modified_time = '%7', user = "
                        "'%8', storage_engine = %9 WHERE id = %10")
             .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
                  QString::number(measurement.getId())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+        DBIF_UPDATE_TIMING, {measurement.getTemperature()}, __FILE__, __LINE__);
     return true;
+}
+
+void DBAL_StorageEngineTraits<DBIF_Measurement>::refuseUnstorableValues(const DBIF_Measurement& measurement) {
+    const double temperature = measurement.getTemperature();
+    if (std::isfinite(temperature))
+        return;
+    throw DBIF_Exception(
+        QStringLiteral("INSERT INTO measurement (..., temperature, ...) ..."),
+        QSqlError(QStringLiteral("The temperature of %1 is %2; a database column cannot store it")
+                      .arg(measurement.getKey(), QString::number(temperature)),
+                  QString(), QSqlError::StatementError),
+        QStringLiteral(__FILE__), __LINE__);
 }
 
 void DBAL_StorageEngineTraits<DBIF_Measurement>::savePrecedents(DBIF_Measurement& measurement) {

@@ -183,7 +183,7 @@ struct DBIF_EXPORT DBIF_SetupRecord
 // The storage engines' part that is the setup's own: insert-only master row, the header column of the
 // association rows, and the latest-setup record as subordinate.
 template <>
-struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_Setup> {
+struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_Setup> : DBAL_StorageEngineTraitsBase {
     static bool insertMasterRow(DBIF_Setup& setup, const QString& masterTable);
     static bool updateMasterRow(DBIF_Setup&, const QString&) { return true; }
     static void savePrecedents(DBIF_Setup&) {}

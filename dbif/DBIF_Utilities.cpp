@@ -264,6 +264,42 @@ int exactNumberLength(double value) {
     return digits.sign + std::min(digits.length - digits.sign, digits.fixedLength);
 }
 
+DBIF_TextScan scanText(QStringView text) {
+    DBIF_TextScan scan;
+    const char16_t* chars = text.utf16();
+    const qsizetype size = text.size();
+    scan.utf8Bytes = size;
+    bool wide = false;
+    bool c1 = false;
+    bool lone = false;
+    // Only characters above ASCII need a look; four are passed over at once when none is.
+    const auto look = [&](qsizetype i) {
+        const char16_t c = chars[i];
+        scan.utf8Bytes += (c > 0x7F) + (c > 0x7FF);
+        wide |= c > 0xFF;
+        c1 |= c >= 0x80 && c <= 0x9F;
+        if (c >= 0xD800 && c <= 0xDBFF)
+            lone |= i + 1 >= size || chars[i + 1] < 0xDC00 || chars[i + 1] > 0xDFFF;
+        else if (c >= 0xDC00 && c <= 0xDFFF)
+            lone |= i == 0 || chars[i - 1] < 0xD800 || chars[i - 1] > 0xDBFF;
+    };
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        quint64 four;
+        std::memcpy(&four, chars + i, sizeof four);
+        if (four & 0xFF80FF80FF80FF80ULL) {
+            for (int j = 0; j < 4; ++j)
+                look(i + j);
+        }
+    }
+    for (; i < size; ++i)
+        look(i);
+    scan.latin1 = !wide;
+    scan.c1Control = c1;
+    scan.loneSurrogate = lone;
+    return scan;
+}
+
 qint64 utf8Bytes(QStringView text, bool* latin1) {
     const char16_t* chars = text.utf16();
     const qsizetype size = text.size();

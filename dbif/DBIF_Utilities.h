@@ -116,4 +116,17 @@ DBIF_EXPORT int exactNumberLength(double value);
 // character of it is Latin-1.
 DBIF_EXPORT qint64 utf8Bytes(QStringView text, bool* latin1 = nullptr);
 
+// What a statement's text holds beyond ASCII, found in one pass: its bytes in UTF-8 (a surrogate
+// counted as three), whether every character is Latin-1, whether it holds a C1 control character
+// (U+0080 to U+009F, which a latin1 MySQL column refuses), and whether it holds a UTF-16 surrogate
+// without its partner, which is not Unicode at all (SQLite's UTF-16 reader pairs it with the next
+// character, a closing quote included).
+struct DBIF_TextScan {
+    qint64 utf8Bytes = 0;
+    bool latin1 = true;
+    bool c1Control = false;
+    bool loneSurrogate = false;
+};
+DBIF_EXPORT DBIF_TextScan scanText(QStringView text);
+
 #endif

@@ -102,7 +102,8 @@ TEST_P(MultiTableTest, OneTablePerColumnSetWithItsBookkeeping) {
                                    : (db.isInTransaction() ? "SAVEPOINT dbif_unit" : "BEGIN IMMEDIATE"),
                          "SELECT id FROM multi_table WHERE data_table_prefix = 'measurement_data'"};
     if (isMySql())
-        expected << "SAVEPOINT dbif_unit";  // at the first write; the CREATE TABLE commits it
+        // At the first write; the CREATE TABLE commits it.
+        expected << (db.isInTransaction() ? "SAVEPOINT dbif_unit" : "START TRANSACTION");
     expected << QStringList{
         "INSERT INTO multi_table(column_table_name, data_table_prefix) VALUES('measurement_column', "
         "'measurement_data')",

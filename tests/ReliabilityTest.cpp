@@ -1,0 +1,193 @@
+// What a long-running host meets, on both drivers: text that is not Unicode (or that a latin1 MySQL
+// column cannot hold) never reaches a statement; temperatures come back bit for bit or are refused;
+// a save outside a transaction commits; the library's transaction state follows the database's
+// after a rollback it did not make, including SQLite's own after a full disk.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "CampaignTest.h"
+#include "CapturedStderr.h"
+#include "dbif/DBIF_ClearAllCaches.h"
+#include "dbif/DBIF_SingleColumnCondition.h"
+
+namespace {
+
+using ReliabilityTest = CampaignTest;
+
+// The report of the DBIF_Exception the action threw, or "nothing thrown".
+template <typename Action>
+std::string failureOf(Action&& action) {
+    return caught<DBIF_Exception>(action,
+                                  [](const DBIF_Exception& e) { return QString::fromLocal8Bit(e.what()); })
+        .toStdString();
+}
+
+TEST_P(ReliabilityTest, TextThatCannotBeStoredNeverReachesAStatement) {
+    const QString lone = QStringLiteral("x") + QChar(0xD800);
+    const QString c1 = QStringLiteral("xy") + QChar(0x85);  // of another length than lone: another device
+    struct Case {
+        const char* what;
+        std::function<void(const QString&)> use;
+    };
+    DBIF_CatalogEntry entry = run(0, DBIF_MULTI_TABLE_STORAGE);
+    const Case cases[] = {
+        {"die field", [&](const QString& t) { die(t).save(); }},
+        {"device name", [&](const QString& t) { device(entry, DBIF_MULTI_TABLE_STORAGE, t).save(); }},
+        {"text cell",
+         [&](const QString& t) {
+             DBIF_Device d = device(entry, DBIF_MULTI_TABLE_STORAGE, "cell" + QString::number(t.size()));
+             const DBIF_DeviceColumn note = d.addColumn("Note", "TX", "n");
+             d.addRow();
+             d.set(note, t);
+             d.save();
+         }},
+        {"query value",
+         [&](const QString& t) {
+             DBIF_Die::query(connection(), DBIF_SingleColumnCondition("die", "lot", Equal, t), false);
+         }},
+    };
+    for (const Case& c : cases) {
+        for (const QString& text : {lone, c1}) {
+            SCOPED_TRACE(testing::Message()
+                         << c.what << (text == lone ? ", lone surrogate" : ", C1 control"));
+            const int before = countRows("die") + countRows("device");
+            const std::string failure = failureOf([&] { c.use(text); });
+            const bool refused = text == lone || isMySql();
+            EXPECT_EQ(failure.find(text == lone ? "lone UTF-16 surrogate" : "U+0080 to U+009F") !=
+                          std::string::npos,
+                      refused)
+                << failure;
+            if (refused) {
+                EXPECT_EQ(countRows("die") + countRows("device"), before);
+            }
+        }
+        emptyEntityCaches();
+        entry = run(0, DBIF_MULTI_TABLE_STORAGE);
+    }
+}
+
+TEST_P(ReliabilityTest, TemperaturesComeBackBitForBitOrAreRefused) {
+    DBIF_CatalogEntry entry = run(0, DBIF_SPARSE_TABLE_STORAGE);
+    const DBIF_Device d = device(entry, DBIF_SPARSE_TABLE_STORAGE);
+    const DBIF_MeasurementCondition vg = condition(entry, DBIF_SPARSE_TABLE_STORAGE);
+    const double temperatures[] = {25.123456789, 1234567, 5e-324, DBL_MIN, -273.15, DBL_MAX};
+    QList<int> ids;
+    for (const double t : temperatures) {
+        DBIF_Measurement m = measurement(die("D1"), entry, d, vg, t, DBIF_SPARSE_TABLE_STORAGE);
+        m.save();
+        m.set(DBIF_MeasurementColumn::get(connection(), "ID_2_DB"), QVariant(7.0));
+        m.save();  // the master row's UPDATE writes the temperature again
+        ids << m.getId();
+    }
+    commit();
+    DBIF_Connection other = openSecondConnection();
+    for (int i = 0; i < ids.size(); ++i) {
+        const double back = DBIF_Measurement::get(other, ids[i]).getTemperature();
+        EXPECT_EQ(std::memcmp(&back, &temperatures[i], sizeof back), 0)
+            << temperatures[i] << " read " << back;
+    }
+    for (const double t : {std::nan(""), std::numeric_limits<double>::infinity()}) {
+        const int before = countRows("measurement");
+        DBIF_Measurement m = measurement(die("D1"), entry, d, vg, t, DBIF_SPARSE_TABLE_STORAGE);
+        EXPECT_NE(failureOf([&] { m.save(); }).find("a database column cannot store it"), std::string::npos);
+        EXPECT_EQ(countRows("measurement"), before);
+        EXPECT_EQ(m.getId(), -1);
+    }
+}
+
+TEST_P(ReliabilityTest, TheTransactionStateFollowsTheDatabase) {
+    DBIF_Connection other = openSecondConnection();
+    const auto seen = [&](const QString& lot) {
+        return other.queryInt(QStringLiteral("SELECT COUNT(*) FROM die WHERE lot = '%1'").arg(lot),
+                              DBIF_QUERY_TIMING, __FILE__, __LINE__);
+    };
+    // A save outside a transaction is a transaction of its own and commits, on MySQL as well.
+    DBIF_Die::get(connection(), "alone", "W", "D", "B", "me").save();
+    EXPECT_EQ(seen("alone"), 1);
+
+    // The host rolls back its own transaction.
+    connection().beginTransaction();
+    DBIF_Die undone = DBIF_Die::get(connection(), "undone", "W", "D", "B", "me");
+    undone.save();
+    connection().rollbackTransaction();
+    EXPECT_FALSE(connection().isInTransaction());
+    EXPECT_EQ(countRows("die", "lot = 'undone'"), 0);
+
+    // A rollback the library did not send: SQLite's transaction is over, and the commit says so.
+    if (!isMySql()) {
+        connection().beginTransaction();
+        DBIF_Die::get(connection(), "lost", "W", "D", "B", "me").save();
+        connection().query("ROLLBACK", DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+        EXPECT_NE(failureOf([&] { connection().endTransaction(); }).find("rolled back before this commit"),
+                  std::string::npos);
+        EXPECT_FALSE(connection().isInTransaction());
+    }
+    // Either way the next transaction works.
+    connection().beginTransaction();
+    DBIF_Die::get(connection(), "later", "W", "D", "B", "me").save();
+    connection().endTransaction();
+    EXPECT_EQ(seen("later"), 1);
+    EXPECT_EQ(seen("lost") + seen("undone"), 0);
+}
+
+// SQLite on a filesystem that fills up inside a host transaction: whatever SQLite keeps or rolls back,
+// the library tells the same as the database holds. Needs a tmpfs of its own (root, mount allowed).
+TEST_P(ReliabilityTest, AFullDiskIsReportedAsTheDatabaseLeftIt) {
+    if (isMySql())
+        GTEST_SKIP() << "a full disk is SQLite's file";
+    QTemporaryDir mountPoint;
+    ASSERT_TRUE(mountPoint.isValid());
+    if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=512k", "tmpfs", mountPoint.path()}) != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    struct Unmount {
+        QString path;
+        ~Unmount() { QProcess::execute("umount", {path}); }
+    } unmount{mountPoint.path()};
+    {
+        DBIF_Connection small("QSQLITE", "", QDir(mountPoint.path()).filePath("full.db").toUtf8().constData(),
+                              "", "", 0);
+        qputenv("QUARN_SQLITE_SCHEMA_FILE", schemaFile().toUtf8());
+        small.initializeSchemaIfMissing();
+        building = &small;
+        small.beginTransaction();
+        DBIF_CatalogEntry entry = run(0, DBIF_SPARSE_TABLE_STORAGE);
+        const DBIF_Device d = device(entry, DBIF_SPARSE_TABLE_STORAGE);
+        const DBIF_MeasurementCondition vg = condition(entry, DBIF_SPARSE_TABLE_STORAGE);
+        std::string failure;
+        int saved = 0;
+        for (; saved < 400 && failure.empty(); ++saved) {
+            DBIF_Measurement m =
+                measurement(die("D1"), entry, d, vg, saved, DBIF_SPARSE_TABLE_STORAGE, QString(), 200, saved);
+            failure = failureOf([&] { m.save(); });
+            if (failure == "nothing thrown")
+                failure.clear();
+        }
+        if (failure.empty())
+            failure = failureOf([&] { small.endTransaction(); });
+        ASSERT_NE(failure, "nothing thrown") << "the disk never filled";
+        const bool wholeTransactionGone =
+            failure.find("rolled back the whole transaction") != std::string::npos;
+        EXPECT_EQ(small.isInTransaction(), !wholeTransactionGone) << failure;
+        if (small.isInTransaction())
+            failureOf([&] { small.endTransaction(); });
+        // What the library said is what the file holds: the first measurement is there or it is not.
+        EXPECT_EQ(
+            small.queryInt("SELECT COUNT(*) FROM measurement", DBIF_QUERY_TIMING, __FILE__, __LINE__) == 0,
+            wholeTransactionGone)
+            << failure;
+        building = nullptr;
+        emptyEntityCaches();
+        dbifClearAllCaches();  // the cached dies hold the connection, and so the file
+    }
+}
+
+DBIF_DATABASE_TEST_SUITE(ReliabilityTest);
+
+}  // namespace

@@ -25,16 +25,17 @@ public:
 private:
     friend class DBAL_ColumnAddingStorageEngine<DBAL_SparseTableStorageEngine, E, C>;
 
-    // A column the catalog already knows, from either engine, is left alone: a multi-table column
-    // therefore never reaches the base table. A new one joins the base table at once; its catalog row
-    // is written when an entity that has it is saved. A base-table column of that name without a
-    // catalog row (an addColumn whose save never came, or failed) is taken as there: the schema change
-    // commits on MySQL and outlives the save.
+    // A sparse-table column the catalog knows is in the base table already. Any other joins the base
+    // table at once: a new one, and one made by the multi-table engine, which then belongs to both
+    // layouts (its flags gain the sparse bit), so that an entity stored sparse can hold it too. A new
+    // column's catalog row is written when an entity that has it is saved. A base-table column of that
+    // name without a catalog row (an addColumn whose save never came, or failed) is taken as there: the
+    // schema change commits on MySQL and outlives the save.
     template <typename... Extra>
     void addColumn(E& entity, const QString& name, const QString& dataType, const Extra&... extra) {
         const DBIF_Connection connection = entity.getConnection();
         const QString key = C::computeKey(name, dataType, extra...);
-        if (C::hasColumn(connection, key))
+        if (C::hasColumn(connection, key) && C::isSparseTableColumn(connection, key))
             return;
         const C column =
             C::get(connection, name, dataType, extra..., DBIF_DynamicTableColumn::SPARSE_TABLE_FLAG);

@@ -147,6 +147,10 @@ protected:
     void refuseUnstorableCells(const E& entity, const QStringList& keys);
     void loadColumns(E entity);
     void getRowCount(E entity);
+    // The data table of a stored entity's column set. A set the registry does not know yet was made by
+    // another process since the registry was read: it is read again at once, rather than the entity
+    // loading as if it had no rows.
+    QString storedDataTableName(const E& entity, const QStringList& keys);
     // The entity's column keys whose catalog columns can be found; the others are reported (by the
     // cache) and left out of associations and data rather than written with a column id of -1.
     static QStringList savableKeys(const E& entity);
@@ -410,9 +414,18 @@ void DBAL_StorageEngine<E, C>::loadColumns(E entity) {
 }
 
 template <typename E, typename C>
+QString DBAL_StorageEngine<E, C>::storedDataTableName(const E& entity, const QStringList& keys) {
+    const DBIF_Connection connection = entity.getConnection();
+    const QString table = dataTableName(connection, keys, false);
+    if (table != tableNameBeforeSave() || entity.getId() == -1 || keys.isEmpty())
+        return table;
+    return dataTableName(connection, keys, true);
+}
+
+template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::getRowCount(E entity) {
     const DBIF_Connection connection = entity.getConnection();
-    const QString table = dataTableName(connection, entity.getColumnKeys(), false);
+    const QString table = storedDataTableName(entity, entity.getColumnKeys());
     int count = 0;
     if (table != tableNameBeforeSave())
         count = connection.queryInt(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2_id = %3")
@@ -433,7 +446,7 @@ void DBAL_StorageEngine<E, C>::loadDataHandler(E entity, DBIF_Query* query) {
     if (engineType == DBIF_SPARSE_TABLE_STORAGE &&
         !DBIF_QuarnQuery::sparseTableContainsColumns<C>(connection, DBIF_UniqueStringList(keys)))
         return;
-    const QString table = dataTableName(connection, keys, false);
+    const QString table = storedDataTableName(entity, keys);
     if (table != tableNameBeforeSave()) {
         DBIF_QuarnQuery* quarnQuery = dynamic_cast<DBIF_QuarnQuery*>(query);
         const QString sql =

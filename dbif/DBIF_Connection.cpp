@@ -139,6 +139,23 @@ void DBIF_Connection::ManagedConnection::calculateQtDatabaseKey() {
     qtDatabaseKeys.localData().insert(this, name);
 }
 
+// Qt would open a closed connection silently on its first statement, without the session set-up
+// (on MySQL: autocommit on, backslashes escaping again): a closed one is opened here, with it. One
+// that still cannot be opened stays closed, and the statement fails with the open's error.
+QSqlDatabase DBIF_Connection::ManagedConnection::sessionDatabase(const QString& name) {
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    if (!db.isOpen() && QSqlDatabase::contains(name) && !openingSession) {
+        openingSession = true;
+        struct Release {
+            bool& flag;
+            ~Release() { flag = false; }
+        } release{openingSession};
+        open();
+        db = QSqlDatabase::database(name, false);
+    }
+    return db;
+}
+
 void DBIF_Connection::ManagedConnection::open() {
     const QString name = getQtDatabaseKey();
     QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
@@ -297,7 +314,7 @@ QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int cate
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
-    QSqlQuery result(QSqlDatabase::database(name, true));
+    QSqlQuery result(sessionDatabase(name));
     result.setForwardOnly(forwardOnly);
     result.exec(sql);
     lastId = result.lastInsertId().toInt();
@@ -335,7 +352,7 @@ QSqlQuery DBIF_Connection::ManagedConnection::boundQuery(const QString& sql, int
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
-    QSqlQuery result(QSqlDatabase::database(name, true));
+    QSqlQuery result(sessionDatabase(name));
     if (result.prepare(sql)) {
         for (const QVariant& value : values)
             result.addBindValue(value);
@@ -776,7 +793,7 @@ bool DBIF_Connection::ManagedConnection::hasIndex(const QString& table, const QS
 
 QStringList DBIF_Connection::ManagedConnection::existingTables() {
     if (driver != MYSQL)
-        return QSqlDatabase::database(getQtDatabaseKey(), true).tables(QSql::Tables);
+        return sessionDatabase(getQtDatabaseKey()).tables(QSql::Tables);
     QStringList names;
     try {
         QSqlQuery result = query(QStringLiteral("SHOW TABLES"), DBIF_QUERY_TIMING, __FILE__, __LINE__);

@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QList>
 #include <QSharedData>
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
@@ -137,6 +138,7 @@ public:
         void record(int category, long milliseconds);
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line);
         bool databaseInTransaction() const;
+        QSqlDatabase sessionDatabase(const QString& name);
         void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
         void schemaChanged();
         void applyLockTimeout();
@@ -157,6 +159,7 @@ public:
         QString password;
         int port;
         bool inTransaction = false;
+        bool openingSession = false;
         bool showSql = false;
         int lastId = -1;
         int packetLimit = 2000000000;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <cfloat>
 #include <cmath>
@@ -71,6 +72,68 @@ TEST_P(ReliabilityTest, TextThatCannotBeStoredNeverReachesAStatement) {
         emptyEntityCaches();
         entry = run(0, DBIF_MULTI_TABLE_STORAGE);
     }
+}
+
+// A Qt connection that is closed when a statement comes (the server was down when the connection was
+// made) is opened with the session set-up, not silently without it.
+TEST_P(ReliabilityTest, AConnectionOpenedLateRunsTheSessionSetUp) {
+    QSqlDatabase::database(connection().getQtDatabaseKey(), false).close();
+    DBIF_Die d = die("ends in \\");
+    d.save();
+    EXPECT_EQ(textOf(QStringLiteral("SELECT die FROM die WHERE id = %1").arg(d.getId())), "ends in \\");
+    if (isMySql()) {
+        EXPECT_EQ(intOf("SELECT @@autocommit"), 0);
+        EXPECT_TRUE(textOf("SELECT @@SESSION.sql_mode").contains("NO_BACKSLASH_ESCAPES"));
+    } else {
+        EXPECT_EQ(intOf("PRAGMA busy_timeout"), 5000);
+    }
+}
+
+// A column first made by one engine is stored by the other as well, and found in both layouts.
+TEST_P(ReliabilityTest, AColumnOfOneLayoutJoinsTheOther) {
+    DBIF_CatalogEntry entry = run(0, DBIF_MULTI_TABLE_STORAGE);
+    QList<int> ids;
+    for (const DBIF_StorageEngineType type : {DBIF_MULTI_TABLE_STORAGE, DBIF_SPARSE_TABLE_STORAGE}) {
+        DBIF_Device d = device(entry, type, QStringLiteral("W%1").arg(type));
+        const DBIF_DeviceColumn w = d.addColumn("W", "DB", "physical");
+        d.addRow();
+        d.set(w, QVariant(double(type)));
+        EXPECT_EQ(failureOf([&] { d.save(); }), "nothing thrown");
+        ids << d.getId();
+    }
+    commit();
+    DBIF_Connection other = openSecondConnection();
+    const DBIF_DeviceColumn w =
+        DBIF_DeviceColumn::get(other, DBIF_DeviceColumn::computeKey("W", "DB", "physical"));
+    for (int i = 0; i < ids.size(); ++i)
+        EXPECT_EQ(DBIF_Device::get(other, ids[i]).getData(w, 0).toDouble(), i == 0 ? 2.0 : 1.0);
+    EXPECT_EQ(DBIF_Device::query(other, w.notNull(), false).size(), 2);
+}
+
+// A connection whose registry was read a moment ago loads another connection's new column set with
+// its rows, not as an empty table.
+TEST_P(ReliabilityTest, ALoadOfAnotherConnectionsNewColumnSetFindsItsRows) {
+    const auto campaignMeasurement = [&](int second, const QString& origin) {
+        DBIF_CatalogEntry entry = run(second, DBIF_MULTI_TABLE_STORAGE);
+        DBIF_Measurement m =
+            measurement(die("D1"), entry, device(entry, DBIF_MULTI_TABLE_STORAGE),
+                        condition(entry, DBIF_MULTI_TABLE_STORAGE), 25, DBIF_MULTI_TABLE_STORAGE, origin, 3);
+        m.save();
+        commit(on());
+        return m.getId();
+    };
+    campaignMeasurement(0, QString());  // this connection's registry knows {Id}
+    DBIF_Connection other = openSecondConnection();
+    building = &other;
+    const int id = campaignMeasurement(1, "MEASURED");  // {Id, DataOrigin}, new
+    building = nullptr;
+    emptyEntityCaches();
+    const DBIF_Measurement back = DBIF_Measurement::get(connection(), id);
+    EXPECT_EQ(back.rowCount(), 3u);
+    EXPECT_EQ(
+        back.getData(DBIF_MeasurementColumn::get(connection(), DBIF_Measurement::DATA_ORIGIN, "TX", 2), 2)
+            .toString(),
+        "MEASURED");
 }
 
 TEST_P(ReliabilityTest, TemperaturesComeBackBitForBitOrAreRefused) {

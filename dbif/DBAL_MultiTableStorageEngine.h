@@ -26,9 +26,10 @@ public:
     void saveHandler(E entity, bool saveSubordinates) override {
         if (entity.isNull() || entity.isCurrentlyInSave())
             return;
+        this->refuseUnstorable(entity);
         const DBIF_Connection connection = entity.getConnection();
         table(connection, DBAL_StorageEngine<E, C>::savableKeys(entity), false).save(connection);
-        DBAL_StorageEngine<E, C>::saveHandler(entity, saveSubordinates);
+        this->save(entity, saveSubordinates);
     }
 
     // The physical table of the column set, or the placeholder while that set was never saved.

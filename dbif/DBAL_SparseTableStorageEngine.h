@@ -40,9 +40,24 @@ private:
         const C column =
             C::get(connection, name, dataType, extra..., DBIF_DynamicTableColumn::SPARSE_TABLE_FLAG);
         const QString table = dataTableName(entity);
-        // Exact names: on MySQL a name differing only in case is refused by the ALTER below.
-        if (connection.columnNames(table).contains(key))
+        const QStringList existing = connection.columnNames(table);
+        if (existing.contains(key))
             return;
+        // The one base table holds every entity's columns: a name the database takes for one already
+        // there (on MySQL "é" beside "É") is refused with the reason, not with the ALTER's error.
+        const QString identity = connection.columnNameIdentity(key);
+        for (const QString& name : existing) {
+            if (connection.columnNameIdentity(name) != identity)
+                continue;
+            throw DBIF_Exception(
+                QStringLiteral("ALTER TABLE %1 ADD COLUMN %2").arg(table, quoteSqlIdentifier(key)),
+                QSqlError(
+                    QStringLiteral("Column %1 differs from the column %2 of %3 only in case or accents, "
+                                   "which this database does not tell apart in column names")
+                        .arg(key, name, table),
+                    QString(), QSqlError::StatementError),
+                QStringLiteral(__FILE__), __LINE__);
+        }
         connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
                              .arg(table, quoteSqlIdentifier(key), column.getDataColumnFormat()),
                          DBIF_ALTER_TIMING, __FILE__, __LINE__);

@@ -8,6 +8,7 @@
 #ifndef DBAL_STORAGEENGINE_H
 #define DBAL_STORAGEENGINE_H
 
+#include <QHash>
 #include <QList>
 #include <QSqlQuery>
 #include <QString>
@@ -91,7 +92,12 @@ public:
     void attach(E entity);
 
     // The entity's save event: save() sends true, saveSelf() false.
-    virtual void saveHandler(E entity, bool saveSubordinates) { save(entity, saveSubordinates); }
+    virtual void saveHandler(E entity, bool saveSubordinates) {
+        if (entity.isNull() || entity.isCurrentlyInSave())
+            return;
+        refuseUnstorable(entity);
+        save(entity, saveSubordinates);
+    }
     // The entity's add-column event, one form per arity of the kinds' events; the base does nothing.
     virtual void addColumnHandler(E, QString, QString, QString) {}
     virtual void addColumnHandler(E, QString, QString, bool) {}
@@ -142,9 +148,21 @@ protected:
     // The rows straight from the in-memory columns: a cell never set is NULL, every other value its
     // exact text between quotes.
     void storeData(E entity, const QStringList& keys);
+    // What the database could not hold stops a save before anything of it is written, and before the
+    // multi-table engine makes a table: the kind's fields, the cells, the column names. Throws
+    // DBIF_Exception.
+    void refuseUnstorable(const E& entity) {
+        const QStringList keys = savableKeys(entity);
+        Traits::refuseUnstorableValues(entity);
+        refuseUnstorableCells(entity, keys);
+        refuseClashingColumns(entity, keys);
+    }
     // Throws DBIF_Exception for a cell in memory that SQL cannot hold (NaN, an infinity), naming the
     // first by row, then by column. Rows not loaded came from the database and hold none.
     void refuseUnstorableCells(const E& entity, const QStringList& keys);
+    // Throws DBIF_Exception for two columns of the entity whose names the database takes for one
+    // (on MySQL "é" and "É"), which one data table cannot hold.
+    void refuseClashingColumns(const E& entity, const QStringList& keys);
     void loadColumns(E entity);
     void getRowCount(E entity);
     // The data table of a stored entity's column set. A set the registry does not know yet was made by
@@ -192,9 +210,6 @@ void DBAL_StorageEngine<E, C>::save(E entity, bool saveSubordinates) {
 
     const DBIF_Connection connection = entity.getConnection();
     const QStringList keys = savableKeys(entity);
-    // A value the database cannot hold stops the save before anything of it is written.
-    Traits::refuseUnstorableValues(entity);
-    refuseUnstorableCells(entity, keys);
     DBIF_UnitOfWork unit(connection);
     for (const QString& key : keys)
         entity.columnFor(key).save();
@@ -379,6 +394,28 @@ void DBAL_StorageEngine<E, C>::refuseUnstorableCells(const E& entity, const QStr
                       .arg(QString::number(badRow), badKey),
                   QString(), QSqlError::StatementError),
         QStringLiteral(__FILE__), __LINE__);
+}
+
+template <typename E, typename C>
+void DBAL_StorageEngine<E, C>::refuseClashingColumns(const E& entity, const QStringList& keys) {
+    const DBIF_Connection connection = entity.getConnection();
+    QHash<QString, QString> byIdentity;
+    for (const QString& key : keys) {
+        const QString earlier = byIdentity.value(connection.columnNameIdentity(key));
+        if (earlier.isEmpty()) {
+            byIdentity.insert(connection.columnNameIdentity(key), key);
+            continue;
+        }
+        throw DBIF_Exception(
+            QStringLiteral("INSERT INTO %1 (%2_id, %3, %4) ...")
+                .arg(E::DATA_TABLE_NAME, masterTableName(), quoteSqlIdentifier(earlier),
+                     quoteSqlIdentifier(key)),
+            QSqlError(QStringLiteral("Columns %1 and %2 of %3 differ only in case or accents, which this "
+                                     "database does not tell apart in column names")
+                          .arg(earlier, key, entity.getKey()),
+                      QString(), QSqlError::StatementError),
+            QStringLiteral(__FILE__), __LINE__);
+    }
 }
 
 template <typename E, typename C>

@@ -226,6 +226,21 @@ QString DBIF_Connection::ManagedConnection::quoteText(const QString& text) const
     return quoteSqlText(text);
 }
 
+QString DBIF_Connection::ManagedConnection::columnNameIdentity(const QString& name) const {
+    if (driver != MYSQL)
+        return upperCaseAscii(name);
+    // Accents off (decomposed, marks dropped), then case folded: as the server's general collation
+    // of identifiers compares them.
+    QString bare;
+    const QString decomposed = name.normalized(QString::NormalizationForm_D);
+    bare.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        if (c.category() != QChar::Mark_NonSpacing)
+            bare.append(c);
+    }
+    return bare.toCaseFolded();
+}
+
 QString DBIF_Connection::ManagedConnection::exactTextMatch(const QString& column, const QString& text) const {
     // SQLite's default comparison is already byte for byte.
     if (driver != MYSQL)

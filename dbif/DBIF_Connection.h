@@ -87,6 +87,7 @@ public:
         bool usesSingleRowInserts() const { return singleRowInserts; }
         QString quoteText(const QString& text) const;
         QString exactTextMatch(const QString& column, const QString& text) const;
+        QString columnNameIdentity(const QString& name) const;
 
         QSqlQuery query(const QString& sql, int category, const char* file, int line,
                         bool forwardOnly = false);
@@ -225,6 +226,9 @@ public:
     QString exactTextMatch(const QString& column, const QString& text) const {
         return d->exactTextMatch(column, text);
     }
+    // What the database compares when it compares two column names: the same text for names it takes
+    // for one column. MySQL ignores case and accents ("é" and "É" are one column), SQLite ASCII case.
+    QString columnNameIdentity(const QString& name) const { return d->columnNameIdentity(name); }
     // The names of the table's columns as the database reports them; empty for a missing table.
     QStringList columnNames(const QString& table) const { return d->columnNames(table); }
 

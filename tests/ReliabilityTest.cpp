@@ -89,6 +89,28 @@ TEST_P(ReliabilityTest, AConnectionOpenedLateRunsTheSessionSetUp) {
     }
 }
 
+// Column names that MySQL takes for one ("é" and "É") are refused with the reason before anything is
+// written; SQLite tells them apart and stores both.
+TEST_P(ReliabilityTest, ColumnNamesTheDatabaseTakesForOneAreRefusedWithTheReason) {
+    const QString small = QString::fromUtf8("\u00e9");
+    const QString capital = QString::fromUtf8("\u00c9");
+    const std::string reason = "only in case or accents";
+    DBIF_CatalogEntry entry = run(0, DBIF_MULTI_TABLE_STORAGE);
+    // One entity: its table would hold both.
+    DBIF_Device both = device(entry, DBIF_MULTI_TABLE_STORAGE, "both");
+    for (const QString& name : {small, capital})
+        both.addColumn(name, "DB", "c");
+    both.addRow();
+    const std::string failure = failureOf([&] { both.save(); });
+    EXPECT_EQ(failure.find(reason) != std::string::npos, isMySql()) << failure;
+    EXPECT_EQ(countRows("device"), isMySql() ? 0 : 1);
+    // Two entities stored sparse: the kind's one table would hold both.
+    device(entry, DBIF_SPARSE_TABLE_STORAGE, "first").addColumn(small, "DB", "c");
+    DBIF_Device second = device(entry, DBIF_SPARSE_TABLE_STORAGE, "second");
+    const std::string sparse = failureOf([&] { second.addColumn(capital, "DB", "c"); });
+    EXPECT_EQ(sparse.find(reason) != std::string::npos, isMySql()) << sparse;
+}
+
 // A column first made by one engine is stored by the other as well, and found in both layouts.
 TEST_P(ReliabilityTest, AColumnOfOneLayoutJoinsTheOther) {
     DBIF_CatalogEntry entry = run(0, DBIF_MULTI_TABLE_STORAGE);

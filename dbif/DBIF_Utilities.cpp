@@ -272,7 +272,8 @@ DBIF_TextScan scanText(QStringView text) {
     bool wide = false;
     bool c1 = false;
     bool lone = false;
-    // Only characters above ASCII need a look; four are passed over at once when none is.
+    // Only characters above ASCII need a look. Statements run to a packet's length and are mostly
+    // ASCII: four characters are passed over at once when none has a bit above 0x7F.
     const auto look = [&](qsizetype i) {
         const char16_t c = chars[i];
         scan.utf8Bytes += (c > 0x7F) + (c > 0x7FF);
@@ -300,29 +301,10 @@ DBIF_TextScan scanText(QStringView text) {
     return scan;
 }
 
+// The same pass as scanText: statements are mostly ASCII, which it passes over four at a time.
 qint64 utf8Bytes(QStringView text, bool* latin1) {
-    const char16_t* chars = text.utf16();
-    const qsizetype size = text.size();
-    qint64 bytes = size;
-    bool wide = false;
-    const auto count = [&](char16_t c) {
-        bytes += (c > 0x7F) + (c > 0x7FF);
-        wide |= c > 0xFF;
-    };
-    // Statements run to a packet's length and are mostly ASCII: four characters are passed over at
-    // once when none has a bit above 0x7F.
-    qsizetype i = 0;
-    for (; i + 4 <= size; i += 4) {
-        quint64 four;
-        std::memcpy(&four, chars + i, sizeof four);
-        if (four & 0xFF80FF80FF80FF80ULL) {
-            for (int j = 0; j < 4; ++j)
-                count(chars[i + j]);
-        }
-    }
-    for (; i < size; ++i)
-        count(chars[i]);
+    const DBIF_TextScan scan = scanText(text);
     if (latin1)
-        *latin1 = !wide;
-    return bytes;
+        *latin1 = scan.latin1;
+    return scan.utf8Bytes;
 }

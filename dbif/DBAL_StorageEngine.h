@@ -401,9 +401,10 @@ void DBAL_StorageEngine<E, C>::refuseClashingColumns(const E& entity, const QStr
     const DBIF_Connection connection = entity.getConnection();
     QHash<QString, QString> byIdentity;
     for (const QString& key : keys) {
-        const QString earlier = byIdentity.value(connection.columnNameIdentity(key));
+        const QString identity = connection.columnNameIdentity(key);
+        const QString earlier = byIdentity.value(identity);
         if (earlier.isEmpty()) {
-            byIdentity.insert(connection.columnNameIdentity(key), key);
+            byIdentity.insert(identity, key);
             continue;
         }
         throw DBIF_Exception(

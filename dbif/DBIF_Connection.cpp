@@ -265,16 +265,19 @@ void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, 
     // work in it is gone too, which the host must hear of.
     if (driver == SQLITE && inTransaction && !databaseInTransaction()) {
         inTransaction = false;
-        throw DBIF_Exception(
-            reported,
-            QSqlError(error.driverText(),
-                      error.databaseText() +
-                          QStringLiteral(" -- the database rolled back the whole transaction: nothing saved "
-                                         "since beginTransaction() is stored"),
-                      error.type(), error.nativeErrorCode()),
-            QString::fromLocal8Bit(file), line);
+        throw DBIF_Exception(reported, wholeTransactionGone(error), QString::fromLocal8Bit(file), line);
     }
     throw DBIF_Exception(reported, error, QString::fromLocal8Bit(file), line);
+}
+
+// The database's error with what it means for the host: SQLite ended the transaction, not just the
+// statement.
+QSqlError DBIF_Connection::ManagedConnection::wholeTransactionGone(const QSqlError& error) {
+    return QSqlError(
+        error.driverText(),
+        error.databaseText() + QStringLiteral(" -- the database rolled back the whole transaction: "
+                                              "nothing saved since beginTransaction() is stored"),
+        error.type(), error.nativeErrorCode());
 }
 
 // SQLite tells through its handle; a MySQL session always has one open (autocommit is off).
@@ -357,11 +360,9 @@ QSqlQuery DBIF_Connection::ManagedConnection::boundQuery(const QString& sql, int
                                                          const QVariantList& values, const char* file,
                                                          int line) {
     refuseUnstorableText(sql, sql, file, line);
-    QStringList shown;
     for (const QVariant& value : values) {
         if (value.typeId() == QMetaType::QString)
             refuseUnstorableText(value.toString(), sql, file, line);
-        shown.append(value.toString());
     }
     startUnitBefore(sql);
     QElapsedTimer timer;
@@ -377,6 +378,9 @@ QSqlQuery DBIF_Connection::ManagedConnection::boundQuery(const QString& sql, int
     const long elapsed = timer.elapsed();
     record(category, elapsed);
     if (isShowingSql()) {
+        QStringList shown;
+        for (const QVariant& value : values)
+            shown.append(value.toString());
         std::cout << "\n"
                   << name << " (" << elapsed << " ms)"
                   << "\n"
@@ -587,14 +591,8 @@ void DBIF_Connection::ManagedConnection::endTransaction() {
         if (databaseInTransaction())
             throw DBIF_Exception(QStringLiteral("COMMIT"), error, QStringLiteral(__FILE__), __LINE__);
         inTransaction = false;
-        throw DBIF_Exception(
-            QStringLiteral("COMMIT"),
-            QSqlError(
-                error.driverText(),
-                error.databaseText() + QStringLiteral(" -- the database rolled back the whole transaction: "
-                                                      "nothing saved since beginTransaction() is stored"),
-                error.type(), error.nativeErrorCode()),
-            QStringLiteral(__FILE__), __LINE__);
+        throw DBIF_Exception(QStringLiteral("COMMIT"), wholeTransactionGone(error), QStringLiteral(__FILE__),
+                             __LINE__);
     }
     inTransaction = false;
     if (isShowingSql())
@@ -882,7 +880,6 @@ void DBIF_Connection::ManagedConnection::ensureExactLatestTables(QStringList& er
             query(QStringLiteral("ALTER TABLE %1 CONVERT TO CHARACTER SET latin1 COLLATE latin1_nopad_bin")
                       .arg(table),
                   DBIF_ALTER_TIMING, __FILE__, __LINE__);
-            schemaChanged();
         }
     } catch (const DBIF_Exception& e) {
         errors.append(QString::fromLocal8Bit(e.what()));

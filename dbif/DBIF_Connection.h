@@ -139,6 +139,7 @@ public:
         void record(int category, long milliseconds);
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line);
         bool databaseInTransaction() const;
+        static QSqlError wholeTransactionGone(const QSqlError& error);
         QSqlDatabase sessionDatabase(const QString& name);
         void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
         void schemaChanged();

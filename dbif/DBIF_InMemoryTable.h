@@ -22,6 +22,7 @@
 #include <QVector>
 #include <iostream>
 #include <type_traits>
+#include <utility>
 
 #include "dbif/DBIF_CatalogEntryColumn.h"
 #include "dbif/DBIF_Connection.h"
@@ -347,12 +348,10 @@ public:
         PendingData pending;
         if (!hasRecord("takePendingData"))
             return pending;
-        pending.keys = d->columnKeys;
-        pending.columns = d->columns;
+        pending.keys = std::exchange(d->columnKeys, QStringList());
+        pending.columns = std::exchange(d->columns, QVector<DBIF_InMemoryColumn>());
         pending.rows = d->rowsInMemory;
-        d->columnKeys.clear();
         d->columnIndex.clear();
-        d->columns.clear();
         d->storedColumnKeys.clear();
         d->rowsInMemory = 0;
         d->currentRow = -1;

@@ -72,10 +72,14 @@ Listing::Table Listing::list(const DBIF_Connection& connection, const QString& k
             table << QStringList{QString::number(d.getId()), d.getLot(), d.getWafer(), d.getDie(),
                                  d.getBlock()};
     } else if (kind == QLatin1String("devices")) {
-        table << QStringList{"id", "name", "type", "subsite", "run"};
+        table << QStringList{"id", "name", "type", "subsite", "position", "run"};
         for (const DBIF_Device& d : queryById<DBIF_Device>(connection, condition)) {
-            table << QStringList{QString::number(d.getId()), d.getName(), d.getDeviceType(),
-                                 d.getParentSubsiteName(), QString::number(d.getCatalogEntry()->getId())};
+            table << QStringList{QString::number(d.getId()),
+                                 d.getName(),
+                                 d.getDeviceType(),
+                                 d.getParentSubsiteName(),
+                                 QString::number(d.getPositionWithinSubsite()),
+                                 QString::number(d.getCatalogEntry()->getId())};
         }
     } else if (kind == QLatin1String("measurements")) {
         table << (measurementHeader() << QStringLiteral("rows") << QStringLiteral("columns"));

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QVariant>
+#include <cmath>
 #include <iostream>
 
 #include "CsvReader.h"
@@ -20,16 +21,23 @@
 #include "dbif/DBIF_QuarnQuery.h"
 #include "dbif/DBIF_Routine.h"
 
-const QStringList SweepImporter::FILE_OPTIONS{QStringLiteral("lot"),         QStringLiteral("wafer"),
-                                              QStringLiteral("die"),         QStringLiteral("block"),
-                                              QStringLiteral("device"),      QStringLiteral("type"),
-                                              QStringLiteral("condition"),   QStringLiteral("routine"),
-                                              QStringLiteral("temperature"), QStringLiteral("engine")};
+const QStringList SweepImporter::FILE_OPTIONS{
+    QStringLiteral("lot"),      QStringLiteral("wafer"),       QStringLiteral("die"),
+    QStringLiteral("block"),    QStringLiteral("device"),      QStringLiteral("subsite"),
+    QStringLiteral("position"), QStringLiteral("type"),        QStringLiteral("condition"),
+    QStringLiteral("routine"),  QStringLiteral("temperature"), QStringLiteral("engine")};
 
 namespace {
 
+// In the order of the columns that loadStoredIdentities reads.
+const QStringList IDENTITY_OPTIONS{
+    QStringLiteral("lot"),      QStringLiteral("wafer"),  QStringLiteral("die"),
+    QStringLiteral("block"),    QStringLiteral("device"), QStringLiteral("subsite"),
+    QStringLiteral("position"), QStringLiteral("type"),   QStringLiteral("condition")};
+
 const QMap<QString, QString>& defaults() {
     static const QMap<QString, QString> values{{QStringLiteral("block"), QStringLiteral("B1")},
+                                               {QStringLiteral("position"), QStringLiteral("0")},
                                                {QStringLiteral("type"), QStringLiteral("device")},
                                                {QStringLiteral("condition"), QStringLiteral("default")},
                                                {QStringLiteral("routine"), QStringLiteral("csv-import")},
@@ -135,8 +143,8 @@ bool holds(const DBIF_Measurement& stored, const Sweep& sweep) {
     return true;
 }
 
-// What a stored measurement and a file are compared on first: lot, wafer, die, block, device, type,
-// condition and temperature (six digits, so equal temperatures always give equal texts).
+// What a stored measurement and a file are compared on first: the IDENTITY_OPTIONS and the
+// temperature (six digits, so equal temperatures always give equal texts).
 QString identity(const QStringList& names, double temperature) {
     return (QStringList(names) << DBIF_Measurement::temperatureText(temperature)).join(QLatin1Char('|'));
 }
@@ -209,9 +217,9 @@ SweepImporter::SweepImporter(const DBIF_Connection& connection, Format format, c
 SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
     Summary summary;
     ProgressLine progress(jobs.size(), quiet);
-    // Stored times have whole seconds.
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime start(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    // The milliseconds keep this run's key apart from a run stored earlier in the same second (stored
+    // times have whole seconds), whose entry the already-stored test may read into the cache.
+    const QDateTime start = QDateTime::currentDateTime();
     runEntry = DBIF_CatalogEntry::get(connection, QStringLiteral("dbif"), QStringLiteral(DBIF_VERSION),
                                       runType, start, start, userName(), DBIF_MULTI_TABLE_STORAGE);
     loadStoredIdentities();
@@ -246,7 +254,7 @@ SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
 }
 
 long long SweepImporter::importFile(const Job& job) {
-    const QMap<QString, QString>& options = job.options;
+    QMap<QString, QString> options = job.options;
     for (const char* required : {"lot", "wafer", "die", "device", "temperature"}) {
         if (options.value(QString::fromLatin1(required)).isEmpty())
             throw ToolError(
@@ -254,10 +262,20 @@ long long SweepImporter::importFile(const Job& job) {
     }
     bool ok = false;
     const double temperature = options.value(QStringLiteral("temperature")).toDouble(&ok);
-    if (!ok) {
-        throw ToolError(QStringLiteral("%1: temperature '%2' is not a number")
+    if (!ok || !std::isfinite(temperature)) {
+        throw ToolError(QStringLiteral("%1: temperature '%2' is not a finite number")
                             .arg(job.path, options.value(QStringLiteral("temperature"))));
     }
+    // Each device has its own place on the die, so that the latest measurement is kept per device:
+    // by default the device name is its subsite.
+    if (options.value(QStringLiteral("subsite")).isEmpty())
+        options[QStringLiteral("subsite")] = options.value(QStringLiteral("device"));
+    const int position = options.value(QStringLiteral("position")).toInt(&ok);
+    if (!ok) {
+        throw ToolError(QStringLiteral("%1: position '%2' is not a whole number")
+                            .arg(job.path, options.value(QStringLiteral("position"))));
+    }
+    options[QStringLiteral("position")] = QString::number(position);
     const QString engineName = options.value(QStringLiteral("engine"));
     if (engineName != QLatin1String("sparse") && engineName != QLatin1String("multi"))
         throw ToolError(
@@ -269,13 +287,13 @@ long long SweepImporter::importFile(const Job& job) {
         job.listedAt.manifest.isEmpty() ? InputFile::read(job.path) : InputFile::read(job.path, job.listedAt);
     const Sweep sweep = format == CSV ? readCsv(job.path, text) : Touchstone::read(job.path, text);
 
-    // The same data for the same die, device, condition and temperature is stored once. Only a file
-    // whose identity is stored already costs a query and a comparison of the data.
+    // The same data for the same device at the same place, condition and temperature is stored
+    // once. Only a file whose identity is stored already costs a query and a comparison of the data.
     QStringList names;
-    for (const char* option : {"lot", "wafer", "die", "block", "device", "type", "condition"})
-        names << options.value(QString::fromLatin1(option));
+    for (const QString& option : IDENTITY_OPTIONS)
+        names << options.value(option);
     const QString key = identity(names, temperature);
-    if (storedIdentities.contains(key) && isStored(job, sweep, temperature))
+    if (storedIdentities.contains(key) && isStored(job.path, options, sweep, temperature))
         return -1;
     const QString user = userName();
     const QString block = options.value(QStringLiteral("block"));
@@ -286,16 +304,17 @@ long long SweepImporter::importFile(const Job& job) {
                                                    QStringLiteral("dbif import csv"), user);
     const DBIF_MeasurementCondition condition = DBIF_MeasurementCondition::get(
         connection, options.value(QStringLiteral("condition")), &runEntry, routine, engine);
-    const DBIF_Device device =
-        DBIF_Device::get(connection, options.value(QStringLiteral("device")),
-                         options.value(QStringLiteral("type")), block, 0, &runEntry, engine);
+    const DBIF_Device device = DBIF_Device::get(
+        connection, options.value(QStringLiteral("device")), options.value(QStringLiteral("type")),
+        options.value(QStringLiteral("subsite")), position, &runEntry, engine);
     DBIF_Measurement measurement =
         DBIF_Measurement::get(connection, die, &runEntry, device, condition, temperature, engine);
+    // A re-measurement (another file of this run with the same key, or a stored measurement that the
+    // already-stored test read) is a measurement of its own: the cached one makes way for a new one.
     if (measurement.getId() != -1 || measurement.rowCount() != 0) {
-        throw ToolError(QStringLiteral("%1: this import already stored other data for die %2, device %3, "
-                                       "condition %4 at %5")
-                            .arg(job.path, die.getDie(), device.getName(), condition.getName())
-                            .arg(temperature));
+        DBIF_Measurement::getObjectCache().removeFromCache(connection, measurement);
+        measurement =
+            DBIF_Measurement::get(connection, die, &runEntry, device, condition, temperature, engine);
     }
     QList<DBIF_MeasurementColumn> columns;
     for (const Sweep::Column& column : sweep.columns)
@@ -313,8 +332,8 @@ long long SweepImporter::importFile(const Job& job) {
     return sweep.rows.size();
 }
 
-bool SweepImporter::isStored(const Job& job, const Sweep& sweep, double temperature) {
-    const QMap<QString, QString>& options = job.options;
+bool SweepImporter::isStored(const QString& path, const QMap<QString, QString>& options, const Sweep& sweep,
+                             double temperature) {
     const auto text = [&options](const QString& table, const char* column, const char* option) {
         return DBIF_SingleColumnCondition(table, QString::fromLatin1(column), Equal,
                                           options.value(QString::fromLatin1(option)));
@@ -325,6 +344,9 @@ bool SweepImporter::isStored(const Job& job, const Sweep& sweep, double temperat
         text(DBIF_Die::MASTER_TABLE_NAME, "die", "die") &&
         text(DBIF_Die::MASTER_TABLE_NAME, "block", "block") &&
         text(DBIF_Device::MASTER_TABLE_NAME, "name", "device") &&
+        text(DBIF_Device::MASTER_TABLE_NAME, "parent_subsite_name", "subsite") &&
+        DBIF_SingleColumnCondition(DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("position_within_subsite"),
+                                   Equal, options.value(QStringLiteral("position")).toInt()) &&
         text(DBIF_Device::MASTER_TABLE_NAME, "device_type", "type") &&
         text(DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", "condition") &&
         DBIF_SingleColumnCondition(DBIF_Measurement::MASTER_TABLE_NAME,
@@ -332,7 +354,7 @@ bool SweepImporter::isStored(const Job& job, const Sweep& sweep, double temperat
                                    true);
     for (const DBIF_Measurement& stored : DBIF_Measurement::query(connection, same, false)) {
         if (holds(stored, sweep)) {
-            std::cout << job.path.toStdString() << ": already stored as measurement " << stored.getId()
+            std::cout << path.toStdString() << ": already stored as measurement " << stored.getId()
                       << ", not stored again" << std::endl;
             return true;
         }
@@ -349,6 +371,8 @@ void SweepImporter::loadStoredIdentities() {
         {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("die")},
         {DBIF_Die::MASTER_TABLE_NAME, QStringLiteral("block")},
         {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("name")},
+        {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("parent_subsite_name")},
+        {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("position_within_subsite")},
         {DBIF_Device::MASTER_TABLE_NAME, QStringLiteral("device_type")},
         {DBIF_MeasurementCondition::MASTER_TABLE_NAME, QStringLiteral("name")},
         {DBIF_Measurement::MASTER_TABLE_NAME, QStringLiteral("temperature")}};

@@ -56,7 +56,8 @@ private:
 
     // True (and says so on standard output) when a stored measurement of the file's identity holds
     // exactly its columns and cells.
-    bool isStored(const Job& job, const Sweep& sweep, double temperature);
+    bool isStored(const QString& path, const QMap<QString, QString>& options, const Sweep& sweep,
+                  double temperature);
     // The identities of every stored measurement, read in one query.
     void loadStoredIdentities();
 

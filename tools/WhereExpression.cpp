@@ -33,6 +33,7 @@ const QList<Field>& fields() {
         {"device.name", DBIF_Device::MASTER_TABLE_NAME, "name", false},
         {"device.type", DBIF_Device::MASTER_TABLE_NAME, "device_type", false},
         {"device.subsite", DBIF_Device::MASTER_TABLE_NAME, "parent_subsite_name", false},
+        {"device.position", DBIF_Device::MASTER_TABLE_NAME, "position_within_subsite", true},
         {"measurement_condition.id", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "id", true},
         {"measurement_condition.name", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", false},
         {"routine.name", DBIF_Routine::MASTER_TABLE_NAME, "name", false},

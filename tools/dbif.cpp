@@ -24,8 +24,9 @@ namespace {
 const char* const USAGE =
     "usage: dbif [--db DATABASE] COMMAND ...\n"
     "  import csv|touchstone FILE... [--manifest FILE [--allow-outside]] [--lot L] [--wafer W] [--die D]\n"
-    "             [--block B] [--device NAME] [--type T] [--condition C] [--routine R] [--temperature T]\n"
-    "             [--run-type R] [--engine sparse|multi] [--stop-on-error] [--quiet]\n"
+    "             [--block B] [--device NAME] [--subsite S] [--position N] [--type T] [--condition C]\n"
+    "             [--routine R] [--temperature T] [--run-type R] [--engine sparse|multi]\n"
+    "             [--stop-on-error] [--quiet]\n"
     "  ls runs|dies|devices|measurements [--where EXPR]... [--latest] [--csv]\n"
     "  export csv [--where EXPR]... [--latest] -o FILE\n"
     "  export touchstone ID -o FILE.sNp\n"

@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the dbif tool's answers on small crafted files: exact ids in --where, the
+latest measurement per device, re-measurements, malformed Touchstone files, reference impedances,
+CSV dialects, units, the texts of numbers and the one-line failure reports. Runs on a SQLite file
+and, when the DBIF_TEST_MYSQL_* variables name a server, on a fresh MariaDB database.
+    check_tool_answers.py DBIF_PROGRAM
+"""
+import os
+import sys
+
+from tool_harness import check, run_on_both_drivers
+import tool_harness
+
+PROGRAM = sys.argv[1]
+SWEEP = "Vd [V],Id [A]\n0,1e-3\n0.5,2e-3\n"
+
+
+def dbif(db, *arguments):
+    return tool_harness.dbif(PROGRAM, db, *arguments)
+
+
+def rows_of(db, *arguments):
+    return tool_harness.rows_of(PROGRAM, db, *arguments)
+
+
+def write(work, name, text, mode="w"):
+    path = os.path.join(work, name)
+    with open(path, mode) as f:
+        f.write(text)
+    return path
+
+
+def place(lot, device="d1", *more):
+    return ["--lot", lot, "--wafer", "W1", "--die", "D1", "--device", device, "--temperature", "25", "--quiet",
+            *more]
+
+
+def ids(db, *wheres):
+    return [int(m["id"]) for m in rows_of(db, "ls", "measurements", *[a for w in wheres for a in ("--where", w)])]
+
+
+def check_latest_per_device(db, work, label):
+    """Two devices of one type on one die keep a latest measurement each; --subsite and --position
+    place devices explicitly, and a re-measurement, however soon, is a measurement of its own."""
+    first, second = write(work, "l1.csv", SWEEP), write(work, "l2.csv", SWEEP.replace("2e-3", "2.5e-3"))
+    for device in ["nA", "nB"]:
+        status, out, err = dbif(db, "import", "csv", first, *place("LAT", device, "--type", "nmos"))
+        check(status == 0, f"{label}: import {device} ({err.strip()})")
+    latest = rows_of(db, "ls", "measurements", "--latest", "--where", "die.lot=LAT")
+    check(sorted(m["device"] for m in latest) == ["nA", "nB"], f"{label}: latest of two devices: {latest}")
+    check(len(rows_of(db, "ls", "measurements", "--latest", "--where", "device.name=nA")) == 1,
+          f"{label}: --latest --where device.name of the first device")
+    devices = {d["name"]: (d["subsite"], d["position"]) for d in rows_of(db, "ls", "devices", "--where",
+                                                                         "device.name~n_")}
+    check(devices == {"nA": ("nA", "0"), "nB": ("nB", "0")}, f"{label}: places {devices}")
+    # Re-measurements at once: the second file of one invocation, and the next invocation.
+    status, out, err = dbif(db, "import", "csv", first, second, *place("LAT", "nA", "--type", "nmos"))
+    check(status == 0 and "1 already stored" in out, f"{label}: re-measurement in one run: {out} {err}")
+    status, out, err = dbif(db, "import", "csv", write(work, "l3.csv", SWEEP.replace("2e-3", "3e-3")),
+                            *place("LAT", "nA", "--type", "nmos"))
+    check(status == 0 and "stored 1 files" in out, f"{label}: re-measurement in the next run: {out} {err}")
+    latest = rows_of(db, "ls", "measurements", "--latest", "--where", "device.name=nA")
+    every = rows_of(db, "ls", "measurements", "--where", "device.name=nA")
+    check(len(every) == 3 and [m["id"] for m in latest] == [every[-1]["id"]],
+          f"{label}: three measurements of nA, the last one latest: {every} {latest}")
+    # Explicit places: two positions of one subsite are two devices; one place is one device.
+    for device, position in [("p1", "1"), ("p2", "2")]:
+        dbif(db, "import", "csv", first, *place("POS", device, "--subsite", "S7", "--position", position))
+    check(len(rows_of(db, "ls", "measurements", "--latest", "--where", "die.lot=POS")) == 2,
+          f"{label}: two positions of one subsite")
+    check(len(rows_of(db, "ls", "devices", "--where", "device.subsite=S7", "--where", "device.position=2")) == 1,
+          f"{label}: device.position")
+    status, out, err = dbif(db, "import", "csv", first, *place("POS", "p3", "--position", "x"))
+    check(status == 1 and "position 'x'" in err, f"{label}: a position that is no number: {err!r}")
+
+
+def run(db, work, label):
+    check_latest_per_device(db, work, label)
+
+
+if __name__ == "__main__":
+    sys.exit(run_on_both_drivers(run))

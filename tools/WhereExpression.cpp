@@ -3,6 +3,7 @@
 
 #include <QRegularExpression>
 #include <cmath>
+#include <limits>
 
 #include "ToolError.h"
 #include "dbif/DBIF_CatalogEntry.h"
@@ -15,38 +16,42 @@
 
 namespace {
 
+// What a field holds: text, a measured number (compared within the library's tolerance), or a
+// whole number such as an id (compared exactly).
+enum Holds { TEXT, NUMBER, WHOLE };
+
 struct Field {
     const char* name;
     const QString& table;
     const char* column;
-    bool numeric;
+    Holds holds;
 };
 
 const QList<Field>& fields() {
     static const QList<Field> all{
-        {"die.id", DBIF_Die::MASTER_TABLE_NAME, "id", true},
-        {"die.lot", DBIF_Die::MASTER_TABLE_NAME, "lot", false},
-        {"die.wafer", DBIF_Die::MASTER_TABLE_NAME, "wafer", false},
-        {"die.die", DBIF_Die::MASTER_TABLE_NAME, "die", false},
-        {"die.block", DBIF_Die::MASTER_TABLE_NAME, "block", false},
-        {"device.id", DBIF_Device::MASTER_TABLE_NAME, "id", true},
-        {"device.name", DBIF_Device::MASTER_TABLE_NAME, "name", false},
-        {"device.type", DBIF_Device::MASTER_TABLE_NAME, "device_type", false},
-        {"device.subsite", DBIF_Device::MASTER_TABLE_NAME, "parent_subsite_name", false},
-        {"device.position", DBIF_Device::MASTER_TABLE_NAME, "position_within_subsite", true},
-        {"measurement_condition.id", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "id", true},
-        {"measurement_condition.name", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", false},
-        {"routine.name", DBIF_Routine::MASTER_TABLE_NAME, "name", false},
-        {"measurement.id", DBIF_Measurement::MASTER_TABLE_NAME, "id", true},
-        {"measurement.temperature", DBIF_Measurement::MASTER_TABLE_NAME, "temperature", true},
-        {"measurement.user", DBIF_Measurement::MASTER_TABLE_NAME, "user", false},
-        {"catalog_entry.id", DBIF_CatalogEntry::MASTER_TABLE_NAME, "id", true},
-        {"catalog_entry.application", DBIF_CatalogEntry::MASTER_TABLE_NAME, "application", false},
+        {"die.id", DBIF_Die::MASTER_TABLE_NAME, "id", WHOLE},
+        {"die.lot", DBIF_Die::MASTER_TABLE_NAME, "lot", TEXT},
+        {"die.wafer", DBIF_Die::MASTER_TABLE_NAME, "wafer", TEXT},
+        {"die.die", DBIF_Die::MASTER_TABLE_NAME, "die", TEXT},
+        {"die.block", DBIF_Die::MASTER_TABLE_NAME, "block", TEXT},
+        {"device.id", DBIF_Device::MASTER_TABLE_NAME, "id", WHOLE},
+        {"device.name", DBIF_Device::MASTER_TABLE_NAME, "name", TEXT},
+        {"device.type", DBIF_Device::MASTER_TABLE_NAME, "device_type", TEXT},
+        {"device.subsite", DBIF_Device::MASTER_TABLE_NAME, "parent_subsite_name", TEXT},
+        {"device.position", DBIF_Device::MASTER_TABLE_NAME, "position_within_subsite", WHOLE},
+        {"measurement_condition.id", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "id", WHOLE},
+        {"measurement_condition.name", DBIF_MeasurementCondition::MASTER_TABLE_NAME, "name", TEXT},
+        {"routine.name", DBIF_Routine::MASTER_TABLE_NAME, "name", TEXT},
+        {"measurement.id", DBIF_Measurement::MASTER_TABLE_NAME, "id", WHOLE},
+        {"measurement.temperature", DBIF_Measurement::MASTER_TABLE_NAME, "temperature", NUMBER},
+        {"measurement.user", DBIF_Measurement::MASTER_TABLE_NAME, "user", TEXT},
+        {"catalog_entry.id", DBIF_CatalogEntry::MASTER_TABLE_NAME, "id", WHOLE},
+        {"catalog_entry.application", DBIF_CatalogEntry::MASTER_TABLE_NAME, "application", TEXT},
         {"catalog_entry.application_version", DBIF_CatalogEntry::MASTER_TABLE_NAME, "application_version",
-         false},
-        {"catalog_entry.run_type", DBIF_CatalogEntry::MASTER_TABLE_NAME, "run_type", false},
-        {"catalog_entry.start_time", DBIF_CatalogEntry::MASTER_TABLE_NAME, "start_time", false},
-        {"catalog_entry.user", DBIF_CatalogEntry::MASTER_TABLE_NAME, "user", false},
+         TEXT},
+        {"catalog_entry.run_type", DBIF_CatalogEntry::MASTER_TABLE_NAME, "run_type", TEXT},
+        {"catalog_entry.start_time", DBIF_CatalogEntry::MASTER_TABLE_NAME, "start_time", TEXT},
+        {"catalog_entry.user", DBIF_CatalogEntry::MASTER_TABLE_NAME, "user", TEXT},
     };
     return all;
 }
@@ -99,25 +104,39 @@ DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connect
     bool isNumber = false;
     const double number = text.toDouble(&isNumber);
     // Numbers are compared within a tolerance of their size, which infinity and NaN do not have: such
-    // a comparison would find nothing, silently. A text column may still hold the word.
+    // a comparison would find nothing, silently. A text column may still hold the word. A number
+    // written beyond the range of a double (1e309) is no number the database holds either.
+    static const QRegularExpression numeral(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
+    const bool outOfRange = !isNumber && numeral.match(text).hasMatch();
     const QString notFinite =
-        QStringLiteral("--where '%1': '%2' is not a finite number").arg(expression, text);
+        outOfRange
+            ? QStringLiteral("--where '%1': '%2' is beyond the range of a number").arg(expression, text)
+            : QStringLiteral("--where '%1': '%2' is not a finite number").arg(expression, text);
     const bool finite = isNumber && std::isfinite(number);
 
     for (const Field& field : fields()) {
         if (name != QLatin1String(field.name))
             continue;
         const QString column = QString::fromLatin1(field.column);
-        if (!field.numeric || comparator == Like)
+        if (field.holds == TEXT || comparator == Like)
             return DBIF_SingleColumnCondition(field.table, column, comparator, text);
-        if (isNumber && !finite)
+        if ((isNumber && !finite) || outOfRange)
             throw ToolError(notFinite, ToolError::USAGE);
         if (!isNumber) {
             throw ToolError(
                 QStringLiteral("--where '%1': %2 is a number, not '%3'").arg(expression, name, text),
                 ToolError::USAGE);
         }
-        return DBIF_SingleColumnCondition(field.table, column, comparator, number, false, true);
+        if (field.holds == NUMBER)
+            return DBIF_SingleColumnCondition(field.table, column, comparator, number, false, true);
+        // Ids and positions are whole numbers, compared exactly: 3 is not 3.0000000001, nor is 1e3
+        // anything but 1000.
+        if (number != std::floor(number) || std::abs(number) > std::numeric_limits<int>::max()) {
+            throw ToolError(
+                QStringLiteral("--where '%1': %2 is a whole number, not '%3'").arg(expression, name, text),
+                ToolError::USAGE);
+        }
+        return DBIF_SingleColumnCondition(field.table, column, comparator, static_cast<int>(number));
     }
     // A data column: numeric when a number is compared and the column of numbers exists.
     const QString numberKey = DBIF_MeasurementColumn::computeKey(name, QStringLiteral("DB"));
@@ -129,7 +148,7 @@ DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connect
     if (columnExists(connection, textKey))
         return DBIF_SingleColumnCondition(DBIF_Measurement::DATA_TABLE_NAME, textKey, comparator, text);
     if (columnExists(connection, numberKey)) {
-        if (isNumber && !finite && comparator != Like)
+        if (((isNumber && !finite) || outOfRange) && comparator != Like)
             throw ToolError(notFinite, ToolError::USAGE);
         throw ToolError(
             QStringLiteral("--where '%1': %2 holds numbers, not '%3'").arg(expression, name, text),

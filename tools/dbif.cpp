@@ -179,10 +179,14 @@ int dispatch(QStringList arguments) {
         if (!common.last().contains(QLatin1Char('=')) && !arguments.isEmpty())
             common << arguments.takeFirst();
     }
-    if (arguments.isEmpty() || arguments.first() == QLatin1String("--help") ||
-        arguments.first() == QLatin1String("help")) {
+    // Asked for, the usage is the output; without a command it explains a usage error.
+    if (arguments.isEmpty()) {
+        std::cerr << USAGE;
+        return ToolError::USAGE;
+    }
+    if (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("help")) {
         std::cout << USAGE;
-        return arguments.isEmpty() ? ToolError::USAGE : 0;
+        return 0;
     }
     const QString command = arguments.takeFirst();
     const QString object = arguments.isEmpty() ? QString() : arguments.first();

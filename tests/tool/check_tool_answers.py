@@ -39,6 +39,27 @@ def ids(db, *wheres):
     return [int(m["id"]) for m in rows_of(db, "ls", "measurements", *[a for w in wheres for a in ("--where", w)])]
 
 
+def check_where(db, work, label):
+    """Ids and positions are compared exactly; numbers the database cannot hold are refused."""
+    for i in range(5):
+        write(work, f"w{i}.csv", SWEEP.replace("2e-3", f"{i + 2}e-3"))
+        status, out, err = dbif(db, "import", "csv", os.path.join(work, f"w{i}.csv"), *place("IDS", f"w{i}"))
+        check(status == 0, f"{label}: import w{i} ({err.strip()})")
+    every = ids(db, "die.lot=IDS")
+    check(len(every) == 5, f"{label}: five measurements, got {every}")
+    check(ids(db, f"measurement.id={every[2]}") == [every[2]], f"{label}: measurement.id={every[2]}")
+    check(ids(db, "die.id=1e3") == [], f"{label}: die.id=1e3 is die 1000")
+    check(ids(db, f"measurement.id>={every[3]}", "die.lot=IDS") == every[3:], f"{label}: measurement.id>=")
+    for expression, needle in [("measurement.id=3.5", "whole number"),
+                               ("measurement.temperature=1e309", "beyond the range"),
+                               ("Id<-1e400", "beyond the range"),
+                               ("measurement.temperature=nan", "not a finite number")]:
+        status, out, err = dbif(db, "ls", "measurements", "--where", expression)
+        check(status == 2 and needle in err and err.count("\n") == 1, f"{label}: {expression} gave {err!r}")
+    status, out, err = tool_harness.dbif(PROGRAM, db)
+    check(status == 2 and out == "" and err.startswith("usage: dbif"), f"{label}: bare dbif: {out!r} {err!r}")
+
+
 def check_latest_per_device(db, work, label):
     """Two devices of one type on one die keep a latest measurement each; --subsite and --position
     place devices explicitly, and a re-measurement, however soon, is a measurement of its own."""
@@ -75,6 +96,7 @@ def check_latest_per_device(db, work, label):
 
 
 def run(db, work, label):
+    check_where(db, work, label)
     check_latest_per_device(db, work, label)
 
 

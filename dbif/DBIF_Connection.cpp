@@ -19,6 +19,7 @@
 
 int DBIF_Connection::ManagedConnection::nextDatabaseId = 0;
 bool DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = false;
+int DBIF_Connection::ManagedConnection::networkTimeoutSeconds = 60;
 QStringList DBIF_Connection::ManagedConnection::openConnections;
 const QStringList DBIF_Connection::ManagedConnection::DRIVER_NAMES =
     QStringLiteral("QMYSQL QSQLITE").split(QLatin1Char(' '));
@@ -167,6 +168,11 @@ void DBIF_Connection::ManagedConnection::open() {
     db.setPort(port);
     if (driver == SQLITE)
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(lockTimeoutSeconds * 1000));
+    else if (driver == MYSQL)
+        db.setConnectOptions(
+            QStringLiteral(
+                "MYSQL_OPT_CONNECT_TIMEOUT=%1;MYSQL_OPT_READ_TIMEOUT=%1;MYSQL_OPT_WRITE_TIMEOUT=%1")
+                .arg(networkTimeoutSeconds));
     valid = db.open();
     lastOpenError = db.lastError();
     if (!valid)
@@ -265,19 +271,44 @@ void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, 
     // work in it is gone too, which the host must hear of.
     if (driver == SQLITE && inTransaction && !databaseInTransaction()) {
         inTransaction = false;
-        throw DBIF_Exception(reported, wholeTransactionGone(error), QString::fromLocal8Bit(file), line);
+        throw DBIF_Exception(reported, wholeTransactionGone(error, QStringLiteral("the database")),
+                             QString::fromLocal8Bit(file), line);
+    }
+    if (sessionLost(error)) {
+        const bool hadTransaction = inTransaction;
+        inTransaction = false;
+        if (hadTransaction) {
+            throw DBIF_Exception(reported,
+                                 wholeTransactionGone(error, QStringLiteral("the connection to the server "
+                                                                            "was lost and the server")),
+                                 QString::fromLocal8Bit(file), line);
+        }
     }
     throw DBIF_Exception(reported, error, QString::fromLocal8Bit(file), line);
 }
 
-// The database's error with what it means for the host: SQLite ended the transaction, not just the
+// The database's error with what it means for the host: the transaction ended, not just the
 // statement.
-QSqlError DBIF_Connection::ManagedConnection::wholeTransactionGone(const QSqlError& error) {
-    return QSqlError(
-        error.driverText(),
-        error.databaseText() + QStringLiteral(" -- the database rolled back the whole transaction: "
-                                              "nothing saved since beginTransaction() is stored"),
-        error.type(), error.nativeErrorCode());
+QSqlError DBIF_Connection::ManagedConnection::wholeTransactionGone(const QSqlError& error,
+                                                                   const QString& cause) {
+    return QSqlError(error.driverText(),
+                     error.databaseText() + QStringLiteral(" -- %1 rolled back the whole transaction: "
+                                                           "nothing saved since beginTransaction() is stored")
+                                                .arg(cause),
+                     error.type(), error.nativeErrorCode());
+}
+
+// MySQL's client gave up on the session (the network timeout passed, or the server went away): the
+// server rolls back what the session had not committed. The Qt connection is closed, so that the
+// next statement connects again with the session set-up, and the open unit has nothing left to roll
+// back in the database.
+bool DBIF_Connection::ManagedConnection::sessionLost(const QSqlError& error) {
+    static const QStringList lostCodes{QStringLiteral("2006"), QStringLiteral("2013")};
+    if (driver != MYSQL || !lostCodes.contains(error.nativeErrorCode()))
+        return false;
+    QSqlDatabase::database(getQtDatabaseKey(), false).close();
+    unitStarted = false;
+    return true;
 }
 
 // SQLite tells through its handle; a MySQL session always has one open (autocommit is off).
@@ -524,6 +555,10 @@ void DBIF_Connection::ManagedConnection::updateSet(const QString& table, const Q
     }
 }
 
+void DBIF_Connection::setNetworkTimeout(int seconds) {
+    ManagedConnection::networkTimeoutSeconds = seconds < 1 ? 1 : seconds;
+}
+
 void DBIF_Connection::ManagedConnection::setLockTimeout(int seconds) {
     lockTimeoutSeconds = seconds;
     if (valid)
@@ -588,11 +623,23 @@ void DBIF_Connection::ManagedConnection::endTransaction() {
     // the transaction back (a full disk) says so.
     if (!committed) {
         const QSqlError error = db.lastError();
+        if (sessionLost(error)) {
+            inTransaction = false;
+            throw DBIF_Exception(
+                QStringLiteral("COMMIT"),
+                QSqlError(error.driverText(),
+                          error.databaseText() +
+                              QStringLiteral(" -- the connection to the server was lost during the commit: "
+                                             "the transaction may or may not be stored"),
+                          error.type(), error.nativeErrorCode()),
+                QStringLiteral(__FILE__), __LINE__);
+        }
         if (databaseInTransaction())
             throw DBIF_Exception(QStringLiteral("COMMIT"), error, QStringLiteral(__FILE__), __LINE__);
         inTransaction = false;
-        throw DBIF_Exception(QStringLiteral("COMMIT"), wholeTransactionGone(error), QStringLiteral(__FILE__),
-                             __LINE__);
+        throw DBIF_Exception(QStringLiteral("COMMIT"),
+                             wholeTransactionGone(error, QStringLiteral("the database")),
+                             QStringLiteral(__FILE__), __LINE__);
     }
     inTransaction = false;
     if (isShowingSql())

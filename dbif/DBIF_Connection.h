@@ -54,6 +54,8 @@ public:
         // Process-wide state of all records (plain data, one thread at a time).
         static int nextDatabaseId;
         static bool ALWAYS_SHOW_SQL;
+        // MySQL: the connect, read and write timeout of connections opened from now on (seconds).
+        static int networkTimeoutSeconds;
         static QStringList openConnections;
         static const QStringList DRIVER_NAMES;
         // Per thread: record identity -> the Qt connection name this thread uses for it.
@@ -139,7 +141,8 @@ public:
         void record(int category, long milliseconds);
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line);
         bool databaseInTransaction() const;
-        static QSqlError wholeTransactionGone(const QSqlError& error);
+        static QSqlError wholeTransactionGone(const QSqlError& error, const QString& cause);
+        bool sessionLost(const QSqlError& error);
         QSqlDatabase sessionDatabase(const QString& name);
         void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
         void schemaChanged();
@@ -309,6 +312,15 @@ public:
     // SQLite's busy timeout (default 5 s), MySQL's lock_wait_timeout and innodb_lock_wait_timeout
     // (default 30 s; a schema change waits for readers' metadata locks at most this long).
     void setLockTimeout(int seconds) { d->setLockTimeout(seconds); }
+    // MySQL connections opened from now on (constructed, or opened again) wait at most this long for
+    // the server to connect, to answer a statement or to take its bytes (default 60 s, at least 1 s):
+    // a frozen or unreachable server then ends the statement with DBIF_Exception instead of blocking
+    // the host for as long as it is frozen. Keep it above the lock timeout, or a statement that
+    // waits for another session's lock is cut off as if the server were frozen. A connection whose
+    // session was lost (a timeout, a server restart) reconnects, with its session set-up, at its next
+    // statement; its open transaction is gone, and the failing statement's DBIF_Exception says so.
+    static void setNetworkTimeout(int seconds);
+    static int networkTimeout() { return ManagedConnection::networkTimeoutSeconds; }
     bool isInTransaction() const { return d->isInTransaction(); }
     void dumpTimes() const { d->dumpTimes(); }
     QList<long> getTimes() const { return d->getTimes(); }

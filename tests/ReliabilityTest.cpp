@@ -15,6 +15,7 @@
 
 #include "CampaignTest.h"
 #include "CapturedStderr.h"
+#include "TcpRelay.h"
 #include "dbif/DBIF_ClearAllCaches.h"
 #include "dbif/DBIF_SingleColumnCondition.h"
 
@@ -271,6 +272,49 @@ TEST_P(ReliabilityTest, AFullDiskIsReportedAsTheDatabaseLeftIt) {
         emptyEntityCaches();
         dbifClearAllCaches();  // the cached dies hold the connection, and so the file
     }
+}
+
+// A server that stops answering (stopped, or behind a partition) ends the statement after the network
+// timeout; once it answers again the connection reconnects with its session set-up, and the
+// transaction the server dropped with the session is reported gone. A connection made while it is
+// frozen gives up after the same timeout.
+TEST_P(ReliabilityTest, AFrozenServerEndsTheStatementAfterTheNetworkTimeout) {
+    if (!isMySql())
+        GTEST_SKIP() << "SQLite has no server";
+    const QStringList a = connectionArguments();
+    TcpRelay relay(a[5].toInt(), std::chrono::seconds(30));
+    ASSERT_NE(relay.getPort(), 0);
+    const auto connectThroughRelay = [&] {
+        const int previous = DBIF_Connection::networkTimeout();
+        DBIF_Connection::setNetworkTimeout(1);
+        DBIF_Connection made("QMYSQL", "127.0.0.1", a[2].toUtf8().constData(), a[3].toUtf8().constData(),
+                             a[4].toUtf8().constData(), relay.getPort());
+        DBIF_Connection::setNetworkTimeout(previous);
+        return made;
+    };
+    DBIF_Connection viaRelay = connectThroughRelay();
+    ASSERT_TRUE(viaRelay.isValid()) << viaRelay.lastError().text().toStdString();
+    viaRelay.beginTransaction();
+    DBIF_Die::get(viaRelay, "frozen", "W", "D", "B", "me").save();
+    relay.freeze();
+    const std::string failure = failureOf(
+        [&] { viaRelay.queryInt("SELECT COUNT(*) FROM die", DBIF_QUERY_TIMING, __FILE__, __LINE__); });
+    EXPECT_NE(failure.find("the connection to the server was lost and the server rolled back the whole "
+                           "transaction"),
+              std::string::npos)
+        << failure;
+    EXPECT_FALSE(viaRelay.isInTransaction());
+    relay.thaw();
+    EXPECT_NE(viaRelay.queryString("SELECT @@SESSION.sql_mode", DBIF_QUERY_TIMING, __FILE__, __LINE__)
+                  .indexOf("NO_BACKSLASH_ESCAPES"),
+              -1);
+    EXPECT_EQ(countRows("die", "lot = 'frozen'"), 0);
+
+    relay.freeze();
+    const DBIF_Connection late = connectThroughRelay();
+    EXPECT_FALSE(late.isValid());
+    relay.thaw();
+    dbifClearAllCaches();
 }
 
 DBIF_DATABASE_TEST_SUITE(ReliabilityTest);

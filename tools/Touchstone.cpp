@@ -119,6 +119,24 @@ struct NumberLine {
 
 const QString PORT_IMPEDANCE = QStringLiteral("Port Impedance");
 
+// A text cell holds at most 200 characters on MySQL: the comment lines (each starting with '!') in
+// pieces of that size, a piece that continues a line never starting with '!'.
+QStringList commentPieces(const QStringList& lines) {
+    const qsizetype most = 200;
+    QStringList pieces;
+    for (QString line : lines) {
+        while (line.size() > most) {
+            qsizetype cut = most;
+            while (cut > 1 && line[cut] == QLatin1Char('!'))
+                --cut;
+            pieces << line.left(cut);
+            line = line.mid(cut);
+        }
+        pieces << line;
+    }
+    return pieces;
+}
+
 // The numbers of a line, or a ToolError naming the word that is not a finite number.
 QList<double> numbersOf(const QString& path, int line, const QString& text) {
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
@@ -306,6 +324,7 @@ Sweep Touchstone::read(const QString& path, const QByteArray& text) {
     }
     if (optionLine.isEmpty())
         optionLine = QStringLiteral("# GHz S MA R 50");
+    header = commentPieces(header);
 
     const QList<PointReader::Point> points = PointReader(path, ports).read(numberLines);
     const bool impedances = !points.first().impedance.isEmpty();
@@ -331,8 +350,10 @@ Sweep Touchstone::read(const QString& path, const QByteArray& text) {
         sweep.rows.append({QVariant(point.values.first() * options.unit), QVariant::fromValue(matrix),
                            first ? QVariant(options.reference) : QVariant(),
                            first ? QVariant(optionLine) : QVariant()});
-        if (!header.isEmpty())
-            sweep.rows.last().append(first ? QVariant(header.join(QLatin1Char('\n'))) : QVariant());
+        if (!header.isEmpty()) {
+            const qsizetype row = sweep.rows.size() - 1;
+            sweep.rows.last().append(row < header.size() ? QVariant(header[row]) : QVariant());
+        }
         if (impedances) {
             DBIF_ComplexMatrix z(1, ports);
             for (int p = 0; p < ports; ++p)
@@ -374,8 +395,15 @@ void Touchstone::write(const DBIF_Measurement& measurement, const QString& path)
     out << "! measurement " << measurement.getId() << ", written by dbif " << DBIF_VERSION << "\n";
     const QString commentsKey = DBIF_MeasurementColumn::computeKey(COMMENTS_COLUMN, QStringLiteral("TX"));
     if (measurement.getColumnKeys().contains(commentsKey)) {
-        for (const QString& comment : measurement.getData(commentsKey, 0).toString().split(QLatin1Char('\n')))
-            out << (comment.startsWith(QLatin1Char('!')) ? comment : QStringLiteral("! ") + comment) << "\n";
+        QString comments;
+        for (unsigned row = 0; row < measurement.rowCount(); ++row) {
+            const QString piece = measurement.getData(commentsKey, row).toString();
+            if (piece.startsWith(QLatin1Char('!')) && !comments.isEmpty())
+                comments += QLatin1Char('\n');
+            comments += piece;
+        }
+        if (!comments.isEmpty())
+            out << comments << "\n";
     }
     out << optionLine << "\n";
     for (unsigned row = 0; row < measurement.rowCount(); ++row) {

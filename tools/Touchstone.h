@@ -5,8 +5,9 @@
 // again. The per-point port impedances that simulators write as "! Port Impedance" comments (a
 // complex value per port) become the CM column PortImpedance (1 x N) and are written back the same
 // way; the comment lines before the data (which name the program that wrote the file) become the TX
-// column Comments in the first row and are written back too. Two-port noise data after the network data is
-// checked but not kept. Stateless; any thread.
+// column Comments, a line (or a 200-character piece of one) a row as far as there are rows, and are
+// written back too. Two-port noise data after the network data is checked but not kept. Stateless;
+// any thread.
 #ifndef DBIF_TOOLS_TOUCHSTONE_H
 #define DBIF_TOOLS_TOUCHSTONE_H
 

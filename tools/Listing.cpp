@@ -6,6 +6,7 @@
 
 #include "CsvReader.h"
 #include "ToolError.h"
+#include "dbif/DBIF_ComplexNumber.h"
 #include "dbif/DBIF_Die.h"
 
 namespace {
@@ -43,7 +44,7 @@ QStringList Listing::measurementFields(const DBIF_Measurement& m) {
             device.getName(),
             device.getDeviceType(),
             m.getMeasurementCondition().getName(),
-            QString::number(m.getTemperature(), 'g', 17),
+            DBIF_ComplexNumber::exactNumber(m.getTemperature()),
             QString::number(m.getCatalogEntry()->getId())};
 }
 

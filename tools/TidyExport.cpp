@@ -9,6 +9,7 @@
 #include "Listing.h"
 #include "ToolError.h"
 #include "dbif/DBIF_ComplexMatrix.h"
+#include "dbif/DBIF_ComplexNumber.h"
 
 QString TidyExport::cellText(const DBIF_Measurement& measurement, const QString& key, unsigned row) {
     const QVariant value = measurement.getData(key, row);
@@ -16,7 +17,7 @@ QString TidyExport::cellText(const DBIF_Measurement& measurement, const QString&
         return QString();
     const QString type = DBIF_MeasurementColumn::get(measurement.getConnection(), key).getDataType();
     if (type == QLatin1String("DB"))
-        return QString::number(value.toDouble(), 'g', 17);
+        return DBIF_ComplexNumber::exactNumber(value.toDouble());
     if (type == QLatin1String("TX"))
         return value.toString();
     if (type == QLatin1String("CN"))

@@ -141,10 +141,25 @@ def check_touchstone(db, work, label):
     check("0.9 -43.985 -58.8 -2.45 50.86 -2.45 50.86 -12.16 151.6" in lines, f"{label}: number texts {lines}")
 
 
+def check_export_texts(db, work, label):
+    """CSV export writes each number in the shortest text that reads back as the stored double."""
+    values = ["0.1", "-43.985", "1e-15", "123456789012345680", "2.5", "0.30000000000000004"]
+    path = write(work, "texts.csv", "x,y\n" + "".join(f"{i},{v}\n" for i, v in enumerate(values)))
+    status, out, err = dbif(db, "import", "csv", path, *place("TXT", "t1", "--temperature", "-40.1"))
+    exported = os.path.join(work, "texts-out.csv")
+    status, out, err = dbif(db, "export", "csv", "--where", "die.lot=TXT", "-o", exported)
+    with open(exported) as f:
+        lines = f.read().splitlines()
+    check([line.split(",")[-1] for line in lines[1:]] == ["0.1", "-43.985", "1e-15", "123456789012345680", "2.5",
+                                                          "0.30000000000000004"] and
+          all(line.split(",")[7] == "-40.1" for line in lines[1:]), f"{label}: export texts {lines}")
+
+
 def run(db, work, label):
     check_where(db, work, label)
     check_latest_per_device(db, work, label)
     check_touchstone(db, work, label)
+    check_export_texts(db, work, label)
 
 
 if __name__ == "__main__":

@@ -107,8 +107,8 @@ DBIF_Connection CampaignDatabase::open(const QString& location) {
         connection.initializeSchemaIfMissing();
         connection.endTransaction();
     } catch (const DBIF_Exception& e) {
-        throw ToolError(QStringLiteral("%1: cannot create the schema: %2")
-                            .arg(location, QString::fromUtf8(e.what()).simplified()));
+        throw ToolError(
+            QStringLiteral("%1: cannot create the schema: %2").arg(location, ToolError::reasonOf(e)));
     }
     return connection;
 }

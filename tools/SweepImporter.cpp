@@ -97,11 +97,11 @@ Sweep readCsv(const QString& path, const QByteArray& text) {
             } else if (sweep.columns[c].dataType == QLatin1String("DB")) {
                 bool ok = false;
                 const double value = cell.toDouble(&ok);
-                if (!ok) {
-                    throw ToolError(QStringLiteral("%1:%2: column %3: '%4' is not a number")
+                if (!ok || !std::isfinite(value)) {
+                    throw ToolError(QStringLiteral("%1:%2: column %3: '%4' is not a %5number")
                                         .arg(path)
                                         .arg(record.line)
-                                        .arg(sweep.columns[c].name, cell));
+                                        .arg(sweep.columns[c].name, cell, ok ? "finite " : ""));
                 }
                 row.append(QVariant(value));
             } else {
@@ -211,8 +211,13 @@ QList<SweepImporter::Job> SweepImporter::jobsFrom(const CommandLine& commandLine
 }
 
 SweepImporter::SweepImporter(const DBIF_Connection& connection, Format format, const QString& runType,
-                             bool stopOnError, bool quiet)
-    : connection(connection), format(format), runType(runType), stopOnError(stopOnError), quiet(quiet) {}
+                             bool stopOnError, bool quiet, bool verbose)
+    : connection(connection),
+      format(format),
+      runType(runType),
+      stopOnError(stopOnError),
+      quiet(quiet),
+      verbose(verbose) {}
 
 SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
     Summary summary;
@@ -241,9 +246,10 @@ SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
         } catch (const DBIF_Exception& e) {
             ++summary.failed;
             progress.interrupt();
-            std::cerr << job.path.toStdString()
-                      << ": not stored: " << QString::fromUtf8(e.what()).simplified().toStdString()
+            std::cerr << job.path.toStdString() << ": not stored: " << ToolError::reasonOf(e).toStdString()
                       << std::endl;
+            if (verbose)
+                std::cerr << e.what();
         }
         progress.update(index + 1, summary.rows, index + 1 == jobs.size());
         if (summary.failed > 0 && stopOnError)

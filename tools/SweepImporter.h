@@ -44,10 +44,13 @@ public:
 
     enum Format { CSV, TOUCHSTONE };
 
+    // verbose: a file the database refuses is reported with the library's whole report as well.
     SweepImporter(const DBIF_Connection& connection, Format format, const QString& runType, bool stopOnError,
-                  bool quiet);
-    // Imports the files in order; a failing file is reported as "file:line: message" on standard error.
+                  bool quiet, bool verbose);
+    // Imports the files in order; a failing file is reported as one line "file:line: message" (or
+    // "file: not stored: reason" when the database refuses it) on standard error.
     Summary run(const QList<Job>& jobs);
+    // The id of this invocation's run, -1 while it stored nothing.
     int runId() const { return runEntry.getId(); }
 
 private:
@@ -68,6 +71,7 @@ private:
     QString runType;
     bool stopOnError;
     bool quiet;
+    bool verbose;
 };
 
 #endif

@@ -6,6 +6,8 @@
 #include <QString>
 #include <stdexcept>
 
+#include "dbif/DBIF_Exception.h"
+
 class ToolError : public std::runtime_error {
 public:
     // Exit status 2 is a usage error (unknown option, malformed expression), 1 everything else.
@@ -15,6 +17,13 @@ public:
     explicit ToolError(const QString& message, int exitStatus = FAILURE)
         : std::runtime_error(message.toStdString()), status(exitStatus) {}
     int exitStatus() const { return status; }
+
+    // What the database said of a failed statement, on one line, without the statement and the
+    // library's source place (which --verbose shows).
+    static QString reasonOf(const DBIF_Exception& e) {
+        const QString said = e.getError().databaseText().simplified();
+        return said.isEmpty() ? e.getError().text().simplified() : said;
+    }
 
 private:
     int status;

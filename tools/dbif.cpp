@@ -1,6 +1,7 @@
 // dbif: the command-line tool over a campaign database. It takes a prober's sweep files into the
 // database, lists what is stored, exports it as one long CSV and plots it, through the library's
-// public API only. Every failure is one line on standard error and a non-zero exit status.
+// public API only. Every failure is one line on standard error (--verbose adds the library's report
+// of a database failure) and a non-zero exit status.
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
@@ -33,8 +34,11 @@ const char* const USAGE =
     "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--group FIELD] [--latest] -o FILE.svg\n"
     "DATABASE is a SQLite file (default ./campaign.db) or mysql://user@host:port/database with the\n"
     "password in DBIF_PASSWORD. EXPR is FIELD OP VALUE, OP one of = != < <= > >= ~ (like).\n"
+    "--verbose adds the library's report to a database failure.\n"
     "A manifest's files are read only when they are regular files inside the manifest's folder;\n"
     "--allow-outside lets them lie elsewhere. No -o FILE may be the database file.\n";
+
+bool verbose = false;
 
 QStringList withCommon(QStringList options) {
     return options << QStringLiteral("db");
@@ -81,11 +85,12 @@ int importFiles(SweepImporter::Format format, const QStringList& arguments) {
     DBIF_Connection connection = openDatabase(commandLine);
     SweepImporter importer(
         connection, format, commandLine.value(QStringLiteral("run-type"), QStringLiteral("import")),
-        commandLine.has(QStringLiteral("stop-on-error")), commandLine.has(QStringLiteral("quiet")));
+        commandLine.has(QStringLiteral("stop-on-error")), commandLine.has(QStringLiteral("quiet")), verbose);
     const SweepImporter::Summary summary = importer.run(jobs);
-    std::cout << "stored " << summary.stored << " files (" << summary.rows << " rows) in run "
-              << importer.runId() << ", " << summary.skipped << " already stored, " << summary.failed
-              << " failed" << std::endl;
+    std::cout << "stored " << summary.stored << " files (" << summary.rows << " rows)";
+    if (importer.runId() != -1)
+        std::cout << " in run " << importer.runId();
+    std::cout << ", " << summary.skipped << " already stored, " << summary.failed << " failed" << std::endl;
     return summary.failed > 0 ? ToolError::FAILURE : 0;
 }
 
@@ -172,6 +177,8 @@ int plot(const QStringList& arguments) {
 }
 
 int dispatch(QStringList arguments) {
+    // --verbose may stand anywhere: a database failure is then followed by the library's report.
+    verbose = arguments.removeAll(QStringLiteral("--verbose")) > 0;
     // --db may come before the command as well.
     QStringList common;
     while (!arguments.isEmpty() && arguments.first().startsWith(QLatin1String("--db"))) {
@@ -235,8 +242,9 @@ int main(int argc, char** argv) {
         std::cerr << "dbif: " << e.what() << std::endl;
         return e.exitStatus();
     } catch (const DBIF_Exception& e) {
-        std::cerr << "dbif: database error: " << QString::fromUtf8(e.what()).simplified().toStdString()
-                  << std::endl;
+        std::cerr << "dbif: database error: " << ToolError::reasonOf(e).toStdString() << std::endl;
+        if (verbose)
+            std::cerr << e.what();
         return ToolError::FAILURE;
     } catch (const std::exception& e) {
         std::cerr << "dbif: " << e.what() << std::endl;

@@ -155,11 +155,29 @@ def check_export_texts(db, work, label):
           all(line.split(",")[7] == "-40.1" for line in lines[1:]), f"{label}: export texts {lines}")
 
 
+def check_failure_lines(db, work, label):
+    """A refused file is one line naming the file, its line and what is wrong; a database's refusal
+    is one line too, and --verbose adds the library's report. A run that stored nothing has no id."""
+    path = write(work, "inf.csv", "Vd,Id\n0,1\n1,inf\n")
+    status, out, err = dbif(db, "import", "csv", path, *place("ERR", "e1"))
+    check(status == 1 and err == f"{path}:3: column Id: 'inf' is not a finite number\n", f"{label}: inf cell {err!r}")
+    check(out == "stored 0 files (0 rows), 0 already stored, 1 failed\n", f"{label}: summary {out!r}")
+    if label == "MariaDB":  # names that this database takes for one, refused by the library
+        path = write(work, "accents.csv", "U\u00e9,U\u00c9\n1,2\n")
+        for verbose in [[], ["--verbose"]]:
+            status, out, err = dbif(db, "import", "csv", path, *place("ERR", "e2", *verbose))
+            first = err.splitlines()[0] if err else ""
+            check(status == 1 and first.startswith(f"{path}: not stored: ") and "differ only in case" in first and
+                  "INSERT" not in first and ("Query: INSERT" in err) == bool(verbose) and
+                  (err.count("\n") == 1) != bool(verbose), f"{label}: {verbose} database refusal {err!r}")
+
+
 def run(db, work, label):
     check_where(db, work, label)
     check_latest_per_device(db, work, label)
     check_touchstone(db, work, label)
     check_export_texts(db, work, label)
+    check_failure_lines(db, work, label)
 
 
 if __name__ == "__main__":

@@ -1,5 +1,8 @@
-// CsvReader.cpp: splitting lines into fields.
+// CsvReader.cpp: decoding, the delimiter, and splitting lines into fields.
 #include "CsvReader.h"
+
+#include <QMap>
+#include <QStringDecoder>
 
 #include "InputFile.h"
 #include "ToolError.h"
@@ -7,10 +10,10 @@
 namespace {
 
 // False when a quote opened in the line is not closed.
-bool splitLine(const QString& line, QStringList& fields) {
+bool splitLine(const QString& line, QChar delimiter, QStringList& fields) {
     // Most lines of a sweep hold no quotes: split them in one pass.
     if (!line.contains(QLatin1Char('"'))) {
-        for (const QStringView field : QStringView(line).split(QLatin1Char(',')))
+        for (const QStringView field : QStringView(line).split(delimiter))
             fields << field.trimmed().toString();
         return true;
     }
@@ -27,9 +30,11 @@ bool splitLine(const QString& line, QStringList& fields) {
             } else {
                 field += c;
             }
-        } else if (c == QLatin1Char('"')) {
+        } else if (c == QLatin1Char('"') && field.trimmed().isEmpty()) {
+            // Only a quote that opens a field quotes it; a stray one (5" probe) is text.
+            field.clear();
             quoted = true;
-        } else if (c == QLatin1Char(',')) {
+        } else if (c == delimiter) {
             fields << field.trimmed();
             field.clear();
         } else {
@@ -40,23 +45,55 @@ bool splitLine(const QString& line, QStringList& fields) {
     return !quoted;
 }
 
+bool skipped(const QString& line) {
+    const QString trimmed = line.trimmed();
+    return trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#'));
+}
+
 }  // namespace
 
 CsvReader::CsvReader(const QString& path) : CsvReader(path, InputFile::read(path)) {}
 
-CsvReader::CsvReader(const QString& path, const QByteArray& text) {
-    const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
-    for (int index = 0; index < lines.size(); ++index) {
-        QString line = lines[index];
+CsvReader::CsvReader(const QString& path, const QByteArray& text, QChar delimiter) {
+    QStringList lines = decode(text).split(QLatin1Char('\n'));
+    for (QString& line : lines) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        if (line.trimmed().isEmpty() || line.trimmed().startsWith(QLatin1Char('#')))
+    }
+    separator = delimiter.isNull() ? detectDelimiter(lines) : delimiter;
+    for (int index = 0; index < lines.size(); ++index) {
+        if (skipped(lines[index]))
             continue;
         Record record{index + 1, {}};
-        if (!splitLine(line, record.fields))
+        if (!splitLine(lines[index], separator, record.fields))
             throw ToolError(QStringLiteral("%1:%2: a quoted field is not closed").arg(path).arg(index + 1));
         all.append(record);
     }
+}
+
+QString CsvReader::decode(const QByteArray& bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString text = utf8(bytes);
+    return utf8.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+QChar CsvReader::detectDelimiter(const QStringList& lines) {
+    QStringList last;
+    for (qsizetype i = lines.size() - 1; i >= 0 && last.size() < 20; --i) {
+        if (!skipped(lines[i]))
+            last << lines[i];
+    }
+    for (const QChar candidate : {QLatin1Char('\t'), QLatin1Char(';'), QLatin1Char(',')}) {
+        QMap<qsizetype, int> counts;  // fields -> lines
+        for (const QString& line : last) {
+            QStringList fields;
+            splitLine(line, candidate, fields);
+            ++counts[fields.size()];
+        }
+        if (!last.isEmpty() && counts.size() == 1 && counts.firstKey() > 1)
+            return candidate;
+    }
+    return QLatin1Char(',');
 }
 
 QString CsvReader::quote(const QString& field) {

@@ -10,6 +10,7 @@
 #include <iostream>
 
 #include "CsvReader.h"
+#include "CsvSweep.h"
 #include "ProgressLine.h"
 #include "Sweep.h"
 #include "ToolError.h"
@@ -43,74 +44,6 @@ const QMap<QString, QString>& defaults() {
                                                {QStringLiteral("routine"), QStringLiteral("csv-import")},
                                                {QStringLiteral("engine"), QStringLiteral("multi")}};
     return values;
-}
-
-// "Id [A]" names the column Id; the measurement catalog has no place for the unit, so it is dropped.
-QString columnName(const QString& header) {
-    static const QRegularExpression unit(QStringLiteral("\\s*\\[[^\\]]*\\]\\s*$"));
-    return QString(header).remove(unit).trimmed();
-}
-
-Sweep readCsv(const QString& path, const QByteArray& text) {
-    const CsvReader reader(path, text);
-    const QVector<CsvReader::Record>& records = reader.records();
-    if (records.isEmpty())
-        throw ToolError(QStringLiteral("%1:1: no header line").arg(path));
-    if (records.size() == 1)
-        throw ToolError(QStringLiteral("%1:%2: no data after the header").arg(path).arg(records[0].line + 1));
-    Sweep sweep;
-    QStringList seen;
-    for (const QString& header : records[0].fields) {
-        const QString name = columnName(header);
-        if (name.isEmpty())
-            throw ToolError(QStringLiteral("%1:%2: a column without name").arg(path).arg(records[0].line));
-        if (seen.contains(name))
-            throw ToolError(
-                QStringLiteral("%1:%2: column %3 twice").arg(path).arg(records[0].line).arg(name));
-        seen << name;
-        // A column is numeric when its first non-empty cell is a number.
-        bool number = false;
-        const int index = sweep.columns.size();
-        for (int r = 1; r < records.size(); ++r) {
-            const QString cell = records[r].fields.value(index);
-            if (!cell.isEmpty()) {
-                cell.toDouble(&number);
-                break;
-            }
-        }
-        sweep.columns.append({name, number ? QStringLiteral("DB") : QStringLiteral("TX")});
-    }
-    for (int r = 1; r < records.size(); ++r) {
-        const CsvReader::Record& record = records[r];
-        if (record.fields.size() != sweep.columns.size()) {
-            throw ToolError(QStringLiteral("%1:%2: %3 fields, the header has %4")
-                                .arg(path)
-                                .arg(record.line)
-                                .arg(record.fields.size())
-                                .arg(sweep.columns.size()));
-        }
-        QList<QVariant> row;
-        for (int c = 0; c < sweep.columns.size(); ++c) {
-            const QString& cell = record.fields[c];
-            if (cell.isEmpty()) {
-                row.append(QVariant());
-            } else if (sweep.columns[c].dataType == QLatin1String("DB")) {
-                bool ok = false;
-                const double value = cell.toDouble(&ok);
-                if (!ok || !std::isfinite(value)) {
-                    throw ToolError(QStringLiteral("%1:%2: column %3: '%4' is not a %5number")
-                                        .arg(path)
-                                        .arg(record.line)
-                                        .arg(sweep.columns[c].name, cell, ok ? "finite " : ""));
-                }
-                row.append(QVariant(value));
-            } else {
-                row.append(QVariant(cell));
-            }
-        }
-        sweep.rows.append(row);
-    }
-    return sweep;
 }
 
 // Cells compared exactly, by their type.
@@ -210,10 +143,12 @@ QList<SweepImporter::Job> SweepImporter::jobsFrom(const CommandLine& commandLine
     return jobs;
 }
 
-SweepImporter::SweepImporter(const DBIF_Connection& connection, Format format, const QString& runType,
-                             bool stopOnError, bool quiet, bool verbose)
+SweepImporter::SweepImporter(const DBIF_Connection& connection, Format format,
+                             const CsvSweep::Dialect& dialect, const QString& runType, bool stopOnError,
+                             bool quiet, bool verbose)
     : connection(connection),
       format(format),
+      dialect(dialect),
       runType(runType),
       stopOnError(stopOnError),
       quiet(quiet),
@@ -291,7 +226,13 @@ long long SweepImporter::importFile(const Job& job) {
 
     const QByteArray text =
         job.listedAt.manifest.isEmpty() ? InputFile::read(job.path) : InputFile::read(job.path, job.listedAt);
-    const Sweep sweep = format == CSV ? readCsv(job.path, text) : Touchstone::read(job.path, text);
+    int skipped = 0;
+    const Sweep sweep =
+        format == CSV ? CsvSweep::read(job.path, text, dialect, skipped) : Touchstone::read(job.path, text);
+    if (skipped > 0) {
+        std::cout << job.path.toStdString() << ": skipped " << skipped << " lines before the column names"
+                  << std::endl;
+    }
 
     // The same data for the same device at the same place, condition and temperature is stored
     // once. Only a file whose identity is stored already costs a query and a comparison of the data.

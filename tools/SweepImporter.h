@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include "CommandLine.h"
+#include "CsvSweep.h"
 #include "InputFile.h"
 #include "Sweep.h"
 #include "dbif/DBIF_CatalogEntry.h"
@@ -45,8 +46,8 @@ public:
     enum Format { CSV, TOUCHSTONE };
 
     // verbose: a file the database refuses is reported with the library's whole report as well.
-    SweepImporter(const DBIF_Connection& connection, Format format, const QString& runType, bool stopOnError,
-                  bool quiet, bool verbose);
+    SweepImporter(const DBIF_Connection& connection, Format format, const CsvSweep::Dialect& dialect,
+                  const QString& runType, bool stopOnError, bool quiet, bool verbose);
     // Imports the files in order; a failing file is reported as one line "file:line: message" (or
     // "file: not stored: reason" when the database refuses it) on standard error.
     Summary run(const QList<Job>& jobs);
@@ -66,6 +67,7 @@ private:
 
     DBIF_Connection connection;
     Format format;
+    CsvSweep::Dialect dialect;
     QSet<QString> storedIdentities;
     DBIF_CatalogEntry runEntry;  // the run of this invocation, made by run()
     QString runType;

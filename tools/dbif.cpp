@@ -27,7 +27,7 @@ const char* const USAGE =
     "  import csv|touchstone FILE... [--manifest FILE [--allow-outside]] [--lot L] [--wafer W] [--die D]\n"
     "             [--block B] [--device NAME] [--subsite S] [--position N] [--type T] [--condition C]\n"
     "             [--routine R] [--temperature T] [--run-type R] [--engine sparse|multi]\n"
-    "             [--stop-on-error] [--quiet]\n"
+    "             [--delimiter ,|;|tab] [--decimal .|,] [--skip LINES] [--stop-on-error] [--quiet]\n"
     "  ls runs|dies|devices|measurements [--where EXPR]... [--latest] [--csv]\n"
     "  export csv [--where EXPR]... [--latest] -o FILE\n"
     "  export touchstone ID -o FILE.sNp\n"
@@ -77,14 +77,18 @@ DBIF_Connection openDatabase(const CommandLine& commandLine) {
 
 int importFiles(SweepImporter::Format format, const QStringList& arguments) {
     QStringList valueOptions = SweepImporter::FILE_OPTIONS;
-    valueOptions << QStringLiteral("manifest") << QStringLiteral("run-type");
+    valueOptions << QStringLiteral("manifest") << QStringLiteral("run-type") << QStringLiteral("delimiter")
+                 << QStringLiteral("decimal") << QStringLiteral("skip");
     const CommandLine commandLine(
         arguments, withCommon(valueOptions),
         {QStringLiteral("stop-on-error"), QStringLiteral("quiet"), QStringLiteral("allow-outside")});
     const QList<SweepImporter::Job> jobs = SweepImporter::jobsFrom(commandLine);
+    const CsvSweep::Dialect dialect = CsvSweep::parse(commandLine.value(QStringLiteral("delimiter")),
+                                                      commandLine.value(QStringLiteral("decimal")),
+                                                      commandLine.value(QStringLiteral("skip")));
     DBIF_Connection connection = openDatabase(commandLine);
     SweepImporter importer(
-        connection, format, commandLine.value(QStringLiteral("run-type"), QStringLiteral("import")),
+        connection, format, dialect, commandLine.value(QStringLiteral("run-type"), QStringLiteral("import")),
         commandLine.has(QStringLiteral("stop-on-error")), commandLine.has(QStringLiteral("quiet")), verbose);
     const SweepImporter::Summary summary = importer.run(jobs);
     std::cout << "stored " << summary.stored << " files (" << summary.rows << " rows)";

@@ -5,6 +5,7 @@ CSV dialects, units, the texts of numbers and the one-line failure reports. Runs
 and, when the DBIF_TEST_MYSQL_* variables name a server, on a fresh MariaDB database.
     check_tool_answers.py DBIF_PROGRAM
 """
+import csv
 import os
 import sys
 
@@ -172,12 +173,47 @@ def check_failure_lines(db, work, label):
                   (err.count("\n") == 1) != bool(verbose), f"{label}: {verbose} database refusal {err!r}")
 
 
+# (bytes of the file, options, the columns with their exported cells, lines skipped before the names)
+CSV_DIALECTS = [
+    (b"Vd;Id\n0,5;1,5E-3\n1,0;2,5E-3\n", [], {"Vd": ["0.5", "1"], "Id": ["0.0015", "0.0025"]}, 0),
+    (b"Vd\tId\n0.5\t1e-3\n1\t2e-3\n", [], {"Vd": ["0.5", "1"], "Id": ["0.001", "0.002"]}, 0),
+    (b"Instrument,B1500\nDate,2024-05-01\nAveraging,16\n\nVd,Id\n0.5,1e-3\n1,2e-3\n", [],
+     {"Vd": ["0.5", "1"], "Id": ["0.001", "0.002"]}, 4),
+    (b"Vd,Id\n0,N/A\n1,NaN\n2,-\n3,4e-3\n", [], {"Vd": ["0", "1", "2", "3"], "Id": ["", "", "", "0.004"]}, 0),
+    (b"Vd,Note\n0,25\xb0C\n", [], {"Vd": ["0"], "Note": ["25\u00b0C"]}, 0),
+    (b'Vd,Note\n0,5" probe\n', [], {"Vd": ["0"], "Note": ['5" probe']}, 0),
+    (b"Vd,Id,\n0,1e-3,\n1,2e-3,\n", [], {"Vd": ["0", "1"], "Id": ["0.001", "0.002"]}, 0),
+    (b"Vd,Id\n0,1.0D-03\n1,2.5d-3\n", [], {"Vd": ["0", "1"], "Id": ["0.001", "0.0025"]}, 0),
+    (b"a;b,c\n1;2,3\n", ["--delimiter", ","], {"a;b": ["1;2"], "c": ["3"]}, 0),
+    (b"Vd;Id\n1;2\n3;4\n", ["--skip", "1", "--decimal", ","], {"1": ["3"], "2": ["4"]}, 1),
+]
+
+
+def check_csv_dialects(db, work, label):
+    """Separators, decimal commas, header blocks, missing markers, Latin-1, stray quotes, trailing
+    separators, Fortran exponents and the options that override what is found."""
+    for index, (data, options, columns, skipped) in enumerate(CSV_DIALECTS):
+        path = write(work, f"dialect{index}.csv", data, "wb")
+        device = f"c{index}"
+        status, out, err = dbif(db, "import", "csv", path, *place("CSV", device, *options))
+        said = f"{path}: skipped {skipped} lines before the column names" in out
+        check(status == 0 and said == (skipped > 0), f"{label}: {data!r} {options}: {out!r} {err!r}")
+        exported = os.path.join(work, f"dialect{index}-out.csv")
+        dbif(db, "export", "csv", "--where", f"device.name={device}", "-o", exported)
+        with open(exported, newline="", encoding="utf-8") as f:
+            rows = list(csv.DictReader(f))
+        got = {name: [row[name] for row in rows] for name in columns if rows and name in rows[0]}
+        check(got == columns and len(rows[0]) == 9 + len(columns) if rows else False,
+              f"{label}: {data!r} {options}: {got}")
+
+
 def run(db, work, label):
     check_where(db, work, label)
     check_latest_per_device(db, work, label)
     check_touchstone(db, work, label)
     check_export_texts(db, work, label)
     check_failure_lines(db, work, label)
+    check_csv_dialects(db, work, label)
 
 
 if __name__ == "__main__":

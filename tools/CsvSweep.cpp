@@ -12,10 +12,45 @@
 
 namespace {
 
-// "Id [A]" names the column Id.
-QString columnName(const QString& header) {
-    static const QRegularExpression unit(QStringLiteral("\\s*\\[[^\\]]*\\]\\s*$"));
-    return QString(header).remove(unit).trimmed();
+// A header "Id [mA]": the column is named with the SI unit, "Id [A]", and its values are scaled to
+// it, so that files in mA, uA and A share one column and compare alike. A unit that is not an SI unit
+// with an optional prefix ("V/dec") stays as it is and its values unscaled.
+struct Heading {
+    QString name;
+    int exponent = 0;  // SI value = value * 10^exponent, a multiple of 3
+};
+
+Heading headingOf(const QString& header) {
+    static const QRegularExpression bracket(QStringLiteral("^(.*?)\\s*\\[\\s*([^\\]]*?)\\s*\\]\\s*$"));
+    static const QStringList units{"A", "V", "W", "Hz", "s", "Ohm", "\u03a9",
+                                   "F", "H", "S", "m",  "K", "J",   "C"};
+    static const QList<QPair<QString, int>> prefixes{{"f", -15},     {"p", -12},     {"n", -9}, {"u", -6},
+                                                     {"\u00b5", -6}, {"\u03bc", -6}, {"m", -3}, {"k", 3},
+                                                     {"M", 6},       {"G", 9},       {"T", 12}};
+    const QRegularExpressionMatch match = bracket.match(header.trimmed());
+    if (!match.hasMatch() || match.captured(2).isEmpty())
+        return {header.trimmed().remove(QRegularExpression(QStringLiteral("\\s*\\[\\s*\\]$"))), 0};
+    const QString name = match.captured(1);
+    if (name.isEmpty())
+        return {QString(), 0};
+    const QString unit = match.captured(2);
+    const auto named = [&name](const QString& si) {
+        return name + QStringLiteral(" [") + si + QLatin1Char(']');
+    };
+    if (units.contains(unit))
+        return {named(unit), 0};
+    for (const auto& prefix : prefixes) {
+        const QString rest = unit.mid(prefix.first.size());
+        if (unit.startsWith(prefix.first) && units.contains(rest))
+            return {named(rest), prefix.second};
+    }
+    return {named(unit), 0};
+}
+
+// Dividing by an exact power of ten rounds once, so 1.5 mA becomes the double nearest 0.0015 A.
+double toSi(double value, int exponent) {
+    static const double powers[] = {1, 1e3, 1e6, 1e9, 1e12, 1e15};
+    return exponent < 0 ? value / powers[-exponent / 3] : value * powers[exponent / 3];
 }
 
 // What instruments and spreadsheets write for a value they do not have.
@@ -140,8 +175,11 @@ Sweep CsvSweep::read(const QString& path, const QByteArray& text, const Dialect&
     }
     Sweep sweep;
     QStringList seen;
+    QList<int> exponents;
     for (const QString& header : records[0].fields) {
-        const QString name = columnName(header);
+        const Heading heading = headingOf(header);
+        const QString name = heading.name;
+        exponents << heading.exponent;
         if (name.isEmpty())
             throw ToolError(QStringLiteral("%1:%2: a column without name").arg(path).arg(records[0].line));
         if (seen.contains(name))
@@ -180,7 +218,7 @@ Sweep CsvSweep::read(const QString& path, const QByteArray& text, const Dialect&
             } else if (!numeric) {
                 row.append(QVariant(cell));
             } else if (toNumber(cell, decimal, value) && std::isfinite(value)) {
-                row.append(QVariant(value));
+                row.append(QVariant(toSi(value, exponents[c])));
             } else {
                 throw ToolError(
                     QStringLiteral("%1:%2: column %3: '%4' is not a %5number")

@@ -2,7 +2,8 @@
 // written in: the separator (',', ';' or tab) and the decimal mark ('.' or ',') found from the data
 // unless given, an instrument's header block before the row of column names skipped, the usual
 // missing-value markers read as missing cells, Fortran exponents (1.0D-03) and trailing separators
-// read. Stateless; any thread.
+// read. A unit in brackets stays with the column name as its SI unit, the values scaled to it
+// ("Id [mA]" becomes "Id [A]"). Stateless; any thread.
 #ifndef DBIF_TOOLS_CSVSWEEP_H
 #define DBIF_TOOLS_CSVSWEEP_H
 

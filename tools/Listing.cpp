@@ -57,6 +57,33 @@ QString Listing::columnName(const DBIF_Connection& connection, const QString& ke
     return DBIF_MeasurementColumn::get(connection, key).getName();
 }
 
+bool Listing::namesColumn(const QString& columnName, const QString& name) {
+    return columnName == name ||
+           (columnName.startsWith(name + QStringLiteral(" [")) && columnName.endsWith(QLatin1Char(']')) &&
+            !columnName.mid(name.size() + 2).contains(QLatin1Char('[')));
+}
+
+QString Listing::resolveColumn(const DBIF_Connection& connection, const QString& name,
+                               const QString& dataType) {
+    if (DBIF_MeasurementColumn::hasColumn(connection, DBIF_MeasurementColumn::computeKey(name, dataType)))
+        return name;
+    // The column catalog is read whole into its cache by hasColumn.
+    QStringList found;
+    const auto columns = DBIF_ObjectCache<DBIF_MeasurementColumn>::connectionToKeyToObjectMap.value(
+        connection.getObjectCacheKey());
+    for (const DBIF_MeasurementColumn& column : columns) {
+        if (column.getDataType() == dataType && namesColumn(column.getName(), name) &&
+            !found.contains(column.getName()))
+            found << column.getName();
+    }
+    if (found.size() > 1) {
+        throw ToolError(QStringLiteral("%1 names columns in several units: %2; give one of them whole")
+                            .arg(name, found.join(QStringLiteral(", "))),
+                        ToolError::USAGE);
+    }
+    return found.value(0);
+}
+
 Listing::Table Listing::list(const DBIF_Connection& connection, const QString& kind,
                              const DBIF_QueryCondition* condition, bool latestOnly) {
     Table table;

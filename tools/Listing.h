@@ -30,6 +30,13 @@ public:
                                                 const DBIF_QueryCondition* condition, bool latestOnly);
     // The name of a measurement data column from its key.
     static QString columnName(const DBIF_Connection& connection, const QString& key);
+    // The stored measurement column of that data type a user names: by its whole name ("Id [A]"), or by
+    // its name without the unit ("Id") when one column of that type has it. Empty when there is none.
+    // Throws ToolError (usage) when the name without unit fits columns in several units.
+    static QString resolveColumn(const DBIF_Connection& connection, const QString& name,
+                                 const QString& dataType);
+    // True when the column name is the name given, or it with a unit in brackets.
+    static bool namesColumn(const QString& columnName, const QString& name);
 };
 
 #endif

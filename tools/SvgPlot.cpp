@@ -60,7 +60,7 @@ QString groupValue(const DBIF_Measurement& m, const QString& group) {
 
 QString columnKey(const DBIF_Measurement& m, const QString& name) {
     for (const QString& key : m.getColumnKeys()) {
-        if (Listing::columnName(m.getConnection(), key) == name)
+        if (Listing::namesColumn(Listing::columnName(m.getConnection(), key), name))
             return key;
     }
     return QString();
@@ -78,6 +78,8 @@ int SvgPlot::write(const QList<DBIF_Measurement>& measurements, const QString& x
                    bool logY, const QString& group, const QString& path) {
     QList<Curve> curves;
     QStringList groups;
+    // The axes are labelled with the columns' whole names, units included.
+    QString xLabel = xName, yLabel = yName;
     double xLow = std::numeric_limits<double>::max(), xHigh = -xLow, yLow = xLow, yHigh = -xLow;
     for (const DBIF_Measurement& m : measurements) {
         const QString xKey = columnKey(m, xName);
@@ -104,6 +106,10 @@ int SvgPlot::write(const QList<DBIF_Measurement>& measurements, const QString& x
         }
         if (curve.points.isEmpty())
             continue;
+        if (curves.isEmpty()) {
+            xLabel = Listing::columnName(m.getConnection(), xKey);
+            yLabel = Listing::columnName(m.getConnection(), yKey);
+        }
         if (!groups.contains(curve.group))
             groups << curve.group;
         curves << curve;
@@ -130,7 +136,7 @@ int SvgPlot::write(const QList<DBIF_Measurement>& measurements, const QString& x
     generator.setOutputDevice(&svg);
     generator.setSize(QSize(WIDTH, HEIGHT));
     generator.setViewBox(QRect(0, 0, WIDTH, HEIGHT));
-    generator.setTitle(QStringLiteral("%1 over %2").arg(yName, xName));
+    generator.setTitle(QStringLiteral("%1 over %2").arg(yLabel, xLabel));
     generator.setDescription(QStringLiteral("dbif plot, %1 curves").arg(curves.size()));
     QPainter painter(&generator);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -164,11 +170,12 @@ int SvgPlot::write(const QList<DBIF_Measurement>& measurements, const QString& x
         const QString label = QString::number(logY ? std::pow(10.0, tick) : tick, 'g', 6);
         painter.drawText(QPointF(AREA.left() - 8 - metrics.horizontalAdvance(label), y + 4), label);
     }
-    painter.drawText(QPointF(AREA.center().x() - metrics.horizontalAdvance(xName) / 2.0, HEIGHT - 20), xName);
+    painter.drawText(QPointF(AREA.center().x() - metrics.horizontalAdvance(xLabel) / 2.0, HEIGHT - 20),
+                     xLabel);
     painter.save();
-    painter.translate(20, AREA.center().y() + metrics.horizontalAdvance(yName) / 2.0);
+    painter.translate(20, AREA.center().y() + metrics.horizontalAdvance(yLabel) / 2.0);
     painter.rotate(-90);
-    painter.drawText(QPointF(0, 0), yName);
+    painter.drawText(QPointF(0, 0), yLabel);
     painter.restore();
 
     // One path per curve, in its group's colour.

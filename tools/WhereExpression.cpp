@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "Listing.h"
 #include "ToolError.h"
 #include "dbif/DBIF_CatalogEntry.h"
 #include "dbif/DBIF_Device.h"
@@ -87,8 +88,8 @@ QStringList WhereExpression::fieldNames() {
 
 DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connection,
                                                   const QString& expression) {
-    static const QRegularExpression grammar(
-        QStringLiteral("^\\s*([A-Za-z_][A-Za-z0-9_.]*)\\s*(<=|>=|!=|=|<|>|~)\\s*(.*?)\\s*$"));
+    static const QRegularExpression grammar(QStringLiteral(
+        "^\\s*([A-Za-z_][A-Za-z0-9_.]*(?:\\s*\\[[^\\]]*\\])?)\\s*(<=|>=|!=|=|<|>|~)\\s*(.*?)\\s*$"));
     const QRegularExpressionMatch match = grammar.match(expression);
     if (!match.hasMatch() || match.captured(3).isEmpty()) {
         throw ToolError(QStringLiteral("--where '%1': expected FIELD OP VALUE, OP one of = != < <= > >= ~")
@@ -139,8 +140,12 @@ DBIF_SingleColumnCondition WhereExpression::parse(const DBIF_Connection& connect
         return DBIF_SingleColumnCondition(field.table, column, comparator, static_cast<int>(number));
     }
     // A data column: numeric when a number is compared and the column of numbers exists.
-    const QString numberKey = DBIF_MeasurementColumn::computeKey(name, QStringLiteral("DB"));
-    const QString textKey = DBIF_MeasurementColumn::computeKey(name, QStringLiteral("TX"));
+    const QString numberName = Listing::resolveColumn(connection, name, QStringLiteral("DB"));
+    const QString textName = Listing::resolveColumn(connection, name, QStringLiteral("TX"));
+    const QString numberKey =
+        DBIF_MeasurementColumn::computeKey(numberName.isEmpty() ? name : numberName, QStringLiteral("DB"));
+    const QString textKey =
+        DBIF_MeasurementColumn::computeKey(textName.isEmpty() ? name : textName, QStringLiteral("TX"));
     if (finite && comparator != Like && columnExists(connection, numberKey)) {
         return DBIF_SingleColumnCondition(DBIF_Measurement::DATA_TABLE_NAME, numberKey, comparator, number,
                                           false, true);

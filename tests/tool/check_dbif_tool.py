@@ -158,7 +158,7 @@ def run(db, work, label):
     status, out, err = dbif(db, "import", "csv", "--manifest", small, *options)
     check(status == 1, f"{label}: a failed file gives exit status 1")
     check(f"{paths[1]}:4: 1 fields, the header has 2" in err, f"{label}: ragged line reported, got {err!r}")
-    check(f"{paths[3]}:4: column Id: 'many' is not a number" in err, f"{label}: bad number, got {err!r}")
+    check(f"{paths[3]}:4: column Id [A]: 'many' is not a number" in err, f"{label}: bad number, got {err!r}")
     lot = rows_of(db, "ls", "measurements", "--where", "die.lot=L2")
     check(sorted(m["device"] for m in lot) == ["d0", "d2"], f"{label}: stored {[m['device'] for m in lot]}")
     check(len(rows_of(db, "ls", "devices", "--where", "device.name=d1")) == 0, f"{label}: bad file's device")
@@ -175,7 +175,7 @@ def run(db, work, label):
     for entry in nmos:
         mine = [r for r in exported if r["die"] == entry["die"] and float(r["temperature"]) == float(entry["temperature"])]
         sweep = read_sweep(os.path.join(SAMPLES, entry["file"]))
-        check([[float(r["Vd"]), float(r["Id"])] for r in mine] == sweep, f"{label}: values of {entry['file']}")
+        check([[float(r["Vd [V]"]), float(r["Id [A]"])] for r in mine] == sweep, f"{label}: values of {entry['file']}")
         check({(r["lot"], r["wafer"], r["device"], r["device_type"], r["condition"]) for r in mine} ==
               {(entry["lot"], entry["wafer"], entry["device"], "nmos", entry["condition"])}, f"{label}: fields")
 

@@ -207,6 +207,31 @@ def check_csv_dialects(db, work, label):
               f"{label}: {data!r} {options}: {got}")
 
 
+def check_units(db, work, label):
+    """A column keeps its unit as the SI unit, values scaled to it: Ix in mA, uA and A is one column
+    Ix [A] that --where compares alike, shown in ls, the export header and the plot's axes."""
+    for index, (unit, value) in enumerate([("mA", "1.5"), ("\u00b5A", "1500"), ("A", "0.0015"), ("V/dec", "60")]):
+        name = "S" if unit == "V/dec" else "Ix"
+        path = write(work, f"unit{index}.csv", f"Vd [V],{name} [{unit}]\n0,0\n1,{value}\n")
+        status, out, err = dbif(db, "import", "csv", path, *place("UNIT", f"u{index}"))
+        check(status == 0, f"{label}: {unit} ({err.strip()})")
+    found = rows_of(db, "ls", "measurements", "--where", "Ix>1e-3", "--where", "die.lot=UNIT")
+    check([m["columns"] for m in found] == ["Vd [V] Ix [A]"] * 3, f"{label}: Ix>1e-3 in three units: {found}")
+    check(len(rows_of(db, "ls", "measurements", "--where", "Ix [A]>1.4999e-3", "--where", "die.lot=UNIT")) == 3,
+          f"{label}: the whole column name")
+    exported = os.path.join(work, "units-out.csv")
+    dbif(db, "export", "csv", "--where", "die.lot=UNIT", "-o", exported)
+    with open(exported, encoding="utf-8") as f:
+        rows = list(csv.DictReader(f))
+    check(list(rows[0])[9:] == ["Vd [V]", "Ix [A]", "S [V/dec]"] and
+          [r["Ix [A]"] for r in rows if r["Vd [V]"] == "1"] == ["0.0015"] * 3 + [""], f"{label}: export {rows}")
+    svg = os.path.join(work, "units.svg")
+    status, out, err = dbif(db, "plot", "--where", "die.lot=UNIT", "--x", "Vd", "--y", "Ix", "-o", svg)
+    with open(svg, encoding="utf-8") as f:
+        drawn = f.read()
+    check(status == 0 and "Ix [A]" in drawn and "Vd [V]" in drawn, f"{label}: plot axes ({err.strip()})")
+
+
 def run(db, work, label):
     check_where(db, work, label)
     check_latest_per_device(db, work, label)
@@ -214,6 +239,7 @@ def run(db, work, label):
     check_export_texts(db, work, label)
     check_failure_lines(db, work, label)
     check_csv_dialects(db, work, label)
+    check_units(db, work, label)
 
 
 if __name__ == "__main__":

@@ -21,15 +21,10 @@ public:
     DBAL_MultiTableStorageEngine()
         : DBAL_ColumnAddingStorageEngine<DBAL_MultiTableStorageEngine, E, C>(DBIF_MULTI_TABLE_STORAGE) {}
 
-    // Creates the physical table of the entity's column set if it is new, then saves as every engine does.
-    // The table comes first and outside the save's unit of work: on MySQL a schema change commits.
-    void saveHandler(E entity, bool saveSubordinates) override {
-        if (entity.isNull() || entity.isCurrentlyInSave())
-            return;
-        this->refuseUnstorable(entity);
+    // The physical table of the entity's column set, created if it is new, in a unit of its own.
+    void makeTables(const E& entity) override {
         const DBIF_Connection connection = entity.getConnection();
         table(connection, DBAL_StorageEngine<E, C>::savableKeys(entity), false).save(connection);
-        this->save(entity, saveSubordinates);
     }
 
     // The physical table of the column set, or the placeholder while that set was never saved.

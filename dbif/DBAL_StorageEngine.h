@@ -36,6 +36,9 @@
 //   static bool updateMasterRow(E& entity, const QString& masterTable);  // false: stop the update
 //   static void savePrecedents(E& entity);     // records the entity refers to, saved before its row
 //   static void saveSubordinates(E& entity);   // what the entity owns, saved after its row on save()
+//   static void preparePrecedents(E& entity);  // prepareSave(false) of the data-table entities that
+//                                              // savePrecedents saves
+//   static void prepareSubordinates(E& entity);  // prepareSave(true) of those saveSubordinates saves
 //   static void processAssociation(DBIF_DynamicTableColumn* column, E& entity, const QSqlQuery& row);
 // and, through DBAL_StorageEngineTraitsBase unless the kind states its own, the association columns
 // beyond the two ids (associationFields) with an entity's values for one column key (associationValues).
@@ -91,12 +94,33 @@ public:
     // load, load data, reload. Registering twice keeps one listener per handler.
     void attach(E entity);
 
-    // The entity's save event: save() sends true, saveSelf() false.
-    virtual void saveHandler(E entity, bool saveSubordinates) {
+    // The entity's save event: save() sends true, saveSelf() false. The outermost save prepares all it
+    // will write before its unit opens; a save nested in another's unit was prepared by that one, and
+    // checks only itself again.
+    void saveHandler(E entity, bool saveSubordinates) {
         if (entity.isNull() || entity.isCurrentlyInSave())
             return;
-        refuseUnstorable(entity);
+        if (entity.getConnection().isInUnit())
+            prepareSelf(entity);
+        else
+            prepareSaveHandler(entity, saveSubordinates);
         save(entity, saveSubordinates);
+    }
+    // The entity's prepare-save event (see DBIF_DataTableEntity::prepareSave): the entity itself, then
+    // its precedents, then (with subordinates) what it owns. An entity met again on the walk (a run's
+    // measurement names the run) is skipped.
+    void prepareSaveHandler(E entity, bool withSubordinates) {
+        if (entity.isNull() || entity.isCurrentlyInSave())
+            return;
+        entity.setCurrentlyInSave(true);
+        struct Release {
+            E& entity;
+            ~Release() { entity.setCurrentlyInSave(false); }
+        } release{entity};
+        prepareSelf(entity);
+        Traits::preparePrecedents(entity);
+        if (withSubordinates)
+            Traits::prepareSubordinates(entity);
     }
     // The entity's add-column event, one form per arity of the kinds' events; the base does nothing.
     virtual void addColumnHandler(E, QString, QString, QString) {}
@@ -148,6 +172,14 @@ protected:
     // The rows straight from the in-memory columns: a cell never set is NULL, every other value its
     // exact text between quotes.
     void storeData(E entity, const QStringList& keys);
+    // Refuses what the entity's rows could not hold, then makes the tables they will go into.
+    void prepareSelf(const E& entity) {
+        refuseUnstorable(entity);
+        makeTables(entity);
+    }
+    // Makes the data tables the entity's save will write into, if they are missing; outside any unit
+    // of work when the save is the outermost one. The sparse layout's table always exists.
+    virtual void makeTables(const E&) {}
     // What the database could not hold stops a save before anything of it is written, and before the
     // multi-table engine makes a table: the kind's fields, the cells, the column names. Throws
     // DBIF_Exception.
@@ -183,6 +215,7 @@ template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::attach(E entity) {
     entity.addAddColumnEventListener(this, &DBAL_StorageEngine::addColumnHandler);
     entity.addSaveEventListener(this, &DBAL_StorageEngine::saveHandler);
+    entity.addPrepareSaveEventListener(this, &DBAL_StorageEngine::prepareSaveHandler);
     entity.addLoadEventListener(this, &DBAL_StorageEngine::loadHandler);
     entity.addLoadDataEventListener(this, &DBAL_StorageEngine::loadDataHandler);
     entity.addReloadEventListener(this, &DBAL_StorageEngine::reloadHandler);

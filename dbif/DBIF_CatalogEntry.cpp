@@ -378,6 +378,23 @@ void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::savePrecedents(DBIF_CatalogEnt
     entry.setParentId(parent.getId());
 }
 
+void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::preparePrecedents(DBIF_CatalogEntry& entry) {
+    if (!entry.hasParent())
+        return;
+    DBIF_CatalogEntry parent = entry.getParent();
+    if (!parent.isNull())
+        parent.prepareSave(false);
+}
+
+void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::prepareSubordinates(DBIF_CatalogEntry& entry) {
+    for (DBIF_Measurement measurement : entry.getMeasurements().loadedItems())
+        measurement.prepareSave(true);
+    for (DBIF_MeasurementCondition condition : entry.getMeasurementConditions().loadedItems())
+        condition.prepareSave(true);
+    for (DBIF_Setup setup : entry.getSetups().loadedItems())
+        setup.prepareSave(true);
+}
+
 void DBAL_StorageEngineTraits<DBIF_CatalogEntry>::saveSubordinates(DBIF_CatalogEntry& entry) {
     // Only the children the program holds; those known by id alone are stored as they are.
     for (DBIF_Measurement measurement : entry.getMeasurements().loadedItems())

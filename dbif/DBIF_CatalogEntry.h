@@ -196,6 +196,8 @@ struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_CatalogEntry> : DBAL_StorageEng
     // A parent is saved first (saveSelf) and its id becomes the entry's parent id.
     static void savePrecedents(DBIF_CatalogEntry& entry);
     static void saveSubordinates(DBIF_CatalogEntry& entry);
+    static void preparePrecedents(DBIF_CatalogEntry& entry);
+    static void prepareSubordinates(DBIF_CatalogEntry& entry);
     static void processAssociation(DBIF_DynamicTableColumn* column, DBIF_CatalogEntry& entry,
                                    const QSqlQuery& row);
 };

@@ -322,6 +322,8 @@ public:
     static void setNetworkTimeout(int seconds);
     static int networkTimeout() { return ManagedConnection::networkTimeoutSeconds; }
     bool isInTransaction() const { return d->isInTransaction(); }
+    // True while a save's unit of work is open (see DBIF_UnitOfWork).
+    bool isInUnit() const { return d->isInUnit(); }
     void dumpTimes() const { d->dumpTimes(); }
     QList<long> getTimes() const { return d->getTimes(); }
     QList<int> getCounts() const { return d->getCounts(); }

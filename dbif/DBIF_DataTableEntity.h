@@ -45,7 +45,8 @@ struct DBIF_DataTableEntityRecord : public QSharedData {
 
     virtual ~DBIF_DataTableEntityRecord() {}
 
-    DBAL_EventSending2Params<E, bool> saveEvent;  // true: save subordinates as well
+    DBAL_EventSending2Params<E, bool> saveEvent;         // true: save subordinates as well
+    DBAL_EventSending2Params<E, bool> prepareSaveEvent;  // true: prepare subordinates as well
     AddColumnEvent addColumnEvent;
     DBAL_EventSending1Param<E> loadEvent;
     DBAL_EventSending2Params<E, DBIF_Query*> loadDataEvent;
@@ -70,6 +71,14 @@ public:
     void saveSelf() {
         if (hasEntityRecord("saveSelf"))
             e->saveEvent.notify(self(), false);
+    }
+    // What the save of this entity (with its subordinates, or not) needs before its unit of work
+    // opens: every value it will write checked, every data table it will write into made (on MySQL
+    // a table's creation commits, so inside the unit it would commit half a save). The outermost save
+    // calls it; a kind calls it for the precedents and subordinates that its save saves.
+    void prepareSave(bool withSubordinates) {
+        if (hasEntityRecord("prepareSave"))
+            e->prepareSaveEvent.notify(self(), withSubordinates);
     }
     // Re-reads the master row through the cache (E::reload(QSqlRecord)), then lets the engine read the
     // columns and the row count again.
@@ -115,6 +124,12 @@ public:
     template <class Obj>
     int addSaveEventListener(Obj* object, void (Obj::*method)(E, bool)) {
         return hasEntityRecord("addSaveEventListener") ? e->saveEvent.addListener(object, method) : -1;
+    }
+    template <class Obj>
+    int addPrepareSaveEventListener(Obj* object, void (Obj::*method)(E, bool)) {
+        return hasEntityRecord("addPrepareSaveEventListener")
+                   ? e->prepareSaveEvent.addListener(object, method)
+                   : -1;
     }
     // The method's signature is the kind's add-column event's; an overloaded handler resolves to it.
     template <class Obj, class R = Record>

@@ -293,6 +293,16 @@ void DBAL_StorageEngineTraits<DBIF_Device>::savePrecedents(DBIF_Device& device) 
         device.getCatalogEntry()->saveSelf();
 }
 
+void DBAL_StorageEngineTraits<DBIF_Device>::preparePrecedents(DBIF_Device& device) {
+    if (device.getCatalogEntry()->isValid())
+        device.getCatalogEntry()->prepareSave(false);
+}
+
+void DBAL_StorageEngineTraits<DBIF_Device>::prepareSubordinates(DBIF_Device& device) {
+    for (DBIF_Setup setup : device.getSetups())
+        setup.prepareSave(true);
+}
+
 void DBAL_StorageEngineTraits<DBIF_Device>::processAssociation(DBIF_DynamicTableColumn* column,
                                                                DBIF_Device& device, const QSqlQuery&) {
     device.addColumn(column->getName(), column->getDataType(),

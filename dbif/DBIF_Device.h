@@ -142,6 +142,8 @@ struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_Device> : DBAL_StorageEngineTra
     static void savePrecedents(DBIF_Device& device);
     // Saves the setups and, after an addSetup, rewrites the device's device_setup rows.
     static void saveSubordinates(DBIF_Device& device);
+    static void preparePrecedents(DBIF_Device& device);
+    static void prepareSubordinates(DBIF_Device& device);
     static void processAssociation(DBIF_DynamicTableColumn* column, DBIF_Device& device,
                                    const QSqlQuery& row);
 };

@@ -319,6 +319,23 @@ void DBAL_StorageEngineTraits<DBIF_Measurement>::savePrecedents(DBIF_Measurement
         measurement.getCatalogEntry()->saveSelf();
 }
 
+// The die is a row of its own kind, with nothing to prepare.
+void DBAL_StorageEngineTraits<DBIF_Measurement>::preparePrecedents(DBIF_Measurement& measurement) {
+    DBIF_Device device = measurement.getDevice();
+    DBIF_MeasurementCondition condition = measurement.getMeasurementCondition();
+    if (device.isValid())
+        device.prepareSave(false);
+    if (condition.isValid())
+        condition.prepareSave(false);
+    if (measurement.getCatalogEntry()->isValid())
+        measurement.getCatalogEntry()->prepareSave(false);
+}
+
+void DBAL_StorageEngineTraits<DBIF_Measurement>::prepareSubordinates(DBIF_Measurement& measurement) {
+    for (DBIF_Setup setup : measurement.getSetupMap())
+        setup.prepareSave(true);
+}
+
 DBAL_LatestRecord DBAL_StorageEngineTraits<DBIF_Measurement>::latestRecord(
     const DBIF_Measurement& measurement, const QString& dataOriginWithoutColumn) {
     const DBIF_Connection connection = measurement.getConnection();

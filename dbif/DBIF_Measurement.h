@@ -156,6 +156,8 @@ struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_Measurement> : DBAL_StorageEngi
     static bool updateMasterRow(DBIF_Measurement& measurement, const QString& masterTable);
     static void savePrecedents(DBIF_Measurement& measurement);
     static void saveSubordinates(DBIF_Measurement& measurement);
+    static void preparePrecedents(DBIF_Measurement& measurement);
+    static void prepareSubordinates(DBIF_Measurement& measurement);
     // Throws DBIF_Exception for a temperature a database cannot store (NaN, an infinity).
     static void refuseUnstorableValues(const DBIF_Measurement& measurement);
     static void processAssociation(DBIF_DynamicTableColumn* column, DBIF_Measurement& measurement,

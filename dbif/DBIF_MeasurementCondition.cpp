@@ -202,6 +202,13 @@ void DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::savePrecedents(
         condition.getCatalogEntry()->saveSelf();
 }
 
+// The routine is a row of its own kind, with nothing to prepare.
+void DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::preparePrecedents(
+    DBIF_MeasurementCondition& condition) {
+    if (condition.getCatalogEntry()->isValid())
+        condition.getCatalogEntry()->prepareSave(false);
+}
+
 void DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::processAssociation(
     DBIF_DynamicTableColumn* column, DBIF_MeasurementCondition& condition, const QSqlQuery&) {
     condition.addColumn(column->getName(), column->getDataType(),

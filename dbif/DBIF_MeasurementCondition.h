@@ -119,6 +119,8 @@ struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_MeasurementCondition> : DBAL_St
     static bool updateMasterRow(DBIF_MeasurementCondition& condition, const QString& masterTable);
     static void savePrecedents(DBIF_MeasurementCondition& condition);
     static void saveSubordinates(DBIF_MeasurementCondition&) {}
+    static void preparePrecedents(DBIF_MeasurementCondition& condition);
+    static void prepareSubordinates(DBIF_MeasurementCondition&) {}
     static void processAssociation(DBIF_DynamicTableColumn* column, DBIF_MeasurementCondition& condition,
                                    const QSqlQuery& row);
 };

@@ -188,6 +188,8 @@ struct DBIF_EXPORT DBAL_StorageEngineTraits<DBIF_Setup> : DBAL_StorageEngineTrai
     static bool updateMasterRow(DBIF_Setup&, const QString&) { return true; }
     static void savePrecedents(DBIF_Setup&) {}
     static void saveSubordinates(DBIF_Setup& setup);
+    static void preparePrecedents(DBIF_Setup&) {}
+    static void prepareSubordinates(DBIF_Setup&) {}
     static void processAssociation(DBIF_DynamicTableColumn* column, DBIF_Setup& setup, const QSqlQuery& row);
     static QStringList associationFields();
     static QStringList associationValues(const DBIF_Setup& setup, const QString& key);

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <cfloat>
@@ -272,6 +273,37 @@ TEST_P(ReliabilityTest, AFullDiskIsReportedAsTheDatabaseLeftIt) {
         emptyEntityCaches();
         dbifClearAllCaches();  // the cached dies hold the connection, and so the file
     }
+}
+
+// A save that a value refuses leaves nothing, on MySQL too, where making a table commits: the values
+// of everything the save writes are checked, and the tables it needs (here a new column set of its
+// device and of a setup it owns) made, before its first row.
+TEST_P(ReliabilityTest, ARefusedSaveLeavesNothingAndMakesItsTablesBeforeItsRows) {
+    DBIF_CatalogEntry entry = run(0, DBIF_MULTI_TABLE_STORAGE);
+    DBIF_Device d = device(entry, DBIF_MULTI_TABLE_STORAGE, "fresh");
+    const DBIF_DeviceColumn width = d.addColumn("W", "DB", "geometry");
+    d.addRow();
+    d.set(width, 1.0);
+    DBIF_Measurement m = measurement(die("Dnew"), entry, d, condition(entry, DBIF_MULTI_TABLE_STORAGE), 25,
+                                     DBIF_MULTI_TABLE_STORAGE);
+    DBIF_Setup setup = DBIF_Setup::get(on(), "bias", "/sweep", "IdVd", "", &m, DBIF_MULTI_TABLE_STORAGE);
+    const DBIF_SetupColumn step = setup.addColumn("Step", "DB", true, "step");
+    setup.addRow();
+    setup.set(step, std::nan(""));
+    m.addSetup(setup);
+    const auto rows = [&] { return countRows("die") + countRows("device") + countRows("measurement"); };
+    const int before = rows();
+    EXPECT_NE(failureOf([&] { m.save(); }).find("holds NaN"), std::string::npos);
+    EXPECT_EQ(rows(), before);
+
+    setup.set(step, 0.5);
+    const QStringList statements = statementsOf(connection(), [&] { m.save(); });
+    const int firstRow = statements.indexOf(QRegularExpression("^INSERT INTO die\\b.*"));
+    ASSERT_GE(firstRow, 0) << statements.join('\n').toStdString();
+    for (const QString& statement : statements.mid(firstRow))
+        EXPECT_FALSE(statement.startsWith("CREATE") || statement.startsWith("ALTER"))
+            << statement.toStdString();
+    EXPECT_EQ(rows(), before + 3);
 }
 
 // A server that stops answering (stopped, or behind a partition) ends the statement after the network

@@ -9,6 +9,8 @@
 
 namespace {
 
+const int PROGRESS_LINES = 1024;
+
 // False when a quote opened in the line is not closed.
 bool splitLine(const QString& line, QChar delimiter, QStringList& fields) {
     // Most lines of a sweep hold no quotes: split them in one pass.
@@ -54,7 +56,7 @@ bool skipped(const QString& line) {
 
 CsvReader::CsvReader(const QString& path) : CsvReader(path, InputFile::read(path)) {}
 
-CsvReader::CsvReader(const QString& path, const QByteArray& text, QChar delimiter) {
+CsvReader::CsvReader(const QString& path, const QByteArray& text, QChar delimiter, const Progress& progress) {
     QStringList lines = decode(text).split(QLatin1Char('\n'));
     for (QString& line : lines) {
         if (line.endsWith(QLatin1Char('\r')))
@@ -62,6 +64,8 @@ CsvReader::CsvReader(const QString& path, const QByteArray& text, QChar delimite
     }
     separator = delimiter.isNull() ? detectDelimiter(lines) : delimiter;
     for (int index = 0; index < lines.size(); ++index) {
+        if (progress && index > 0 && index % PROGRESS_LINES == 0)
+            progress(index, lines.size());
         if (skipped(lines[index]))
             continue;
         Record record{index + 1, {}};

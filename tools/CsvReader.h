@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <functional>
 
 class CsvReader {
 public:
@@ -22,9 +23,13 @@ public:
     // Throws ToolError "file: message" for an unreadable file, "file:line: message" for a line whose
     // quotes do not close. The fields are separated by commas.
     explicit CsvReader(const QString& path);
+    // Told every few thousand lines how many of the text's lines are split, of how many.
+    using Progress = std::function<void(qsizetype split, qsizetype lines)>;
+
     // The records of text already read from the file at path (named in messages), the fields
     // separated by delimiter; a null delimiter is found from the text (detectDelimiter).
-    CsvReader(const QString& path, const QByteArray& text, QChar delimiter = QLatin1Char(','));
+    CsvReader(const QString& path, const QByteArray& text, QChar delimiter = QLatin1Char(','),
+              const Progress& progress = {});
 
     const QVector<Record>& records() const { return all; }
     QChar delimiter() const { return separator; }

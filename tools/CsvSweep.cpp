@@ -12,6 +12,13 @@
 
 namespace {
 
+const int PROGRESS_ROWS = 1024;
+
+// Characters as the database counts them: a character beyond the 16 bits of a QChar is one.
+qsizetype characters(const QString& text) {
+    return text.size() - std::count_if(text.begin(), text.end(), [](QChar c) { return c.isLowSurrogate(); });
+}
+
 // A header "Id [mA]": the column is named with the SI unit, "Id [A]", and its values are scaled to
 // it, so that files in mA, uA and A share one column and compare alike. A unit that is not an SI unit
 // with an optional prefix ("V/dec") stays as it is and its values unscaled.
@@ -147,8 +154,18 @@ CsvSweep::Dialect CsvSweep::parse(const QString& delimiter, const QString& decim
     return dialect;
 }
 
-Sweep CsvSweep::read(const QString& path, const QByteArray& text, const Dialect& dialect, int& skippedLines) {
-    const CsvReader reader(path, text, dialect.delimiter);
+Sweep CsvSweep::read(const QString& path, const QByteArray& text, const Dialect& dialect, int& skippedLines,
+                     qsizetype mostTextCharacters, const Sweep::Progress& progress) {
+    // Splitting the lines is the first half of the reading, taking the cells the second.
+    CsvReader::Progress splitting;
+    if (progress) {
+        // Rows: the lines but the column names' (and the empty one after a last line break).
+        const qsizetype names = text.endsWith('\n') ? 2 : 1;
+        splitting = [&progress, names](qsizetype split, qsizetype lines) {
+            progress(0.5 * split / lines, lines - names);
+        };
+    }
+    const CsvReader reader(path, text, dialect.delimiter, splitting);
     QVector<CsvReader::Record> records = reader.records();
     const QChar decimal =
         dialect.decimal.isNull() ? detectDecimal(records, reader.delimiter()) : dialect.decimal;
@@ -199,7 +216,10 @@ Sweep CsvSweep::read(const QString& path, const QByteArray& text, const Dialect&
         }
         sweep.columns.append({name, number ? QStringLiteral("DB") : QStringLiteral("TX")});
     }
+    const long long rows = records.size() - 1;
     for (int r = 1; r < records.size(); ++r) {
+        if (progress && r % PROGRESS_ROWS == 0)
+            progress(0.5 + 0.5 * r / rows, rows);
         const CsvReader::Record& record = records[r];
         if (record.fields.size() != sweep.columns.size()) {
             throw ToolError(QStringLiteral("%1:%2: %3 fields, the header has %4")
@@ -216,6 +236,15 @@ Sweep CsvSweep::read(const QString& path, const QByteArray& text, const Dialect&
             if (cell.isEmpty() || (numeric && isMissing(cell))) {
                 row.append(QVariant());
             } else if (!numeric) {
+                if (mostTextCharacters > 0 && characters(cell) > mostTextCharacters) {
+                    throw ToolError(QStringLiteral("%1:%2: column %3: a text of %4 characters; the database "
+                                                   "holds at most %5")
+                                        .arg(path)
+                                        .arg(record.line)
+                                        .arg(sweep.columns[c].name)
+                                        .arg(characters(cell))
+                                        .arg(mostTextCharacters));
+                }
                 row.append(QVariant(cell));
             } else if (toNumber(cell, decimal, value) && std::isfinite(value)) {
                 row.append(QVariant(toSi(value, exponents[c])));

@@ -23,8 +23,10 @@ public:
     };
 
     // The sweep of a file's text, already read from path. Throws ToolError "file:line: message" for
-    // a malformed file. skippedLines is set to the number of lines before the column names.
-    static Sweep read(const QString& path, const QByteArray& text, const Dialect& dialect, int& skippedLines);
+    // a malformed file, and for a text cell of more than mostTextCharacters characters (0: no limit).
+    // skippedLines is set to the number of lines before the column names.
+    static Sweep read(const QString& path, const QByteArray& text, const Dialect& dialect, int& skippedLines,
+                      qsizetype mostTextCharacters = 0, const Sweep::Progress& progress = {});
     // The dialect options' values as given ("tab" or "\t" for a tab); throws ToolError (usage) otherwise.
     static Dialect parse(const QString& delimiter, const QString& decimal, const QString& skip);
 };

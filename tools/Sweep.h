@@ -6,8 +6,15 @@
 #include <QList>
 #include <QString>
 #include <QVariant>
+#include <functional>
 
 struct Sweep {
+    // A text cell holds at most this many characters on MySQL (VARCHAR(200)).
+    static constexpr qsizetype MOST_TEXT_CHARACTERS = 200;
+    // Told every few thousand lines how far the reading of a file has come (0 to 1) and how many rows
+    // it has, as far as known.
+    using Progress = std::function<void(double done, long long rows)>;
+
     struct Column {
         QString name;
         QString dataType;

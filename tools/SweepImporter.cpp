@@ -30,6 +30,13 @@ const QStringList SweepImporter::FILE_OPTIONS{
 
 namespace {
 
+// The shares of a row's work, as the progress line counts them: reading it, putting it into the
+// measurement, and (the rest) storing it. Measured on a sweep of five numeric columns; the rows per
+// second correct the time left for files that differ.
+const double READ_SHARE = 0.3;
+const double FILL_SHARE = 0.2;
+const int PROGRESS_ROWS = 1024;
+
 // In the order of the columns that loadStoredIdentities reads.
 const QStringList IDENTITY_OPTIONS{
     QStringLiteral("lot"),      QStringLiteral("wafer"),  QStringLiteral("die"),
@@ -156,7 +163,10 @@ SweepImporter::SweepImporter(const DBIF_Connection& connection, Format format,
 
 SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
     Summary summary;
-    ProgressLine progress(jobs.size(), quiet);
+    QList<qint64> sizes;
+    for (const Job& job : jobs)
+        sizes << QFileInfo(job.path).size();
+    ProgressLine progress(sizes, quiet);
     // The milliseconds keep this run's key apart from a run stored earlier in the same second (stored
     // times have whole seconds), whose entry the already-stored test may read into the cache.
     const QDateTime start = QDateTime::currentDateTime();
@@ -166,8 +176,9 @@ SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
     connection.beginTransaction();
     for (int index = 0; index < jobs.size(); ++index) {
         const Job& job = jobs[index];
+        progress.startFile(index);
         try {
-            const long long rows = importFile(job);
+            const long long rows = importFile(job, progress);
             if (rows < 0) {
                 ++summary.skipped;
             } else {
@@ -186,7 +197,7 @@ SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
             if (verbose)
                 std::cerr << e.what();
         }
-        progress.update(index + 1, summary.rows, index + 1 == jobs.size());
+        progress.finishFile();
         if (summary.failed > 0 && stopOnError)
             break;
     }
@@ -194,7 +205,7 @@ SweepImporter::Summary SweepImporter::run(const QList<Job>& jobs) {
     return summary;
 }
 
-long long SweepImporter::importFile(const Job& job) {
+long long SweepImporter::importFile(const Job& job, ProgressLine& progress) {
     QMap<QString, QString> options = job.options;
     for (const char* required : {"lot", "wafer", "die", "device", "temperature"}) {
         if (options.value(QString::fromLatin1(required)).isEmpty())
@@ -226,9 +237,19 @@ long long SweepImporter::importFile(const Job& job) {
 
     const QByteArray text =
         job.listedAt.manifest.isEmpty() ? InputFile::read(job.path) : InputFile::read(job.path, job.listedAt);
+    // MySQL refuses a text longer than its column; SQLite keeps any.
+    const QString driver = connection.getDatabaseDriverName();
+    const qsizetype mostText = driver == QLatin1String("QMYSQL") || driver == QLatin1String("QMARIADB")
+                                   ? Sweep::MOST_TEXT_CHARACTERS
+                                   : 0;
+    const auto reading = [&progress](double done, long long rows) {
+        progress.advance(READ_SHARE * done * rows, rows);
+    };
     int skipped = 0;
-    const Sweep sweep =
-        format == CSV ? CsvSweep::read(job.path, text, dialect, skipped) : Touchstone::read(job.path, text);
+    const Sweep sweep = format == CSV ? CsvSweep::read(job.path, text, dialect, skipped, mostText, reading)
+                                      : Touchstone::read(job.path, text);
+    const long long rowCount = sweep.rows.size();
+    progress.advance(READ_SHARE * rowCount, rowCount);
     if (skipped > 0) {
         std::cout << job.path.toStdString() << ": skipped " << skipped << " lines before the column names"
                   << std::endl;
@@ -266,14 +287,19 @@ long long SweepImporter::importFile(const Job& job) {
     QList<DBIF_MeasurementColumn> columns;
     for (const Sweep::Column& column : sweep.columns)
         columns.append(measurement.addColumn(column.name, column.dataType));
-    for (const QList<QVariant>& row : sweep.rows) {
+    for (long long r = 0; r < rowCount; ++r) {
+        if (r > 0 && r % PROGRESS_ROWS == 0)
+            progress.advance((READ_SHARE + FILL_SHARE * r / rowCount) * rowCount, rowCount);
+        const QList<QVariant>& row = sweep.rows[r];
         measurement.addRow();
         for (int c = 0; c < columns.size(); ++c) {
             if (!row[c].isNull())
                 measurement.set(columns[c], row[c]);
         }
     }
-    // One save is one unit of work: the file's rows and everything they need, or nothing.
+    // One save is one unit of work: the file's rows and everything they need, or nothing. The line
+    // stands still while it runs.
+    progress.advance((READ_SHARE + FILL_SHARE) * rowCount, rowCount);
     measurement.save();
     storedIdentities.insert(key);
     return sweep.rows.size();

@@ -15,6 +15,7 @@
 #include "CommandLine.h"
 #include "CsvSweep.h"
 #include "InputFile.h"
+#include "ProgressLine.h"
 #include "Sweep.h"
 #include "dbif/DBIF_CatalogEntry.h"
 #include "dbif/DBIF_Connection.h"
@@ -55,8 +56,9 @@ public:
     int runId() const { return runEntry.getId(); }
 
 private:
-    // Stores one file; returns its row count, or -1 when it was already stored. Throws ToolError.
-    long long importFile(const Job& job);
+    // Stores one file, telling progress how far it has come; returns its row count, or -1 when it was
+    // already stored. Throws ToolError.
+    long long importFile(const Job& job, ProgressLine& progress);
 
     // True (and says so on standard output) when a stored measurement of the file's identity holds
     // exactly its columns and cells.

@@ -119,10 +119,10 @@ struct NumberLine {
 
 const QString PORT_IMPEDANCE = QStringLiteral("Port Impedance");
 
-// A text cell holds at most 200 characters on MySQL: the comment lines (each starting with '!') in
-// pieces of that size, a piece that continues a line never starting with '!'.
+// The comment lines (each starting with '!') in pieces that a text cell holds on MySQL, a piece that
+// continues a line never starting with '!'.
 QStringList commentPieces(const QStringList& lines) {
-    const qsizetype most = 200;
+    const qsizetype most = Sweep::MOST_TEXT_CHARACTERS;
     QStringList pieces;
     for (QString line : lines) {
         while (line.size() > most) {

@@ -8,6 +8,7 @@ import contextlib
 import csv
 import itertools
 import os
+import re
 import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -124,10 +125,19 @@ def run(db, work, label):
     check(len(rows_of(db, "ls", "runs")) == 1, f"{label}: one run")
     check({m["rows"] for m in measurements} == {"25"}, f"{label}: 25 rows per measurement")
 
-    # On a terminal the import draws its progress line on standard error; --quiet draws none.
-    for quiet, expected in [([], True), (["--quiet"], False)]:
+    # On a terminal the import draws its progress line on standard error; --quiet draws none. A file
+    # of a few thousand rows moves the line while it is read (its first drawing comes at once) and
+    # the time left is counted from rows.
+    rows = 5000
+    sweep = os.path.join(work, "long-sweep.csv")
+    with open(sweep, "w") as f:
+        f.write("Vd [V],Id [A]\n" + "".join(f"{i / rows},{i * 1e-9}\n" for i in range(rows)))
+    long_sweep = [sweep, "--lot", "LONG", "--wafer", "W1", "--die", "D1", "--device", "long", "--temperature", "25"]
+    for arguments, quiet, expected in [(["--manifest", manifest], [], f"{len(entries)}/{len(entries)} files"),
+                                       (["--manifest", manifest], ["--quiet"], None),
+                                       (long_sweep, [], "1/1 files, 5000 rows")]:
         terminal, program_side = os.openpty()
-        subprocess.run([PROGRAM, "--db", db, "import", "csv", "--manifest", manifest, *quiet],
+        subprocess.run([PROGRAM, "--db", db, "import", "csv", *arguments, *quiet],
                        stdout=subprocess.DEVNULL, stderr=program_side, timeout=300)
         os.close(program_side)
         drawn = b""
@@ -135,13 +145,21 @@ def run(db, work, label):
             while chunk := os.read(terminal, 4096):
                 drawn += chunk
         os.close(terminal)
-        check((f"{len(entries)}/{len(entries)} files".encode() in drawn and b"rows/s" in drawn) == expected,
-              f"{label}: progress line {quiet}, got {drawn[-200:]!r}")
+        lines = drawn.decode().replace("\x1b[K", "").replace("\r\n", "\r").split("\r")
+        what = f"{label}: progress line of {arguments[0]} {quiet}, got {lines[-4:]!r}"
+        if expected is None:
+            check(drawn == b"", what)
+            continue
+        check(any(line.startswith(expected) and "rows/s" in line and " s left" in line for line in lines), what)
+        if arguments is long_sweep:
+            within = [int(m.group(1)) for m in map(re.compile(r"^file 1/1: (\d+)/5000 rows, ").match, lines) if m]
+            check(within and 0 < within[0] < rows, f"{label}: rows within the file: {lines[:3]!r}")
 
     # Importing the same files again stores nothing new.
     status, out, err = dbif(db, "import", "csv", "--manifest", manifest, "--quiet")
     check(status == 0 and out.count("already stored as measurement") == len(entries), f"{label}: re-import")
-    check(len(rows_of(db, "ls", "measurements")) == len(entries), f"{label}: re-import stored rows twice")
+    check(len(rows_of(db, "ls", "measurements", "--where", "die.lot!=LONG")) == len(entries),
+          f"{label}: re-import stored rows twice")
 
     # A malformed file leaves nothing of itself; the files around it are stored.
     good = "Vd [V],Id [A]\n0,1e-3\n0.5,2e-3\n"

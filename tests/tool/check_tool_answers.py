@@ -163,6 +163,15 @@ def check_failure_lines(db, work, label):
     status, out, err = dbif(db, "import", "csv", path, *place("ERR", "e1"))
     check(status == 1 and err == f"{path}:3: column Id: 'inf' is not a finite number\n", f"{label}: inf cell {err!r}")
     check(out == "stored 0 files (0 rows), 0 already stored, 1 failed\n", f"{label}: summary {out!r}")
+    # A text longer than MySQL's text column is refused at its line before anything of the file is
+    # stored; SQLite keeps it. Characters count, not bytes.
+    for index, (note, refused) in enumerate([("\u00e9" * 200, False), ("x" * 201, label == "MariaDB")]):
+        path = write(work, f"note{index}.csv", f"Vd,Note\n0,short\n1,{note}\n")
+        status, out, err = dbif(db, "import", "csv", path, *place("ERR", f"note{index}"))
+        expected = f"{path}:3: column Note: a text of {len(note)} characters; the database holds at most 200\n"
+        stored = rows_of(db, "ls", "measurements", "--where", f"device.name=note{index}")
+        check((status, err, len(stored)) == ((1, expected, 0) if refused else (0, "", 1)),
+              f"{label}: a text of {len(note)} characters: {status} {err!r}, stored {stored}")
     if label == "MariaDB":  # names that this database takes for one, refused by the library
         path = write(work, "accents.csv", "U\u00e9,U\u00c9\n1,2\n")
         for verbose in [[], ["--verbose"]]:

@@ -100,6 +100,13 @@ private:
 
     // Connection object cache key -> that connection's registry.
     static QMap<QString, Registry>& allMultiTables();
+    // Connection object cache key -> time of that registry's last refresh.
+    static QHash<QString, QDateTime>& refreshTimes();
+    // A connection closed for good: its registry goes.
+    static void forgetConnection(const QString& connectionKey) {
+        allMultiTables().remove(connectionKey);
+        refreshTimes().remove(connectionKey);
+    }
     static Registry& globalTables(const DBIF_Connection& connection, bool forceReload);
     // The table of that multi_table row with its columns, or a null handle (reported) without the row.
     static DBAL_MultiTable loadOne(const DBIF_Connection& connection, int id);
@@ -248,15 +255,24 @@ QString DBAL_MultiTable<E, C>::computeKey(const QString& columnTableName, const 
 
 template <typename E, typename C>
 QMap<QString, typename DBAL_MultiTable<E, C>::Registry>& DBAL_MultiTable<E, C>::allMultiTables() {
-    static QMap<QString, Registry> registries;
-    return registries;
+    // Never destroyed, like refreshTimes(): a host's static connection may close after these would go.
+    static auto* registries = new QMap<QString, Registry>();
+    static const bool forgets =
+        (DBIF_Connection::ManagedConnection::onConnectionDropped(&forgetConnection), true);
+    (void)forgets;
+    return *registries;
+}
+
+template <typename E, typename C>
+QHash<QString, QDateTime>& DBAL_MultiTable<E, C>::refreshTimes() {
+    static auto* times = new QHash<QString, QDateTime>();
+    return *times;
 }
 
 template <typename E, typename C>
 typename DBAL_MultiTable<E, C>::Registry& DBAL_MultiTable<E, C>::globalTables(
     const DBIF_Connection& connection, bool forceReload) {
-    // Connection object cache key -> time of that registry's last refresh.
-    static QHash<QString, QDateTime> lastRefresh;
+    QHash<QString, QDateTime>& lastRefresh = refreshTimes();
     const QString connectionKey = connection.getObjectCacheKey();
     const QDateTime now = QDateTime::currentDateTimeUtc();
     auto last = lastRefresh.find(connectionKey);

@@ -64,7 +64,34 @@ const QStringList SETUP_TABLES = {QStringLiteral("setup_data"), QStringLiteral("
 
 DBIF_Connection::DBIF_Connection(const char* driver, const char* host, const char* database, const char* user,
                                  const char* password, int port)
-    : d(new ManagedConnection(driver, host, database, user, password, port)) {}
+    : DBIF_Connection(new ManagedConnection(driver, host, database, user, password, port)) {}
+
+DBIF_Connection::DBIF_Connection(ManagedConnection* record) : d(record) {
+    d->acquireHostHandle();
+}
+
+DBIF_Connection::DBIF_Connection(const DBIF_Connection& other) : d(other.d) {
+    d->acquireHostHandle();
+}
+
+DBIF_Connection& DBIF_Connection::operator=(const DBIF_Connection& other) {
+    if (d == other.d)
+        return *this;
+    // The new record first: releasing the old one may close it, and with it free `other`'s record
+    // when `other` lives in an entity of the old connection's caches.
+    const QExplicitlySharedDataPointer<ManagedConnection> previous = d;
+    d = other.d;
+    if (counted) {
+        d->acquireHostHandle();
+        previous->releaseHostHandle();
+    }
+    return *this;
+}
+
+DBIF_Connection::~DBIF_Connection() {
+    if (counted)
+        d->releaseHostHandle();
+}
 
 QStringList DBIF_Connection::driverNames() {
     QStringList result;
@@ -112,8 +139,42 @@ DBIF_Connection DBIF_Connection::nullConnection() {
 }
 
 DBIF_Connection::ManagedConnection::~ManagedConnection() {
+    drop();
+}
+
+namespace {
+
+// Never destroyed: a connection that a host keeps in a static of its own closes during static
+// destruction, possibly after a static made at the first use of a cache.
+std::vector<DBIF_Connection::ManagedConnection::ForgetConnection>& forgetters() {
+    static auto* all = new std::vector<DBIF_Connection::ManagedConnection::ForgetConnection>();
+    return *all;
+}
+
+}  // namespace
+
+void DBIF_Connection::ManagedConnection::onConnectionDropped(ForgetConnection forget) {
+    forgetters().push_back(forget);
+}
+
+void DBIF_Connection::ManagedConnection::acquireHostHandle() {
+    if (registered)
+        ++hostHandles;
+}
+
+void DBIF_Connection::ManagedConnection::releaseHostHandle() {
+    if (registered && --hostHandles == 0)
+        drop();
+}
+
+// The host let the connection go: what it began is committed, as a closing connection always did, the
+// database connection is closed, and the caches drop the connection's entities (handles the host
+// still holds keep their records; whatever they would send is refused, see refuseDropped).
+void DBIF_Connection::ManagedConnection::drop() {
     if (!registered)
         return;
+    registered = false;
+    dropped = true;
     if (inTransaction) {
         QElapsedTimer timer;
         timer.start();
@@ -126,6 +187,19 @@ DBIF_Connection::ManagedConnection::~ManagedConnection() {
     if (qtDatabaseKeys.hasLocalData())
         qtDatabaseKeys.localData().remove(this);
     openConnections.removeOne(name);
+    // The caller's handle keeps this record alive while the caches let go of their weak ones.
+    for (const ForgetConnection forget : forgetters())
+        forget(objectCacheKey);
+}
+
+void DBIF_Connection::ManagedConnection::refuseDropped(const QString& sql, const char* file, int line) const {
+    if (!dropped)
+        return;
+    throw DBIF_Exception(sql,
+                         QSqlError(QStringLiteral("The connection was closed when the host let go of its "
+                                                  "last DBIF_Connection handle; nothing was sent"),
+                                   QString(), QSqlError::ConnectionError),
+                         QString::fromLocal8Bit(file), line);
 }
 
 QString DBIF_Connection::ManagedConnection::getQtDatabaseKey() const {
@@ -358,6 +432,7 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& tex
 
 QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
                                                     int line, bool forwardOnly) {
+    refuseDropped(sql, file, line);
     refuseUnstorableText(sql, sql, file, line);
     startUnitBefore(sql);
     QElapsedTimer timer;
@@ -390,6 +465,7 @@ QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, 
 QSqlQuery DBIF_Connection::ManagedConnection::boundQuery(const QString& sql, int category,
                                                          const QVariantList& values, const char* file,
                                                          int line) {
+    refuseDropped(sql, file, line);
     refuseUnstorableText(sql, sql, file, line);
     for (const QVariant& value : values) {
         if (value.typeId() == QMetaType::QString)
@@ -577,6 +653,7 @@ void DBIF_Connection::ManagedConnection::applyLockTimeout() {
 }
 
 void DBIF_Connection::ManagedConnection::beginTransaction() {
+    refuseDropped(QStringLiteral("BEGIN"), __FILE__, __LINE__);
     if (inTransaction && !databaseInTransaction())
         inTransaction = false;  // ended behind the library's back: there is nothing to commit
     if (inTransaction)

@@ -1,7 +1,10 @@
 // DBIF_Connection: value handle on one shared database connection record. Every statement of the
 // library runs through it: it turns database errors into DBIF_Exception, traces statements on
 // request, times them per category, groups writes into transactions and sets up a missing schema.
-// Copies share one ManagedConnection, which lives until the last handle goes.
+// Copies share one ManagedConnection. The host's handles keep the database connection open: when the
+// last of them goes, an open transaction is committed, the connection is closed and every cache
+// forgets the connection's entities. Records that caches hold (entities, columns, child lists) keep a
+// DBIF_WeakConnection instead, so that a cache never keeps a connection open that the host dropped.
 // Threads: a Qt database connection belongs to the thread that opened it, so the record keeps one
 // Qt connection name per thread; a second thread calls calculateDatabaseQtKey() and open() before
 // its first statement. The record's flags and statistics take no lock: one thread at a time.
@@ -60,6 +63,10 @@ public:
         static const QStringList DRIVER_NAMES;
         // Per thread: record identity -> the Qt connection name this thread uses for it.
         static QThreadStorage<QHash<const ManagedConnection*, QString>> qtDatabaseKeys;
+        // Called with a connection's object cache key when it closes for good: each cache that keys
+        // its content by connection registers one, on first use, to drop that connection's content.
+        using ForgetConnection = void (*)(const QString& objectCacheKey);
+        static void onConnectionDropped(ForgetConnection forget);
 
         ManagedConnection(const char* driver, const char* host, const char* database, const char* user,
                           const char* password, int port);
@@ -71,6 +78,11 @@ public:
 
         void open();
         void close();
+        // Counting of the host's handles (DBIF_Connection, not DBIF_WeakConnection); the last one's
+        // release closes the connection for good (see dropped).
+        void acquireHostHandle();
+        void releaseHostHandle();
+        bool isDropped() const { return dropped; }
         bool isValid() const { return valid; }
         QSqlError lastError() const { return lastOpenError; }
         void getInfo(QString& driverName, QString& hostName, QString& databaseName, QString& userName,
@@ -143,6 +155,8 @@ public:
         bool databaseInTransaction() const;
         static QSqlError wholeTransactionGone(const QSqlError& error, const QString& cause);
         bool sessionLost(const QSqlError& error);
+        void drop();
+        void refuseDropped(const QString& sql, const char* file, int line) const;
         QSqlDatabase sessionDatabase(const QString& name);
         void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
         void schemaChanged();
@@ -178,6 +192,8 @@ public:
         QList<long> times;
         QList<int> counts;
         bool registered = false;     // opened and listed in openConnections
+        int hostHandles = 0;         // DBIF_Connection handles of a registered record
+        bool dropped = false;        // closed for good when the host's last handle went
         int lockTimeoutSeconds = 0;  // set at construction: 5 on SQLite, 30 on MySQL
         // Open units of work; the outermost one opened a transaction of its own (SQLite outside a
         // host transaction) or a savepoint. undoActions restore in-memory state on rollback.
@@ -192,6 +208,10 @@ public:
     // A failed open throws nothing: isValid() is false and lastError() says why.
     DBIF_Connection(const char* driver, const char* host, const char* database, const char* user,
                     const char* password, int port);
+    // A copy is a host handle (also one made from a DBIF_WeakConnection): it keeps the connection open.
+    DBIF_Connection(const DBIF_Connection& other);
+    DBIF_Connection& operator=(const DBIF_Connection& other);
+    ~DBIF_Connection();
 
     // A connection that belongs to no database, handed out by null entity and column handles:
     // every statement on it throws DBIF_Exception, and it equals no real connection.
@@ -340,11 +360,17 @@ public:
     // Creates a data table of the multi-table layout with its id, <owner>_id and index.
     void createMultiTable(const QString& table, const QString& owner) { d->createMultiTable(table, owner); }
 
+protected:
+    // A handle that shares the record without keeping the connection open (DBIF_WeakConnection).
+    struct Weak {};
+    DBIF_Connection(const DBIF_Connection& other, Weak) : d(other.d), counted(false) {}
+
 private:
     friend class DBIF_UnitOfWork;
-    explicit DBIF_Connection(ManagedConnection* record) : d(record) {}
+    explicit DBIF_Connection(ManagedConnection* record);
 
     QExplicitlySharedDataPointer<ManagedConnection> d;
+    bool counted = true;  // a host handle, counted by the record
 };
 
 // Throws DBIF_ConnectionMismatchException when the item belongs to another connection.

@@ -18,6 +18,7 @@
 #include "dbif/DBIF_ObjectCache.h"
 #include "dbif/DBIF_SingleColumnCondition.h"
 #include "dbif/DBIF_TableSet.h"
+#include "dbif/DBIF_WeakConnection.h"
 
 class DBIF_EXPORT DBIF_DynamicTableColumn {
 public:
@@ -33,7 +34,7 @@ public:
                    const QString& key, int flags, int id);
         virtual ~SharedData();
 
-        DBIF_Connection connection;
+        DBIF_WeakConnection connection;
         QString name;  // as the host gave it, case preserved
         QString dataType;
         QString dataColumnFormat;  // SQL type of the column in data tables

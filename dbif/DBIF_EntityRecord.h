@@ -14,9 +14,10 @@
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_UnitOfWork.h"
 #include "dbif/DBIF_Utilities.h"
+#include "dbif/DBIF_WeakConnection.h"
 
 struct DBIF_EntityRecord : public QSharedData {
-    DBIF_Connection connection;
+    DBIF_WeakConnection connection;
     QString key;
     QDateTime modifiedTime;
     QString user;

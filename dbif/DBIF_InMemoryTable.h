@@ -37,6 +37,7 @@
 #include "dbif/DBIF_SetupColumn.h"
 #include "dbif/DBIF_StorageEngineType.h"
 #include "dbif/DBIF_Utilities.h"
+#include "dbif/DBIF_WeakConnection.h"
 
 template <typename C>
 class DBIF_InMemoryTable {
@@ -53,7 +54,7 @@ public:
               user(user),
               id(id) {}
 
-        DBIF_Connection connection;
+        DBIF_WeakConnection connection;
         DBIF_StorageEngineType storageEngineType;
         QStringList columnKeys;           // in the order added, no duplicates
         QHash<QString, int> columnIndex;  // key -> position in columnKeys and columns

@@ -12,6 +12,7 @@
 
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_Utilities.h"
+#include "dbif/DBIF_WeakConnection.h"
 
 template <typename T>
 class DBIF_LazyList {
@@ -75,7 +76,7 @@ public:
     }
 
 private:
-    DBIF_Connection connection;
+    DBIF_WeakConnection connection;
     QList<Entry> entries;
     QList<T> items;
 };

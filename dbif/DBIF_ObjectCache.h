@@ -149,23 +149,36 @@ public:
 
 private:
     static KeyMap& keyToObjectMap(const QString& connectionKey) {
+        registerHandlers();
         return connectionToKeyToObjectMap[connectionKey];
     }
     static KeyMap& keyToObjectMap(const DBIF_Connection& connection) {
         return keyToObjectMap(connection.getObjectCacheKey());
     }
     static IdMap& idToObjectMap(const DBIF_Connection& connection) {
-        emptyAtExit();
+        registerHandlers();
         return connectionToIdToObjectMap[connection.getObjectCacheKey()];
     }
 
-    // Cached objects hold their connections, so the last handle of a connection may be the cache's.
-    // The maps are emptied by a handler registered at first use, which runs before Qt's SQL module
-    // tears down its connection registry (created earlier, so released later): the connections can
-    // still commit and close. Static destruction of the maps would come too late for that.
-    static void emptyAtExit() {
-        static const bool registered = std::atexit([] { emptyCache(); }) == 0;
+    // At first use: a connection that closes for good takes its objects out of the cache; and the maps
+    // are emptied by a handler that runs before Qt's SQL module tears down its connection registry
+    // (created earlier, so released later), as the objects' records may hold the last references to
+    // connection records. Static destruction of the maps would come too late for that.
+    static void registerHandlers() {
+        static const bool registered = [] {
+            DBIF_Connection::ManagedConnection::onConnectionDropped(&forgetConnection);
+            return std::atexit([] { emptyCache(); }) == 0;
+        }();
         (void)registered;
+    }
+
+    // The maps are consistent before the objects go: an object's record may release more on its way.
+    static void forgetConnection(const QString& connectionKey) {
+        const KeyMap objects = connectionToKeyToObjectMap.take(connectionKey);
+        const IdMap ids = connectionToIdToObjectMap.take(connectionKey);
+        connectionsLoadedWhole.remove(connectionKey);
+        for (auto it = objects.begin(); it != objects.end(); ++it)
+            T(it.value()).unloadSubordinates();
     }
 
     static QString byIdStatement(int id) {

@@ -306,6 +306,42 @@ TEST_P(ReliabilityTest, ARefusedSaveLeavesNothingAndMakesItsTablesBeforeItsRows)
     EXPECT_EQ(rows(), before + 3);
 }
 
+// Connections the host lets go are closed although the caches hold their entities: the caches hold
+// the connection weakly. An entity the host kept keeps what it loaded and refuses what needs the
+// database; the connection stays usable for as long as the host holds it, entity or not.
+TEST_P(ReliabilityTest, AConnectionTheHostLetsGoIsClosed) {
+    DBIF_CatalogEntry entry = run(0, DBIF_MULTI_TABLE_STORAGE);
+    DBIF_Measurement stored = measurement(die("D1"), entry, device(entry, DBIF_MULTI_TABLE_STORAGE),
+                                          condition(entry, DBIF_MULTI_TABLE_STORAGE), 25,
+                                          DBIF_MULTI_TABLE_STORAGE, QString(), 3, 7);
+    stored.save();
+    commit();
+    const auto openFiles = [] {
+        return QDir("/proc/self/fd").entryList(QDir::AllEntries | QDir::System).size();
+    };
+    const int filesBefore = openFiles();
+    const int connectionsBefore = DBIF_Connection::ManagedConnection::openConnections.size();
+    DBIF_Measurement kept;
+    for (int i = 0; i < 20; ++i) {
+        DBIF_Connection other = openSecondConnection();
+        DBIF_Measurement m = DBIF_Measurement::get(other, stored.getId());
+        ASSERT_TRUE(m.ensureDataLoaded());
+        if (i == 0)
+            kept = m;
+    }
+    EXPECT_EQ(DBIF_Connection::ManagedConnection::openConnections.size(), connectionsBefore);
+    EXPECT_EQ(openFiles(), filesBefore);
+    EXPECT_EQ(kept.getData(kept.getColumnKeys().first(), 2).toDouble(), 9.0);
+    kept.addRow();
+    EXPECT_NE(failureOf([&] { kept.save(); }).find("closed when the host let go"), std::string::npos);
+    EXPECT_NE(failureOf([&] { kept.getConnection().beginTransaction(); }).find("closed when the host let go"),
+              std::string::npos);
+
+    DBIF_Connection held = openSecondConnection();
+    const int id = DBIF_Measurement::get(held, stored.getId()).getId();
+    EXPECT_EQ(DBIF_Measurement::get(held, id).getTemperature(), 25);
+}
+
 // A server that stops answering (stopped, or behind a partition) ends the statement after the network
 // timeout; once it answers again the connection reconnects with its session set-up, and the
 // transaction the server dropped with the session is reported gone. A connection made while it is

@@ -169,8 +169,8 @@ protected:
     void takeOverStoredRow(E entity);
     void update(E entity, const QStringList& keys);
     void storeColumnAssociations(E entity, const QStringList& keys);
-    // The rows straight from the in-memory columns: a cell never set is NULL, every other value its
-    // exact text between quotes.
+    // The rows straight from the in-memory columns, bound: a cell never set is NULL, a real number its
+    // double, every other value its exact text.
     void storeData(E entity, const QStringList& keys);
     // Refuses what the entity's rows could not hold, then makes the tables they will go into.
     void prepareSelf(const E& entity) {
@@ -365,40 +365,18 @@ void DBAL_StorageEngine<E, C>::storeData(E entity, const QStringList& keys) {
     const QString table = dataTableName(connection, keys, false);
     const QStringList allKeys = entity.getColumnKeys();
     QVector<const DBIF_InMemoryColumn*> cells;
-    QString columnList = masterTableName() + QStringLiteral("_id");
+    QStringList columns{masterTableName() + QStringLiteral("_id")};
     for (const QString& key : keys) {
         cells.append(&entity.cellsAt(allKeys.indexOf(key)));
-        columnList += QStringLiteral(", ") + quoteSqlIdentifier(key);
+        columns.append(quoteSqlIdentifier(key));
     }
-    const QString id = QString::number(entity.getId());
-    std::vector<char> line(
-        static_cast<size_t>(id.size() + cells.size() * (2 + DBIF_InMemoryColumn::NUMBER_LITERAL_CAPACITY)));
-    connection.insertRows(
-        table, columnList, static_cast<int>(entity.rowCount()),
-        [&id, &cells, &line](QString& out, int row) {
-            // The row's numbers and NULLs are gathered as 8-bit text and go in at once; a column of
-            // other values appends its own literal.
-            char* o = line.data();
-            for (const QChar c : id)
-                *o++ = static_cast<char>(c.unicode());
-            for (const DBIF_InMemoryColumn* column : cells) {
-                *o++ = ',';
-                *o++ = ' ';
-                if (column->holdsNumbersOnly()) {
-                    o += column->writeNumberLiteral(row, o);
-                } else {
-                    out += QLatin1String(line.data(), o - line.data());
-                    o = line.data();
-                    column->appendSqlLiteral(out, row);
-                }
-            }
-            out += QLatin1String(line.data(), o - line.data());
-        },
-        [&id, &cells](int row) {
-            qint64 bytes = id.size();  // digits
+    const qint64 id = entity.getId();
+    connection.insertBoundRows(
+        table, columns, static_cast<int>(entity.rowCount()),
+        [id, &cells](int row, DBIF_Connection::CellSink& sink) {
+            sink.integer(id);
             for (const DBIF_InMemoryColumn* column : cells)
-                bytes += 2 + column->sqlLiteralBytes(row);
-            return bytes;
+                column->bind(row, sink);
         },
         __FILE__, __LINE__);
 }

@@ -10,12 +10,27 @@
 #include <QSqlRecord>
 #include <QTextStream>
 #include <algorithm>
+#include <cmath>
 #include <iostream>
+#include <memory>
 
 #include <sqlite3.h>
 
 #include "dbif/DBIF_HostSupport.h"
 #include "dbif/DBIF_Utilities.h"
+
+namespace {
+
+// The SQLite library's own handle of an open Qt SQLite connection (the system library, which Qt's
+// driver uses too); null for another driver or a closed connection.
+sqlite3* sqliteHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+}  // namespace
 
 int DBIF_Connection::ManagedConnection::nextDatabaseId = 0;
 bool DBIF_Connection::ManagedConnection::ALWAYS_SHOW_SQL = false;
@@ -341,6 +356,11 @@ void DBIF_Connection::ManagedConnection::throwIfFailed(const QSqlQuery& result, 
     const QString reported = result.lastQuery() == sql
                                  ? sql
                                  : QStringLiteral("%1 (reported by db as '%2')").arg(sql, result.lastQuery());
+    throwFailure(error, reported, file, line);
+}
+
+void DBIF_Connection::ManagedConnection::throwFailure(const QSqlError& error, const QString& reported,
+                                                      const char* file, int line) {
     // SQLite rolls the whole transaction back on some errors (a full disk, for one): the host's earlier
     // work in it is gone too, which the host must hear of.
     if (driver == SQLITE && inTransaction && !databaseInTransaction()) {
@@ -389,11 +409,8 @@ bool DBIF_Connection::ManagedConnection::sessionLost(const QSqlError& error) {
 bool DBIF_Connection::ManagedConnection::databaseInTransaction() const {
     if (driver != SQLITE)
         return inTransaction;
-    const QVariant handle = QSqlDatabase::database(getQtDatabaseKey(), false).driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return inTransaction;
-    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
-    return db != nullptr && sqlite3_get_autocommit(db) == 0;
+    sqlite3* db = sqliteHandle(QSqlDatabase::database(getQtDatabaseKey(), false));
+    return db == nullptr ? inTransaction : sqlite3_get_autocommit(db) == 0;
 }
 
 // Text that is not Unicode (a lone surrogate) never reaches a statement: SQLite would read the
@@ -401,8 +418,9 @@ bool DBIF_Connection::ManagedConnection::databaseInTransaction() const {
 // Latin-1 (case-sensitive comparisons need latin1_bin): text the server would turn into "?" or refuse
 // is refused before it is sent. So is a statement longer in bytes than the server's packet, which
 // would make the server drop the connection.
-void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& text, const QString& sql,
-                                                              const char* file, int line) const {
+DBIF_TextScan DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& text,
+                                                                       const QString& sql, const char* file,
+                                                                       int line) const {
     const auto refuse = [&](const QString& why) {
         throw DBIF_Exception(sql, QSqlError(why, QString(), QSqlError::StatementError),
                              QString::fromLocal8Bit(file), line);
@@ -414,7 +432,7 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& tex
                            "stored; nothing was sent"));
     }
     if (driver != MYSQL)
-        return;
+        return scan;
     if (!scan.latin1)
         refuse(QStringLiteral("Text outside Latin-1 cannot be stored in this MySQL database"));
     if (scan.c1Control) {
@@ -428,6 +446,7 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& tex
                    .arg(bytes)
                    .arg(maxPacketBytes));
     }
+    return scan;
 }
 
 QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
@@ -489,7 +508,7 @@ QSqlQuery DBIF_Connection::ManagedConnection::boundQuery(const QString& sql, int
         for (const QVariant& value : values)
             shown.append(value.toString());
         std::cout << "\n"
-                  << name << " (" << elapsed << " ms)"
+                  << name << ": (" << elapsed << " ms) "
                   << "\n"
                   << sql << " => [" << shown.join(QStringLiteral("], [")) << "]" << std::endl;
     }
@@ -621,6 +640,238 @@ void DBIF_Connection::ManagedConnection::insertRows(const QString& table, const 
         statement += tail;
         send(statement);
     }
+}
+
+namespace {
+
+// "INSERT INTO table (a, b) VALUES (?, ?), (?, ?)" for that many rows.
+QString boundInsert(const QString& table, const QStringList& columns, int rows) {
+    QString placeholders = QStringLiteral("(?");
+    for (int column = 1; column < columns.size(); ++column)
+        placeholders += QStringLiteral(", ?");
+    placeholders += QLatin1Char(')');
+    QString sql =
+        QStringLiteral("INSERT INTO %1 (%2) VALUES ").arg(table, columns.join(QStringLiteral(", ")));
+    sql.reserve(sql.size() + rows * (placeholders.size() + 2));
+    for (int row = 0; row < rows; ++row) {
+        if (row > 0)
+            sql += QStringLiteral(", ");
+        sql += placeholders;
+    }
+    return sql;
+}
+
+// MySQL takes at most this many placeholders in one prepared statement.
+constexpr int MYSQL_MAX_PLACEHOLDERS = 65535;
+
+}  // namespace
+
+void DBIF_Connection::ManagedConnection::insertBoundRows(const QString& table, const QStringList& columns,
+                                                         int rowCount, const RowBinder& bindRow,
+                                                         const char* file, int line) {
+    if (rowCount <= 0 || columns.isEmpty())
+        return;
+    if (driver == SQLITE)
+        insertBoundRowsSqlite(boundInsert(table, columns, 1), columns.size(), rowCount, bindRow, file, line);
+    else
+        insertBoundRowsMysql(table, columns, rowCount, bindRow, file, line);
+}
+
+// Every bound value passes the checks a printed one would: text the database cannot hold never goes,
+// nor a number SQL has no value for (SQLite would store NULL in its place).
+void DBIF_Connection::ManagedConnection::refuseUnstorableNumber(double value, const QString& sql,
+                                                                const char* file, int line) const {
+    if (std::isfinite(value))
+        return;
+    throw DBIF_Exception(sql,
+                         QSqlError(QStringLiteral("A value is NaN or an infinity, which a database column "
+                                                  "cannot store; nothing was sent"),
+                                   QString(), QSqlError::StatementError),
+                         QString::fromLocal8Bit(file), line);
+}
+
+void DBIF_Connection::ManagedConnection::traceBound(const QString& name, long elapsed, const QString& sql,
+                                                    int rows) const {
+    if (isShowingSql())
+        std::cout << "\n"
+                  << name << ": (" << elapsed << " ms) \n"
+                  << sql << " -- " << rows << (rows == 1 ? " row" : " rows") << " bound" << std::endl;
+}
+
+// One statement of one row's placeholders, prepared once on the driver's own handle and re-bound per
+// row: Qt's per-row overhead would cost more than SQLite's own work.
+void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& sql, int columnCount,
+                                                               int rowCount, const RowBinder& bindRow,
+                                                               const char* file, int line) {
+    refuseDropped(sql, file, line);
+    refuseUnstorableText(sql, sql, file, line);
+    startUnitBefore(sql);
+    QElapsedTimer timer;
+    timer.start();
+    const QString name = getQtDatabaseKey();
+    sqlite3* handle = sqliteHandle(sessionDatabase(name));
+    const auto fail = [&](const QString& why, int code) {
+        throwFailure(QSqlError(QStringLiteral("Unable to execute statement"), why, QSqlError::StatementError,
+                               QString::number(code)),
+                     sql, file, line);
+    };
+    if (handle == nullptr)
+        fail(lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
+                                            : lastOpenError.text(),
+             0);
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement, nullptr) !=
+        SQLITE_OK)
+        fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, sqlite3_finalize);
+
+    class Sink final : public CellSink {
+    public:
+        Sink(ManagedConnection& connection, sqlite3_stmt* statement, const QString& sql, const char* file,
+             int line)
+            : connection(connection), statement(statement), sql(sql), file(file), line(line) {}
+        void null() override { sqlite3_bind_null(statement, ++index); }
+        void integer(qint64 value) override { sqlite3_bind_int64(statement, ++index, value); }
+        void number(double value) override {
+            connection.refuseUnstorableNumber(value, sql, file, line);
+            sqlite3_bind_double(statement, ++index, value);
+        }
+        void text(const QString& value) override {
+            connection.refuseUnstorableText(value, sql, file, line);
+            const QByteArray bytes = value.toUtf8();
+            sqlite3_bind_text(statement, ++index, bytes.constData(), static_cast<int>(bytes.size()),
+                              SQLITE_TRANSIENT);
+        }
+        int index = 0;
+
+    private:
+        ManagedConnection& connection;
+        sqlite3_stmt* statement;
+        const QString& sql;
+        const char* file;
+        int line;
+    } sink(*this, statement, sql, file, line);
+
+    for (int row = 0; row < rowCount; ++row) {
+        sink.index = 0;
+        bindRow(row, sink);
+        Q_ASSERT(sink.index == columnCount);
+        if (sqlite3_step(statement) != SQLITE_DONE)
+            fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+        sqlite3_reset(statement);
+    }
+    (void)columnCount;
+    lastId = static_cast<int>(sqlite3_last_insert_rowid(handle));
+    const long elapsed = timer.elapsed();
+    record(DBIF_INSERT_TIMING, elapsed);
+    traceBound(name, elapsed, sql, rowCount);
+}
+
+// Multi-row prepared statements through Qt (MySQL's binary protocol): as many rows as the placeholder
+// limit allows, fewer when their bytes would pass the server's packet. The statement of a full batch
+// is prepared once and executed again for every full batch.
+void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& table,
+                                                              const QStringList& columns, int rowCount,
+                                                              const RowBinder& bindRow, const char* file,
+                                                              int line) {
+    const int columnCount = columns.size();
+    const int fullRows = std::max(1, std::min(rowCount, MYSQL_MAX_PLACEHOLDERS / columnCount));
+    const QString oneRow = boundInsert(table, columns, 1);
+    refuseDropped(oneRow, file, line);
+    refuseUnstorableText(oneRow, oneRow, file, line);
+
+    class Sink final : public CellSink {
+    public:
+        Sink(ManagedConnection& connection, const QString& sql, const char* file, int line)
+            : connection(connection), sql(sql), file(file), line(line) {}
+        // A binary-protocol value: its bytes and its type's two.
+        void null() override {
+            values.append(QVariant());
+            bytes += 2;
+        }
+        void integer(qint64 value) override {
+            values.append(QVariant(value));
+            bytes += 10;
+        }
+        void number(double value) override {
+            connection.refuseUnstorableNumber(value, sql, file, line);
+            values.append(QVariant(value));
+            bytes += 10;
+        }
+        void text(const QString& value) override {
+            const DBIF_TextScan scan = connection.refuseUnstorableText(value, sql, file, line);
+            values.append(QVariant(value));
+            bytes += 11 + scan.utf8Bytes;
+        }
+        QVariantList values;
+        qint64 bytes = 0;
+
+    private:
+        ManagedConnection& connection;
+        const QString& sql;
+        const char* file;
+        int line;
+    } sink(*this, oneRow, file, line);
+    sink.values.reserve(fullRows * columnCount);
+
+    const QString name = getQtDatabaseKey();
+    QSqlQuery full(sessionDatabase(name));
+    bool fullPrepared = false;
+    // Sends the first `rows` rows of the sink's values as one statement.
+    const auto send = [&](int rows) {
+        const QString sql = boundInsert(table, columns, rows);
+        startUnitBefore(sql);
+        QElapsedTimer timer;
+        timer.start();
+        QSqlQuery partial(sessionDatabase(name));
+        QSqlQuery& statement = rows == fullRows ? full : partial;
+        if ((rows != fullRows || !fullPrepared) && !statement.prepare(sql))
+            throwFailure(statement.lastError(), sql, file, line);
+        fullPrepared = fullPrepared || rows == fullRows;
+        const int count = rows * columnCount;
+        for (int i = 0; i < count; ++i)
+            statement.bindValue(i, sink.values[i]);
+        if (!statement.exec())
+            throwFailure(statement.lastError(), sql, file, line);
+        const long elapsed = timer.elapsed();
+        record(DBIF_INSERT_TIMING, elapsed);
+        traceBound(name, elapsed, oneRow, rows);
+        sink.values.erase(sink.values.begin(), sink.values.begin() + count);
+    };
+
+    int batchRows = 0;
+    qint64 batchBytes = 0;
+    for (int row = 0; row < rowCount; ++row) {
+        sink.bytes = 0;
+        bindRow(row, sink);
+        // The execute packet holds the values and a header; the statement text went with the prepare.
+        constexpr qint64 HEADER_BYTES = 1024;
+        if (sink.bytes + HEADER_BYTES >= packetLimit) {
+            throw DBIF_Exception(oneRow,
+                                 QSqlError(QStringLiteral("Row %1's %2 bytes exceed the server's "
+                                                          "max_allowed_packet of %3")
+                                               .arg(row)
+                                               .arg(sink.bytes)
+                                               .arg(maxPacketBytes),
+                                           QString(), QSqlError::StatementError),
+                                 QString::fromLocal8Bit(file), line);
+        }
+        if (batchRows > 0 && batchBytes + sink.bytes + HEADER_BYTES >= packetLimit) {
+            send(batchRows);
+            batchRows = 0;
+            batchBytes = 0;
+        }
+        ++batchRows;
+        batchBytes += sink.bytes;
+        if (batchRows == fullRows) {
+            send(batchRows);
+            batchRows = 0;
+            batchBytes = 0;
+        }
+    }
+    if (batchRows > 0)
+        send(batchRows);
 }
 
 void DBIF_Connection::ManagedConnection::updateSet(const QString& table, const QString& columns,

@@ -50,6 +50,22 @@ public:
     // The bytes the values of one row take as sent (UTF-8), without making their text.
     using RowMeasure = std::function<qint64(int row)>;
 
+    // Takes the values of one row of a bound INSERT, one call per column in column order (see
+    // insertBoundRows). Each value goes to the database in its own type: a double bit for bit, a
+    // text without quoting.
+    class CellSink {
+    public:
+        virtual void null() = 0;
+        virtual void integer(qint64 value) = 0;
+        virtual void number(double value) = 0;
+        virtual void text(const QString& value) = 0;
+
+    protected:
+        ~CellSink() = default;
+    };
+    // Hands the values of row `row` to the sink.
+    using RowBinder = std::function<void(int row, CellSink& sink)>;
+
     class DBIF_EXPORT ManagedConnection : public QSharedData {
     public:
         static const int TIMING_SLOTS = 10;
@@ -118,6 +134,8 @@ public:
                         const RowMeasure& measureRow, const char* file, int line);
         void updateSet(const QString& table, const QString& columns, const QStringList& rows,
                        const char* file, int line);
+        void insertBoundRows(const QString& table, const QStringList& columns, int rowCount,
+                             const RowBinder& bindRow, const char* file, int line);
 
         void beginTransaction();
         void endTransaction();
@@ -152,13 +170,23 @@ public:
     private:
         void record(int category, long milliseconds);
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line);
+        [[noreturn]] void throwFailure(const QSqlError& error, const QString& reported, const char* file,
+                                       int line);
+        void insertBoundRowsSqlite(const QString& sql, int columnCount, int rowCount,
+                                   const RowBinder& bindRow, const char* file, int line);
+        void insertBoundRowsMysql(const QString& table, const QStringList& columns, int rowCount,
+                                  const RowBinder& bindRow, const char* file, int line);
         bool databaseInTransaction() const;
         static QSqlError wholeTransactionGone(const QSqlError& error, const QString& cause);
         bool sessionLost(const QSqlError& error);
         void drop();
         void refuseDropped(const QString& sql, const char* file, int line) const;
         QSqlDatabase sessionDatabase(const QString& name);
-        void refuseUnstorableText(const QString& text, const QString& sql, const char* file, int line) const;
+        // Returns what the scan of the text found (its UTF-8 bytes, for one).
+        DBIF_TextScan refuseUnstorableText(const QString& text, const QString& sql, const char* file,
+                                           int line) const;
+        void refuseUnstorableNumber(double value, const QString& sql, const char* file, int line) const;
+        void traceBound(const QString& name, long elapsed, const QString& sql, int rows) const;
         void schemaChanged();
         void applyLockTimeout();
         void runUnitStatement(const QString& sql);
@@ -309,6 +337,15 @@ public:
     void insertRows(const QString& table, const QString& columns, int rowCount, const RowWriter& writeRow,
                     const RowMeasure& measureRow, const char* file, int line) const {
         d->insertRows(table, columns, rowCount, writeRow, measureRow, file, line);
+    }
+    // Inserts rows whose values bindRow hands over, bound instead of printed into the statement: one
+    // prepared statement re-bound per row on SQLite (the driver's own handle), multi-row prepared
+    // statements on MySQL, each below the server's packet and placeholder limits. Columns are SQL
+    // identifiers as they go into the column list. Texts are checked as every statement's are; NaN and
+    // infinities are refused. Traced once per statement with its placeholders and the rows bound.
+    void insertBoundRows(const QString& table, const QStringList& columns, int rowCount,
+                         const RowBinder& bindRow, const char* file, int line) const {
+        d->insertBoundRows(table, columns, rowCount, bindRow, file, line);
     }
     // Writes rows that carry their primary key: one "REPLACE INTO" statement per row, timed as Update.
     void updateSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,

@@ -69,53 +69,28 @@ bool DBIF_InMemoryColumn::isUnstorable(const QVariant& value) {
            !std::isfinite(value.toDouble());
 }
 
-bool DBIF_InMemoryColumn::appendSqlLiteral(QString& out, int row) const {
-    if (!variantCells) {
-        char text[NUMBER_LITERAL_CAPACITY];
-        const int length = writeNumberLiteral(row, text);
-        out += QLatin1String(text, length);
-        return length > 0;
-    }
-    if (!holdsValue(row)) {
-        out += QLatin1String("NULL");
-        return true;
-    }
-    const QVariant& value = variants[row];
-    if (isUnstorable(value))
-        return false;
-    out += quoteSqlText(exactText(value));
-    return true;
-}
-
-int DBIF_InMemoryColumn::writeNumberLiteral(int row, char* out) const {
-    if (!holdsValue(row)) {
-        std::memcpy(out, "NULL", 4);
-        return 4;
-    }
-    const double number = doubles[row];
-    if (!std::isfinite(number))
-        return 0;
-    // A number holds no quote: no escaping needed.
-    out[0] = '\'';
-    const int length = writeExactNumber(number, out + 1) + 1;
-    out[length] = '\'';
-    return length + 1;
-}
-
-qint64 DBIF_InMemoryColumn::sqlLiteralBytes(int row) const {
-    if (!holdsValue(row))
-        return 4;       // NULL
-    if (!variantCells)  // quotes around ASCII digits
-        return std::isfinite(doubles[row]) ? 2 + exactNumberLength(doubles[row]) : 0;
-    QString literal;
-    appendSqlLiteral(literal, row);
-    return utf8Bytes(literal);
-}
-
 int DBIF_InMemoryColumn::firstUnstorableRow() const {
     for (int row = 0; row < size(); ++row) {
         if (variantCells ? isUnstorable(variants[row]) : present[row] && !std::isfinite(doubles[row]))
             return row;
     }
     return -1;
+}
+
+void DBIF_InMemoryColumn::bind(int row, DBIF_Connection::CellSink& sink) const {
+    if (!holdsValue(row)) {
+        sink.null();
+        return;
+    }
+    if (!variantCells) {
+        sink.number(doubles[row]);
+        return;
+    }
+    const QVariant& value = variants[row];
+    if (value.isNull())
+        sink.null();
+    else if (value.typeId() == QMetaType::Double)
+        sink.number(*static_cast<const double*>(value.constData()));
+    else
+        sink.text(exactText(value));
 }

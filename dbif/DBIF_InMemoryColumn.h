@@ -11,6 +11,7 @@
 #include <QVector>
 #include <vector>
 
+#include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_Export.h"
 #include "dbif/DBIF_Utilities.h"
 
@@ -50,20 +51,10 @@ public:
     // Room for that many rows of numbers, so that filling them does not grow the storage row by row.
     void reserve(int rows);
 
-    // Appends the cell as an SQL literal: NULL for a cell that holds no value, else its exact text
-    // (see exactText) between single quotes, quotes inside doubled. Returns false, appending nothing,
-    // for a real number that SQL cannot hold (NaN or an infinity).
-    bool appendSqlLiteral(QString& out, int row) const;
-    // While the column holds only real numbers (its compact form), a cell's literal is NULL or a
-    // number between quotes: 8-bit text of at most NUMBER_LITERAL_CAPACITY characters, which
-    // writeNumberLiteral writes into `out` without a QString, returning its length (0 for a number SQL
-    // cannot hold, as appendSqlLiteral refuses it). Saves gather the cells of a row this way.
-    bool holdsNumbersOnly() const { return !variantCells; }
-    static constexpr int NUMBER_LITERAL_CAPACITY = EXACT_NUMBER_CAPACITY + 2;
-    int writeNumberLiteral(int row, char* out) const;
-    // The bytes (UTF-8) of what appendSqlLiteral appends for the cell, without making its text.
-    qint64 sqlLiteralBytes(int row) const;
-    // The first row whose real number SQL cannot hold (see appendSqlLiteral), or -1 when there is none.
+    // Hands the cell to a bound statement: NULL for a cell that holds no value, a real number as its
+    // double, any other value as its exact text (see exactText).
+    void bind(int row, DBIF_Connection::CellSink& sink) const;
+    // The first row whose real number SQL cannot hold (NaN or an infinity), or -1 when there is none.
     int firstUnstorableRow() const;
 
 private:

@@ -4,7 +4,9 @@
 #ifndef DBIF_BENCH_STATEMENTTRACE_H
 #define DBIF_BENCH_STATEMENTTRACE_H
 
+#include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -13,19 +15,24 @@
 #include <iostream>
 #include <sstream>
 
+#include <sqlite3.h>
+
 #include "dbif/DBIF_Connection.h"
 
-// One statement the library sent; a prepared one carries its single bound value.
+// One statement the library sent; a prepared one carries its single bound value. A statement of bound
+// rows ("... VALUES (?, ?) -- 100 rows bound") keeps its one-row text and the number of rows: the trace
+// has no values, so the replay binds numbers of its own, the same count of the same types as data rows.
 struct Statement {
     QString sql;
     bool prepared = false;
     QString value;
+    int boundRows = 0;
 };
 
 // The statements `work` sends on `db`, in order, with their texts exactly as sent (an INSERT keeps its
 // closing line end, which costs Qt a copy of the text). Each starts after a "<connection>: (<n> ms) "
-// line ("<connection> (<n> ms)" for a prepared statement, whose text ends in " => [<bound value>]") and
-// ends with the line end the trace adds; a header or transaction message then opens with one more.
+// line (a prepared statement's text ends in " => [<bound values>]") and ends with the line end the
+// trace adds; a header or transaction message then opens with one more.
 template <typename Work>
 QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
     std::ostringstream trace;
@@ -39,15 +46,20 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
     QList<Statement> statements;
     QStringList current;
     bool inStatement = false;
-    bool prepared = false;
     // `traceEnds` is how many of the trailing empty lines the trace itself wrote.
     const auto finish = [&](int traceEnds) {
         for (; traceEnds > 0 && !current.isEmpty() && current.last().isEmpty(); --traceEnds)
             current.removeLast();
         if (inStatement && !current.isEmpty()) {
-            Statement statement{current.join('\n'), prepared, QString()};
-            if (prepared) {
-                const qsizetype arrow = statement.sql.lastIndexOf(" => [");
+            static const QRegularExpression bound(QStringLiteral(" -- (\\d+) rows? bound$"));
+            Statement statement{current.join('\n'), false, QString(), 0};
+            const QRegularExpressionMatch rows = bound.match(statement.sql);
+            const qsizetype arrow = statement.sql.lastIndexOf(" => [");
+            if (rows.hasMatch()) {
+                statement.boundRows = rows.captured(1).toInt();
+                statement.sql.truncate(rows.capturedStart());
+            } else if (arrow >= 0 && statement.sql.endsWith(QLatin1Char(']'))) {
+                statement.prepared = true;
                 statement.value = statement.sql.mid(arrow + 5, statement.sql.size() - arrow - 6);
                 statement.sql.truncate(arrow);
             }
@@ -57,12 +69,9 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
         inStatement = false;
     };
     for (const QString& line : QString::fromStdString(trace.str()).split('\n')) {
-        const bool plainHeader = line.startsWith(key + ": (") && line.endsWith(" ms) ");
-        const bool preparedHeader = line.startsWith(key + " (") && line.endsWith(" ms)");
-        if (plainHeader || preparedHeader) {
+        if (line.startsWith(key + ": (") && line.endsWith(" ms) ")) {
             finish(1);
             inStatement = true;
-            prepared = preparedHeader;
         } else if (line.startsWith("  Beginning Transaction") ||
                    line.startsWith("  Committing Transaction")) {
             finish(1);
@@ -77,10 +86,54 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
     return statements;
 }
 
+// Rows of doubles (the first column an integer id) into the statement of one row's placeholders, the
+// fastest way each driver takes them: SQLite's own prepare/bind/step loop; on MySQL one multi-row
+// prepared statement through Qt, as many rows as the library put into it.
+inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement) {
+    const int columns = static_cast<int>(statement.sql.count(QLatin1Char('?')));
+    if (qt.driverName() == QLatin1String("QSQLITE")) {
+        sqlite3* handle = *static_cast<sqlite3* const*>(qt.driver()->handle().constData());
+        sqlite3_stmt* prepared = nullptr;
+        const QByteArray sql = statement.sql.toUtf8();
+        if (sqlite3_prepare_v2(handle, sql.constData(), static_cast<int>(sql.size()), &prepared, nullptr) !=
+            SQLITE_OK)
+            return QString::fromUtf8(sqlite3_errmsg(handle)) + "\n" + statement.sql;
+        bool ok = true;
+        for (int row = 0; ok && row < statement.boundRows; ++row) {
+            sqlite3_bind_int64(prepared, 1, 1);
+            for (int column = 2; column <= columns; ++column)
+                sqlite3_bind_double(prepared, column, row * 0.25 + column);
+            ok = sqlite3_step(prepared) == SQLITE_DONE;
+            sqlite3_reset(prepared);
+        }
+        sqlite3_finalize(prepared);
+        return ok ? QString() : QString::fromUtf8(sqlite3_errmsg(handle)) + "\n" + statement.sql;
+    }
+    const qsizetype values = statement.sql.indexOf(QStringLiteral(" VALUES ")) + 8;
+    QString sql = statement.sql;
+    for (int row = 1; row < statement.boundRows; ++row)
+        sql += QStringLiteral(", ") + statement.sql.mid(values);
+    QSqlQuery query(qt);
+    bool ok = query.prepare(sql);
+    for (int row = 0; ok && row < statement.boundRows; ++row) {
+        query.bindValue(row * columns, 1);
+        for (int column = 1; column < columns; ++column)
+            query.bindValue(row * columns + column, row * 0.25 + column);
+    }
+    ok = ok && query.exec();
+    return ok ? QString() : query.lastError().text() + "\n" + sql.left(300);
+}
+
 // Sends the statements in order through QSqlQuery on `qt`, reading every value of every result row
 // (as a double, the way a host reads numbers) into *sum. Returns the first failure, or an empty text.
 inline QString replay(QSqlDatabase& qt, const QList<Statement>& statements, double* sum = nullptr) {
     for (const Statement& statement : statements) {
+        if (statement.boundRows > 0) {
+            const QString failure = replayBoundRows(qt, statement);
+            if (!failure.isEmpty())
+                return failure;
+            continue;
+        }
         QSqlQuery query(qt);
         bool ok;
         if (statement.prepared) {

@@ -776,7 +776,12 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
                                                               const RowBinder& bindRow, const char* file,
                                                               int line) {
     const int columnCount = columns.size();
-    const int fullRows = std::max(1, std::min(rowCount, MYSQL_MAX_PLACEHOLDERS / columnCount));
+    // Qt keeps several copies of every bound value (variants, byte arrays, the client's bind array):
+    // a thousand rows a statement cost the server no more round trips worth counting and keep those
+    // copies small beside the table.
+    constexpr int ROWS_PER_STATEMENT = 1000;
+    const int fullRows =
+        std::max(1, std::min({rowCount, ROWS_PER_STATEMENT, MYSQL_MAX_PLACEHOLDERS / columnCount}));
     const QString oneRow = boundInsert(table, columns, 1);
     refuseDropped(oneRow, file, line);
     refuseUnstorableText(oneRow, oneRow, file, line);

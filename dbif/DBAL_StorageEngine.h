@@ -110,13 +110,9 @@ public:
     // its precedents, then (with subordinates) what it owns. An entity met again on the walk (a run's
     // measurement names the run) is skipped.
     void prepareSaveHandler(E entity, bool withSubordinates) {
-        if (entity.isNull() || entity.isCurrentlyInSave())
+        const SaveEntry entry(entity);
+        if (!entry)
             return;
-        entity.setCurrentlyInSave(true);
-        struct Release {
-            E& entity;
-            ~Release() { entity.setCurrentlyInSave(false); }
-        } release{entity};
         prepareSelf(entity);
         Traits::preparePrecedents(entity);
         if (withSubordinates)
@@ -156,6 +152,28 @@ public:
     virtual QString dataTableName(E entity) = 0;
 
 protected:
+    // Holds the entity's in-save flag while it lives, unless the entity is a null handle or in a save
+    // (or a prepare) further up the stack already: then it is false, and the caller returns.
+    class SaveEntry {
+    public:
+        explicit SaveEntry(E& entity)
+            : entity(entity), entered(!entity.isNull() && !entity.isCurrentlyInSave()) {
+            if (entered)
+                entity.setCurrentlyInSave(true);
+        }
+        ~SaveEntry() {
+            if (entered)
+                entity.setCurrentlyInSave(false);
+        }
+        SaveEntry(const SaveEntry&) = delete;
+        SaveEntry& operator=(const SaveEntry&) = delete;
+        explicit operator bool() const { return entered; }
+
+    private:
+        E& entity;
+        const bool entered;
+    };
+
     // Columns, precedents, own row with associations and data, subordinates: one unit of work, so that
     // a save that fails leaves nothing of itself in the database and the entity as it was in memory.
     // Returns at once when the entity is already being saved further up the stack.
@@ -233,13 +251,9 @@ QStringList DBAL_StorageEngine<E, C>::savableKeys(const E& entity) {
 
 template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::save(E entity, bool saveSubordinates) {
-    if (entity.isNull() || entity.isCurrentlyInSave())
+    const SaveEntry entry(entity);
+    if (!entry)
         return;
-    entity.setCurrentlyInSave(true);
-    struct Release {
-        E& entity;
-        ~Release() { entity.setCurrentlyInSave(false); }
-    } release{entity};
 
     const DBIF_Connection connection = entity.getConnection();
     const QStringList keys = savableKeys(entity);

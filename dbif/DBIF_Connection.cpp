@@ -30,6 +30,12 @@ sqlite3* sqliteHandle(const QSqlDatabase& db) {
     return *static_cast<sqlite3* const*>(handle.constData());
 }
 
+// A statement the library will not send, with the reason, as every failing statement is reported.
+[[noreturn]] void refuseStatement(const QString& sql, const QString& why, const char* file, int line,
+                                  QSqlError::ErrorType type = QSqlError::StatementError) {
+    throw DBIF_Exception(sql, QSqlError(why, QString(), type), QString::fromLocal8Bit(file), line);
+}
+
 }  // namespace
 
 int DBIF_Connection::ManagedConnection::nextDatabaseId = 0;
@@ -210,11 +216,10 @@ void DBIF_Connection::ManagedConnection::drop() {
 void DBIF_Connection::ManagedConnection::refuseDropped(const QString& sql, const char* file, int line) const {
     if (!dropped)
         return;
-    throw DBIF_Exception(sql,
-                         QSqlError(QStringLiteral("The connection was closed when the host let go of its "
-                                                  "last DBIF_Connection handle; nothing was sent"),
-                                   QString(), QSqlError::ConnectionError),
-                         QString::fromLocal8Bit(file), line);
+    refuseStatement(sql,
+                    QStringLiteral("The connection was closed when the host let go of its last "
+                                   "DBIF_Connection handle; nothing was sent"),
+                    file, line, QSqlError::ConnectionError);
 }
 
 QString DBIF_Connection::ManagedConnection::getQtDatabaseKey() const {
@@ -421,10 +426,7 @@ bool DBIF_Connection::ManagedConnection::databaseInTransaction() const {
 DBIF_TextScan DBIF_Connection::ManagedConnection::refuseUnstorableText(const QString& text,
                                                                        const QString& sql, const char* file,
                                                                        int line) const {
-    const auto refuse = [&](const QString& why) {
-        throw DBIF_Exception(sql, QSqlError(why, QString(), QSqlError::StatementError),
-                             QString::fromLocal8Bit(file), line);
-    };
+    const auto refuse = [&](const QString& why) { refuseStatement(sql, why, file, line); };
     const DBIF_TextScan scan = scanText(text);
     if (scan.loneSurrogate) {
         refuse(
@@ -683,11 +685,10 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableNumber(double value, co
                                                                 const char* file, int line) const {
     if (std::isfinite(value))
         return;
-    throw DBIF_Exception(sql,
-                         QSqlError(QStringLiteral("A value is NaN or an infinity, which a database column "
-                                                  "cannot store; nothing was sent"),
-                                   QString(), QSqlError::StatementError),
-                         QString::fromLocal8Bit(file), line);
+    refuseStatement(sql,
+                    QStringLiteral("A value is NaN or an infinity, which a database column cannot store; "
+                                   "nothing was sent"),
+                    file, line);
 }
 
 void DBIF_Connection::ManagedConnection::traceBound(const QString& name, long elapsed, const QString& sql,
@@ -853,14 +854,12 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
         // The execute packet holds the values and a header; the statement text went with the prepare.
         constexpr qint64 HEADER_BYTES = 1024;
         if (sink.bytes + HEADER_BYTES >= packetLimit) {
-            throw DBIF_Exception(oneRow,
-                                 QSqlError(QStringLiteral("Row %1's %2 bytes exceed the server's "
-                                                          "max_allowed_packet of %3")
-                                               .arg(row)
-                                               .arg(sink.bytes)
-                                               .arg(maxPacketBytes),
-                                           QString(), QSqlError::StatementError),
-                                 QString::fromLocal8Bit(file), line);
+            refuseStatement(oneRow,
+                            QStringLiteral("Row %1's %2 bytes exceed the server's max_allowed_packet of %3")
+                                .arg(row)
+                                .arg(sink.bytes)
+                                .arg(maxPacketBytes),
+                            file, line);
         }
         if (batchRows > 0 && batchBytes + sink.bytes + HEADER_BYTES >= packetLimit) {
             send(batchRows);
@@ -1076,10 +1075,8 @@ bool DBIF_Connection::ManagedConnection::takeSchemaLock() {
         const QString sql =
             QStringLiteral("SELECT GET_LOCK(%1, %2)").arg(schemaLockName()).arg(lockTimeoutSeconds);
         if (queryInt(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__) != 1) {
-            throw DBIF_Exception(sql,
-                                 QSqlError(QStringLiteral("Another connection holds the schema lock"),
-                                           QString(), QSqlError::StatementError),
-                                 QStringLiteral(__FILE__), __LINE__);
+            refuseStatement(sql, QStringLiteral("Another connection holds the schema lock"), __FILE__,
+                            __LINE__);
         }
         return true;
     }

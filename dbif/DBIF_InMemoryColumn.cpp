@@ -2,8 +2,10 @@
 #include "dbif/DBIF_InMemoryColumn.h"
 
 #include <QMetaType>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "dbif/DBIF_DataType.h"
 #include "dbif/DBIF_Utilities.h"
@@ -93,4 +95,40 @@ void DBIF_InMemoryColumn::bind(int row, DBIF_Connection::CellSink& sink) const {
         sink.number(*static_cast<const double*>(value.constData()));
     else
         sink.text(exactText(value));
+}
+
+bool DBIF_InMemoryColumn::assign(const double* values, int count, const bool* given) {
+    if (variantCells) {
+        bool changed = false;
+        for (int row = 0; row < count; ++row)
+            changed = set(row, !given || given[row] ? QVariant(values[row]) : QVariant()) || changed;
+        return changed;
+    }
+    growTo(count);
+    bool changed = false;
+    for (int row = 0; row < count; ++row) {
+        const bool holds = !given || given[row];
+        const double value = holds ? values[row] : 0.0;
+        changed = changed || present[row] != holds || (holds && !(doubles[row] == value));
+        present[row] = holds;
+        doubles[row] = value;
+    }
+    return changed;
+}
+
+void DBIF_InMemoryColumn::read(int rows, std::vector<double>& values, std::vector<bool>& holds) const {
+    values.assign(static_cast<size_t>(rows), std::numeric_limits<double>::quiet_NaN());
+    holds.assign(static_cast<size_t>(rows), false);
+    const int stored = std::min(rows, size());
+    for (int row = 0; row < stored; ++row) {
+        if (!variantCells) {
+            if (present[row]) {
+                values[row] = doubles[row];
+                holds[row] = true;
+            }
+        } else if (variants[row].typeId() == QMetaType::Double && !variants[row].isNull()) {
+            values[row] = *static_cast<const double*>(variants[row].constData());
+            holds[row] = true;
+        }
+    }
 }

@@ -45,6 +45,12 @@ public:
             return false;
         return variantCells ? variants[row].isValid() : static_cast<bool>(present[row]);
     }
+    // Whole-column access (see DBIF_InMemoryTable::setColumn): rows 0 to count - 1 from the array, a
+    // row missing where `present` (when given) is false. Returns whether a cell changed.
+    bool assign(const double* values, int count, const bool* present);
+    // Rows 0 to rows - 1 as doubles and whether each holds one; a cell never set or holding another
+    // kind of value is missing and reads as NaN.
+    void read(int rows, std::vector<double>& values, std::vector<bool>& holds) const;
     // Number of rows up to the last one that was ever written; later rows are never set.
     int size() const { return variantCells ? variants.size() : static_cast<int>(doubles.size()); }
     void clear();

@@ -242,6 +242,36 @@ public:
             d->dirty = true;
     }
     void set(const C& column, const QString& value) { set(column, QVariant(value)); }
+    // Sets the column's cells of rows 0 to count - 1 from a contiguous array in one call, with no
+    // QVariant a cell: rows are added (addRow, the kind's own included) until the table has `count`,
+    // and a row whose entry in `present` is false (when a mask is given) holds no value for the column.
+    // The table becomes dirty when a cell changes. Returns false (reported) for a null column or one
+    // not added. NaN and infinities are refused at save, as set() values are.
+    bool setColumn(const C& column, const double* values, int count, const bool* present = nullptr) {
+        const int index = columnIndex(column, "setColumn");
+        if (index < 0)
+            return false;
+        loadDataIfNeeded();
+        while (d->rowsInMemory < count)
+            addRow();
+        if (d->columns[index].assign(values, count, present))
+            d->dirty = true;
+        return true;
+    }
+    // Every row's cell of the column as a double, and whether it holds one (a cell never set, or one
+    // that is not a real number, is missing and reads as NaN), loading the data first if needed.
+    // Returns false (reported) for a null column, one not added, or data that could not be loaded.
+    bool getColumn(const C& column, std::vector<double>& values, std::vector<bool>& present) const {
+        const int index = columnIndex(column, "getColumn");
+        if (index < 0)
+            return false;
+        loadDataIfNeeded();
+        if (!assert0(d->dataIsLoaded, __FILE__, __LINE__,
+                     QStringLiteral("getColumn: the data could not be loaded from the database")))
+            return false;
+        d->columns.at(index).read(d->rowsInMemory, values, present);
+        return true;
+    }
     // A string literal would otherwise be ambiguous between the two forms above.
     void set(const C& column, const char* value) { set(column, QVariant(QString::fromUtf8(value))); }
 
@@ -404,6 +434,21 @@ private:
     // which share their text with the table's own: for a table of a few columns the shared text is
     // found by address, without hashing the key for every cell. This and the other helpers of the
     // per-cell accessors are forced inline (the compiler would keep calls to them otherwise).
+    // The position of an added column, or -1 (reported) for a null handle, a null column or one not added.
+    int columnIndex(const C& column, const char* operation) const {
+        if (!hasRecord(operation) ||
+            !assert0(!column.isNull(), __FILE__, __LINE__,
+                     QStringLiteral("%1 of a null column (the result of a failed column look-up)")
+                         .arg(QLatin1String(operation))))
+            return -1;
+        const int index = indexOf(column.getKey());
+        assert1(index >= 0, __FILE__, __LINE__,
+                QStringLiteral("%1 of column '%2': the column has not been added to the table yet. Call "
+                               "addColumn first")
+                    .arg(QLatin1String(operation)),
+                column.getKey());
+        return index;
+    }
     Q_ALWAYS_INLINE int indexOf(const QString& key) const {
         const QStringList& keys = d->columnKeys;
         if (keys.size() <= 16) {

@@ -453,8 +453,7 @@ DBIF_TextScan DBIF_Connection::ManagedConnection::refuseUnstorableText(const QSt
 
 QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int category, const char* file,
                                                     int line, bool forwardOnly) {
-    refuseDropped(sql, file, line);
-    refuseUnstorableText(sql, sql, file, line);
+    refuseUnsendable(sql, file, line);
     startUnitBefore(sql);
     QElapsedTimer timer;
     timer.start();
@@ -486,8 +485,7 @@ QSqlQuery DBIF_Connection::ManagedConnection::preparedQuery(const QString& sql, 
 QSqlQuery DBIF_Connection::ManagedConnection::boundQuery(const QString& sql, int category,
                                                          const QVariantList& values, const char* file,
                                                          int line) {
-    refuseDropped(sql, file, line);
-    refuseUnstorableText(sql, sql, file, line);
+    refuseUnsendable(sql, file, line);
     for (const QVariant& value : values) {
         if (value.typeId() == QMetaType::QString)
             refuseUnstorableText(value.toString(), sql, file, line);
@@ -674,7 +672,7 @@ void DBIF_Connection::ManagedConnection::insertBoundRows(const QString& table, c
     if (rowCount <= 0 || columns.isEmpty())
         return;
     if (driver == SQLITE)
-        insertBoundRowsSqlite(boundInsert(table, columns, 1), columns.size(), rowCount, bindRow, file, line);
+        insertBoundRowsSqlite(boundInsert(table, columns, 1), rowCount, bindRow, file, line);
     else
         insertBoundRowsMysql(table, columns, rowCount, bindRow, file, line);
 }
@@ -701,11 +699,10 @@ void DBIF_Connection::ManagedConnection::traceBound(const QString& name, long el
 
 // One statement of one row's placeholders, prepared once on the driver's own handle and re-bound per
 // row: Qt's per-row overhead would cost more than SQLite's own work.
-void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& sql, int columnCount,
-                                                               int rowCount, const RowBinder& bindRow,
-                                                               const char* file, int line) {
-    refuseDropped(sql, file, line);
-    refuseUnstorableText(sql, sql, file, line);
+void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& sql, int rowCount,
+                                                               const RowBinder& bindRow, const char* file,
+                                                               int line) {
+    refuseUnsendable(sql, file, line);
     startUnitBefore(sql);
     QElapsedTimer timer;
     timer.start();
@@ -757,12 +754,10 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& sq
     for (int row = 0; row < rowCount; ++row) {
         sink.index = 0;
         bindRow(row, sink);
-        Q_ASSERT(sink.index == columnCount);
         if (sqlite3_step(statement) != SQLITE_DONE)
             fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
         sqlite3_reset(statement);
     }
-    (void)columnCount;
     lastId = static_cast<int>(sqlite3_last_insert_rowid(handle));
     const long elapsed = timer.elapsed();
     record(DBIF_INSERT_TIMING, elapsed);
@@ -784,8 +779,7 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
     const int fullRows =
         std::max(1, std::min({rowCount, ROWS_PER_STATEMENT, MYSQL_MAX_PLACEHOLDERS / columnCount}));
     const QString oneRow = boundInsert(table, columns, 1);
-    refuseDropped(oneRow, file, line);
-    refuseUnstorableText(oneRow, oneRow, file, line);
+    refuseUnsendable(oneRow, file, line);
 
     class Sink final : public CellSink {
     public:

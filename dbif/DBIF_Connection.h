@@ -98,7 +98,6 @@ public:
         // release closes the connection for good (see dropped).
         void acquireHostHandle();
         void releaseHostHandle();
-        bool isDropped() const { return dropped; }
         bool isValid() const { return valid; }
         QSqlError lastError() const { return lastOpenError; }
         void getInfo(QString& driverName, QString& hostName, QString& databaseName, QString& userName,
@@ -172,8 +171,8 @@ public:
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line);
         [[noreturn]] void throwFailure(const QSqlError& error, const QString& reported, const char* file,
                                        int line);
-        void insertBoundRowsSqlite(const QString& sql, int columnCount, int rowCount,
-                                   const RowBinder& bindRow, const char* file, int line);
+        void insertBoundRowsSqlite(const QString& sql, int rowCount, const RowBinder& bindRow,
+                                   const char* file, int line);
         void insertBoundRowsMysql(const QString& table, const QStringList& columns, int rowCount,
                                   const RowBinder& bindRow, const char* file, int line);
         bool databaseInTransaction() const;
@@ -181,6 +180,11 @@ public:
         bool sessionLost(const QSqlError& error);
         void drop();
         void refuseDropped(const QString& sql, const char* file, int line) const;
+        // What every statement passes before it is sent: an open connection, text the database holds.
+        void refuseUnsendable(const QString& sql, const char* file, int line) const {
+            refuseDropped(sql, file, line);
+            refuseUnstorableText(sql, sql, file, line);
+        }
         QSqlDatabase sessionDatabase(const QString& name);
         // Returns what the scan of the text found (its UTF-8 bytes, for one).
         DBIF_TextScan refuseUnstorableText(const QString& text, const QString& sql, const char* file,

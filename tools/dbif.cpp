@@ -29,8 +29,8 @@ const char* const USAGE =
     "             [--routine R] [--temperature T] [--run-type R] [--engine sparse|multi]\n"
     "             [--delimiter ,|;|tab] [--decimal .|,] [--skip LINES] [--stop-on-error] [--quiet]\n"
     "  ls runs|dies|devices|measurements [--where EXPR]... [--latest] [--csv]\n"
-    "  export csv [--where EXPR]... [--latest] -o FILE\n"
-    "  export touchstone ID -o FILE.sNp\n"
+    "  export csv [--where EXPR]... [--latest] [--format ri|ma|db] -o FILE\n"
+    "  export touchstone ID -o FILE.sNp|FILE.ts\n"
     "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--group FIELD] [--latest] -o FILE.svg\n"
     "DATABASE is a SQLite file (default ./campaign.db) or mysql://user@host:port/database with the\n"
     "password in DBIF_PASSWORD. EXPR is FIELD OP VALUE, OP one of = != < <= > >= ~ (like).\n"
@@ -114,19 +114,29 @@ int list(const QStringList& arguments) {
 }
 
 int exportCsv(const QStringList& arguments) {
-    const CommandLine commandLine(arguments, withCommon({QStringLiteral("where"), QStringLiteral("output")}),
-                                  {QStringLiteral("latest")});
+    const CommandLine commandLine(
+        arguments, withCommon({QStringLiteral("where"), QStringLiteral("output"), QStringLiteral("format")}),
+        {QStringLiteral("latest")});
     if (!commandLine.positional().isEmpty())
         throw ToolError(
             QStringLiteral("export csv: unexpected argument %1").arg(commandLine.positional().first()),
             ToolError::USAGE);
+    const int format =
+        TidyExport::complexFormats().indexOf(commandLine.value(QStringLiteral("format"), "ri"));
+    if (format < 0) {
+        throw ToolError(QStringLiteral("--format %1: expected one of %2")
+                            .arg(commandLine.value(QStringLiteral("format")),
+                                 TidyExport::complexFormats().join(QStringLiteral(", "))),
+                        ToolError::USAGE);
+    }
     const QString output = requiredOutput(commandLine);
     DBIF_Connection connection = openDatabase(commandLine);
     const std::unique_ptr<DBIF_QueryCondition> condition =
         WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
     const QList<DBIF_Measurement> measurements =
         Listing::measurements(connection, condition.get(), commandLine.has(QStringLiteral("latest")));
-    const long long rows = TidyExport::write(connection, measurements, output);
+    const long long rows =
+        TidyExport::write(connection, measurements, TidyExport::ComplexFormat(format), output);
     std::cout << "wrote " << rows << " rows of " << measurements.size() << " measurements to "
               << output.toStdString() << std::endl;
     return 0;

@@ -5,11 +5,15 @@
 // the same state), so both sides meet the same machine load; the reported time is the library's, and
 // the counters give both rates and "library/raw", the ratio of their total times.
 //   Save: a fresh database, the entry built in memory (not timed), then save() in a host transaction
-//         (or, for the "no-host-transaction" cases, without one). "peak/table" is the peak resident
+//         (or, for the "no-host-transaction" cases, without one). The raw side binds the rows the
+//         fastest way each driver takes them (SQLite's own prepare/bind/step loop; MySQL multi-row
+//         prepared statements); on MySQL "library/texts" also puts the library beside the same rows
+//         printed into 1,000-row INSERT texts. "peak/table" is the peak resident
 //         growth during a library save over the table's own size (8 bytes a cell); "raw peak/table"
 //         the same for the replay, whose statement texts exist before it starts.
 //   Load: the entry fetched by id through emptied caches, then every cell read with getData(); the raw
-//         side runs the same SELECTs and reads every value of every row with QSqlQuery::value().
+//         side runs the same SELECTs and reads every value of every row as a double: SQLite's own step
+//         loop on SQLite, QSqlQuery::value() on MySQL.
 // Both sides run in every iteration, in turn first, so that a slow spell of the machine falls on both;
 // "median library/raw" is the median of the iterations' ratios, and "added cpu/raw" the processor time
 // the library's thread spends beyond the raw side's, over the raw time: what the library itself costs,
@@ -46,6 +50,7 @@ struct Case {
     DBIF_StorageEngineType engine;
     int rows;
     bool hostTransaction;
+    bool wholeColumns = false;  // Load: read with getColumn rather than getData
 };
 
 // Sweep voltages (short texts) beside currents that need every digit, as instruments deliver them.
@@ -85,12 +90,23 @@ void saveEntry(DBIF_Connection& db, DBIF_CatalogEntry& entry, bool hostTransacti
         db.endTransaction();
 }
 
-// Every cell of the stored entry, read the way a host reads them; returns their sum.
-double loadAndRead(DBIF_Connection& db, int id) {
+// Every cell of the stored entry, read the way a host reads them (cell by cell with getData, or a
+// column at a time with getColumn); returns their sum.
+double loadAndRead(DBIF_Connection& db, int id, bool wholeColumns) {
     const DBIF_CatalogEntry entry = DBIF_ObjectCache<DBIF_CatalogEntry>::get(db, id);
+    double sum = 0;
+    if (wholeColumns) {
+        std::vector<double> values;
+        std::vector<bool> present;
+        for (const DBIF_CatalogEntryColumn& column : entry.getColumns()) {
+            entry.getColumn(column, values, present);
+            for (const double value : values)
+                sum += value;
+        }
+        return sum;
+    }
     const QStringList keys = entry.getColumnKeys();
     const unsigned rows = entry.rowCount();
-    double sum = 0;
     for (unsigned row = 0; row < rows; ++row) {
         for (const QString& key : keys)
             sum += entry.getData(key, row).toDouble();
@@ -230,7 +246,7 @@ void BM_Save(benchmark::State& state, const Case& c) {
         forgetObjects();
     }
     // Each side's save on a fresh database, timed; with `peak`, also its peak memory growth.
-    const auto rawSave = [&](qint64* peak) {
+    const auto rawSave = [&](qint64* peak, Replay how = Replay::Fastest) {
         std::unique_ptr<DBIF_Connection> db = freshDatabase(c.driver);
         QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
         QString failure = replay(qt, building);
@@ -238,7 +254,7 @@ void BM_Save(benchmark::State& state, const Case& c) {
             if (c.hostTransaction)
                 qt.transaction();
             if (failure.isEmpty())
-                failure = replay(qt, statements);
+                failure = replay(qt, statements, nullptr, how);
             if (c.hostTransaction)
                 qt.commit();
         });
@@ -263,13 +279,23 @@ void BM_Save(benchmark::State& state, const Case& c) {
     rawSave(&rawPeak);
     settle(c.driver);
 
+    // On MySQL the rows also go as printed 1,000-row INSERT texts, what binding replaced.
+    const bool textsToo = c.driver == QLatin1String("QMYSQL");
+    double librarySeconds = 0;
+    double textSeconds = 0;
     Comparison comparison;
     int iteration = 0;
     for (auto _ : state) {
-        state.SetIterationTime(comparison.run(
-            iteration++, [&] { return librarySave(nullptr); }, [&] { return rawSave(nullptr); }));
+        const double seconds = comparison.run(
+            iteration++, [&] { return librarySave(nullptr); }, [&] { return rawSave(nullptr); });
+        state.SetIterationTime(seconds);
+        librarySeconds += seconds;
+        if (textsToo)
+            textSeconds += rawSave(nullptr, Replay::Texts).seconds;
     }
     comparison.report(state, c.rows);
+    if (textsToo)
+        state.counters["library/texts"] = librarySeconds / textSeconds;
     state.counters["statements"] = statements.size();
     const double tableBytes = 8.0 * COLUMN_COUNT * c.rows;
     state.counters["peak/table"] = static_cast<double>(libraryPeak) / tableBytes;
@@ -287,7 +313,7 @@ void BM_Load(benchmark::State& state, const Case& c) {
         id = entry.getId();
     }
     forgetObjects();
-    const QList<Statement> statements = recordStatements(*db, [&] { loadAndRead(*db, id); });
+    const QList<Statement> statements = recordStatements(*db, [&] { loadAndRead(*db, id, c.wholeColumns); });
     const double expected = expectedSum(c.rows);
     QSqlDatabase qt = QSqlDatabase::database(db->getQtDatabaseKey());
     settle(c.driver);
@@ -298,7 +324,7 @@ void BM_Load(benchmark::State& state, const Case& c) {
         QString failure;
         const auto library = [&] {
             forgetObjects();
-            return timed(nullptr, [&] { sum = loadAndRead(*db, id); });
+            return timed(nullptr, [&] { sum = loadAndRead(*db, id, c.wholeColumns); });
         };
         const auto raw = [&] {
             double rawSum = 0;
@@ -334,10 +360,15 @@ void registerAll() {
                     ->Unit(benchmark::kMillisecond)
                     ->Iterations(iterations)
                     ->UseManualTime();
-                benchmark::RegisterBenchmark(("Load" + name).c_str(), BM_Load, c)
-                    ->Unit(benchmark::kMillisecond)
-                    ->Iterations(iterations)
-                    ->UseManualTime();
+                for (const bool wholeColumns : {false, true}) {
+                    Case load = c;
+                    load.wholeColumns = wholeColumns;
+                    benchmark::RegisterBenchmark(
+                        ("Load" + name + (wholeColumns ? "/getColumn" : "/getData")).c_str(), BM_Load, load)
+                        ->Unit(benchmark::kMillisecond)
+                        ->Iterations(iterations)
+                        ->UseManualTime();
+                }
                 // On SQLite a save without a host transaction should cost what it costs inside one.
                 if (QLatin1String(driver) == QLatin1String("QSQLITE") && rows == 10000) {
                     benchmark::RegisterBenchmark(("Save" + name + "/no-host-transaction").c_str(), BM_Save,

@@ -535,20 +535,27 @@ void DBAL_StorageEngine<E, C>::loadDataHandler(E entity, DBIF_Query* query) {
             // Room for the stored rows at once (the count was read with the columns).
             entity.cellsToLoad(i).reserve(static_cast<int>(entity.rowCount()));
         }
-        QSqlQuery result = connection.queryForwardOnly(sql, DBIF_QUERY_TIMING, __FILE__, __LINE__);
-        while (result.next()) {
-            entity.addRow();
-            const int row = entity.currentRow();
-            for (const Target& target : std::as_const(targets)) {
-                // NULL is a cell that was never set, and stays one.
-                const QVariant value = result.value(target.index);
-                DBIF_InMemoryColumn& cells = entity.cellsToLoad(target.index);
-                if (!target.converted)
-                    cells.load(row, value);
-                else if (!value.isNull())
-                    cells.load(row, convertVariant(target.dataType, value));
-            }
-        }
+        connection.readRows(
+            sql, DBIF_QUERY_TIMING,
+            [&](const DBIF_Connection::CellSource& stored) {
+                entity.addRow();
+                const int row = entity.currentRow();
+                for (const Target& target : std::as_const(targets)) {
+                    DBIF_InMemoryColumn& cells = entity.cellsToLoad(target.index);
+                    double number;
+                    if (!target.converted && stored.number(target.index, number)) {
+                        cells.loadNumber(row, number);
+                        continue;
+                    }
+                    // NULL is a cell that was never set, and stays one.
+                    const QVariant value = stored.value(target.index);
+                    if (!target.converted)
+                        cells.load(row, value);
+                    else if (!value.isNull())
+                        cells.load(row, convertVariant(target.dataType, value));
+                }
+            },
+            __FILE__, __LINE__);
     }
     // A loaded table holds what the database holds.
     entity.setDirty(false);

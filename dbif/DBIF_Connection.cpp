@@ -464,12 +464,7 @@ QSqlQuery DBIF_Connection::ManagedConnection::query(const QString& sql, int cate
     lastId = result.lastInsertId().toInt();
     const long elapsed = timer.elapsed();
     record(category, elapsed);
-    if (isShowingSql()) {
-        std::cout << "\n"
-                  << name << ": (" << elapsed << " ms) "
-                  << "\n"
-                  << sql << std::endl;
-    }
+    traceStatement(name, elapsed, sql);
     throwIfFailed(result, sql, file, line);
     if (category == DBIF_ALTER_TIMING)
         schemaChanged();
@@ -689,6 +684,12 @@ void DBIF_Connection::ManagedConnection::refuseUnstorableNumber(double value, co
                     file, line);
 }
 
+void DBIF_Connection::ManagedConnection::traceStatement(const QString& name, long elapsed,
+                                                        const QString& sql) const {
+    if (isShowingSql())
+        std::cout << "\n" << name << ": (" << elapsed << " ms) \n" << sql << std::endl;
+}
+
 void DBIF_Connection::ManagedConnection::traceBound(const QString& name, long elapsed, const QString& sql,
                                                     int rows) const {
     if (isShowingSql())
@@ -870,6 +871,101 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
     }
     if (batchRows > 0)
         send(batchRows);
+}
+
+void DBIF_Connection::ManagedConnection::readRows(const QString& sql, int category, const RowReader& read,
+                                                  const char* file, int line) {
+    if (driver == SQLITE) {
+        readRowsSqlite(sql, category, read, file, line);
+        return;
+    }
+    class Source final : public CellSource {
+    public:
+        explicit Source(const QSqlQuery& result) : result(result) {}
+        bool number(int column, double& value) const override {
+            const QVariant cell = result.value(column);
+            if (cell.typeId() != QMetaType::Double || cell.isNull())
+                return false;
+            value = *static_cast<const double*>(cell.constData());
+            return true;
+        }
+        QVariant value(int column) const override { return result.value(column); }
+
+    private:
+        const QSqlQuery& result;
+    };
+    QSqlQuery result = query(sql, category, file, line, true);
+    const Source source(result);
+    while (result.next())
+        read(source);
+}
+
+// A step loop on the driver's own handle: Qt would make a variant of every cell of every row first.
+void DBIF_Connection::ManagedConnection::readRowsSqlite(const QString& sql, int category,
+                                                        const RowReader& read, const char* file, int line) {
+    refuseUnsendable(sql, file, line);
+    startUnitBefore(sql);
+    QElapsedTimer timer;
+    timer.start();
+    const QString name = getQtDatabaseKey();
+    sqlite3* handle = sqliteHandle(sessionDatabase(name));
+    const auto fail = [&](const QString& why, int code) {
+        throwFailure(QSqlError(QStringLiteral("Unable to fetch row"), why, QSqlError::StatementError,
+                               QString::number(code)),
+                     sql, file, line);
+    };
+    if (handle == nullptr)
+        fail(lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
+                                            : lastOpenError.text(),
+             0);
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement, nullptr) !=
+        SQLITE_OK)
+        fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, sqlite3_finalize);
+
+    class Source final : public CellSource {
+    public:
+        explicit Source(sqlite3_stmt* statement) : statement(statement) {}
+        bool number(int column, double& value) const override {
+            if (sqlite3_column_type(statement, column) != SQLITE_FLOAT)
+                return false;
+            value = sqlite3_column_double(statement, column);
+            return true;
+        }
+        // What Qt's SQLite driver makes of each storage class.
+        QVariant value(int column) const override {
+            switch (sqlite3_column_type(statement, column)) {
+                case SQLITE_INTEGER:
+                    return QVariant(static_cast<qint64>(sqlite3_column_int64(statement, column)));
+                case SQLITE_FLOAT:
+                    return QVariant(sqlite3_column_double(statement, column));
+                case SQLITE_TEXT:
+                    return QVariant(QString::fromUtf16(
+                        static_cast<const char16_t*>(sqlite3_column_text16(statement, column)),
+                        sqlite3_column_bytes16(statement, column) / 2));
+                case SQLITE_BLOB:
+                    return QVariant(
+                        QByteArray(static_cast<const char*>(sqlite3_column_blob(statement, column)),
+                                   sqlite3_column_bytes(statement, column)));
+                default:
+                    return QVariant();
+            }
+        }
+
+    private:
+        sqlite3_stmt* statement;
+    } source(statement);
+
+    int step;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW)
+        read(source);
+    if (step != SQLITE_DONE)
+        fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+    const long elapsed = timer.elapsed();
+    record(category, elapsed);
+    traceStatement(name, elapsed, sql);
 }
 
 void DBIF_Connection::ManagedConnection::updateSet(const QString& table, const QString& columns,

@@ -66,6 +66,21 @@ public:
     // Hands the values of row `row` to the sink.
     using RowBinder = std::function<void(int row, CellSink& sink)>;
 
+    // One row of a result that readRows hands over, each cell in the type the database holds it in.
+    class CellSource {
+    public:
+        // Whether the cell holds a real number; if so, `value` receives it exactly as stored.
+        virtual bool number(int column, double& value) const = 0;
+        // The cell as Qt's driver would give it: a null variant for NULL, an integer as a qint64,
+        // text as text.
+        virtual QVariant value(int column) const = 0;
+
+    protected:
+        ~CellSource() = default;
+    };
+    // Takes one row of a result, first to last.
+    using RowReader = std::function<void(const CellSource& row)>;
+
     class DBIF_EXPORT ManagedConnection : public QSharedData {
     public:
         static const int TIMING_SLOTS = 10;
@@ -135,6 +150,7 @@ public:
                        const char* file, int line);
         void insertBoundRows(const QString& table, const QStringList& columns, int rowCount,
                              const RowBinder& bindRow, const char* file, int line);
+        void readRows(const QString& sql, int category, const RowReader& read, const char* file, int line);
 
         void beginTransaction();
         void endTransaction();
@@ -175,6 +191,8 @@ public:
                                    const char* file, int line);
         void insertBoundRowsMysql(const QString& table, const QStringList& columns, int rowCount,
                                   const RowBinder& bindRow, const char* file, int line);
+        void readRowsSqlite(const QString& sql, int category, const RowReader& read, const char* file,
+                            int line);
         bool databaseInTransaction() const;
         static QSqlError wholeTransactionGone(const QSqlError& error, const QString& cause);
         bool sessionLost(const QSqlError& error);
@@ -190,6 +208,7 @@ public:
         DBIF_TextScan refuseUnstorableText(const QString& text, const QString& sql, const char* file,
                                            int line) const;
         void refuseUnstorableNumber(double value, const QString& sql, const char* file, int line) const;
+        void traceStatement(const QString& name, long elapsed, const QString& sql) const;
         void traceBound(const QString& name, long elapsed, const QString& sql, int rows) const;
         void schemaChanged();
         void applyLockTimeout();
@@ -350,6 +369,14 @@ public:
     void insertBoundRows(const QString& table, const QStringList& columns, int rowCount,
                          const RowBinder& bindRow, const char* file, int line) const {
         d->insertBoundRows(table, columns, rowCount, bindRow, file, line);
+    }
+    // Runs a SELECT and hands its rows to `read` one at a time, first to last, with no copy of the
+    // result kept: on SQLite straight from the driver's own handle, numbers as the doubles stored; on
+    // MySQL through Qt's text protocol, whose number texts the server writes and Qt reads back exactly
+    // (Qt's binary-protocol results hand doubles over as rounded texts, so they are not used). Traced
+    // and timed as query() is; a failure throws DBIF_Exception.
+    void readRows(const QString& sql, int category, const RowReader& read, const char* file, int line) const {
+        d->readRows(sql, category, read, file, line);
     }
     // Writes rows that carry their primary key: one "REPLACE INTO" statement per row, timed as Update.
     void updateSet(const QString& table, const QString& columns, const QStringList& rows, const char* file,

@@ -39,6 +39,15 @@ public:
         }
         loadOther(row, value);
     }
+    // The same for a real number read as a double.
+    void loadNumber(int row, double value) {
+        if (!variantCells && row == size()) {
+            doubles.push_back(value);
+            present.push_back(true);
+            return;
+        }
+        loadOther(row, QVariant(value));
+    }
     // Whether the cell holds a value (a valid variant).
     bool holdsValue(int row) const {
         if (row >= size())

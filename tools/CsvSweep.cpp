@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 #include "CsvReader.h"
@@ -61,16 +62,23 @@ double toSi(double value, int exponent) {
 }
 
 // What instruments and spreadsheets write for a value they do not have.
-bool isMissing(const QString& cell) {
-    static const QStringList markers{QStringLiteral("N/A"),  QStringLiteral("NA"),  QStringLiteral("NaN"),
-                                     QStringLiteral("-"),    QStringLiteral("--"),  QStringLiteral("#N/A"),
-                                     QStringLiteral("null"), QStringLiteral("none")};
-    return cell.isEmpty() || markers.contains(cell, Qt::CaseInsensitive);
+bool isMissing(QByteArrayView cell) {
+    static const char* const markers[] = {"N/A", "NA", "NaN", "-", "--", "#N/A", "null", "none"};
+    if (cell.isEmpty())
+        return true;
+    // A number is never a marker but for its first character; most cells are numbers.
+    if (cell.size() > 4)
+        return false;
+    for (const char* marker : markers) {
+        if (qstrnicmp(cell.data(), cell.size(), marker, -1) == 0)
+            return true;
+    }
+    return false;
 }
 
-// The number a cell writes with the decimal mark; false when it writes none. A Fortran exponent
-// (1.0D-03) is an exponent.
-bool toNumber(QString cell, QChar decimal, double& value) {
+// The number a cell writes with the decimal mark, as QString::toDouble reads it; false when it
+// writes none. A Fortran exponent (1.0D-03) is an exponent.
+bool toNumberText(QString cell, QChar decimal, double& value) {
     static const QRegularExpression fortran(QStringLiteral("^([+-]?(\\d+\\.?\\d*|\\.\\d+))[dD]([+-]?\\d+)$"));
     if (decimal == QLatin1Char(',')) {
         if (cell.contains(QLatin1Char('.')))
@@ -85,15 +93,39 @@ bool toNumber(QString cell, QChar decimal, double& value) {
     return ok;
 }
 
+// The same, straight from the file's bytes for the finite numbers in plain notation that make up a
+// sweep (std::from_chars reads the nearest double, as toDouble does); any other cell goes the way of
+// the text, so that what is read and every message stay as they are.
+bool toNumber(QByteArrayView cell, QChar decimal, double& value) {
+    char comma[64];
+    const char* first = cell.data();
+    const char* last = cell.data() + cell.size();
+    if (decimal == QLatin1Char(',') && cell.size() < static_cast<qsizetype>(sizeof comma)) {
+        if (cell.contains('.'))
+            return false;
+        std::copy(first, last, comma);
+        std::replace(comma, comma + cell.size(), ',', '.');
+        first = comma;
+        last = comma + cell.size();
+    }
+    if (last - first > 1 && *first == '+' && first[1] != '-' && first[1] != '+')
+        ++first;
+    const std::from_chars_result read = std::from_chars(first, last, value);
+    if (read.ec == std::errc() && read.ptr == last && std::isfinite(value))
+        return true;
+    return toNumberText(QString::fromLatin1(cell), decimal, value);
+}
+
 // A ';' or tab file whose number cells use ',' as their decimal mark (and none uses '.').
-QChar detectDecimal(const QVector<CsvReader::Record>& records, QChar delimiter) {
+QChar detectDecimal(const QVector<CsvReader::HeldRecord>& records, QChar delimiter) {
     if (delimiter == QLatin1Char(','))
         return QLatin1Char('.');
     static const QRegularExpression comma(QStringLiteral("^[+-]?\\d*,\\d+([eEdD][+-]?\\d+)?$"));
     static const QRegularExpression point(QStringLiteral("^[+-]?\\d*\\.\\d+([eEdD][+-]?\\d+)?$"));
     bool commas = false;
-    for (const CsvReader::Record& record : records) {
-        for (const QString& cell : record.fields) {
+    for (const CsvReader::HeldRecord& record : records) {
+        for (const QByteArray& bytes : record.fields) {
+            const QString cell = QString::fromLatin1(bytes);
             if (point.match(cell).hasMatch())
                 return QLatin1Char('.');
             commas = commas || comma.match(cell).hasMatch();
@@ -102,19 +134,19 @@ QChar detectDecimal(const QVector<CsvReader::Record>& records, QChar delimiter) 
     return commas ? QLatin1Char(',') : QLatin1Char('.');
 }
 
-int numberCells(const QStringList& fields, QChar decimal) {
+int numberCells(const QList<QByteArray>& fields, QChar decimal) {
     int count = 0;
     double value = 0;
-    for (const QString& field : fields)
+    for (const QByteArray& field : fields)
         count += toNumber(field, decimal, value) ? 1 : 0;
     return count;
 }
 
 // The record of the column names: the first with no number whose next records (up to three) match
 // it in width and hold numbers; the first record when there is none.
-int headerIndex(const QVector<CsvReader::Record>& records, QChar decimal) {
+int headerIndex(const QVector<CsvReader::HeldRecord>& records, QChar decimal) {
     for (int r = 0; r + 1 < records.size(); ++r) {
-        const QStringList& fields = records[r].fields;
+        const QList<QByteArray>& fields = records[r].fields;
         if (fields.size() < 2 || numberCells(fields, decimal) > 0)
             continue;
         bool followed = true;
@@ -127,6 +159,16 @@ int headerIndex(const QVector<CsvReader::Record>& records, QChar decimal) {
     }
     return 0;
 }
+
+// A column while the file is read: numbers or text as its first cell that is not missing says, and
+// undecided until then. An undecided column keeps its rows as missing numbers and the markers it
+// met, which become text if the column does.
+struct Cells {
+    enum Kind { UNDECIDED, NUMBERS, TEXTS };
+    Kind kind = UNDECIDED;
+    int exponent = 0;
+    QList<QPair<long long, QString>> markers;
+};
 
 }  // namespace
 
@@ -154,109 +196,157 @@ CsvSweep::Dialect CsvSweep::parse(const QString& delimiter, const QString& decim
     return dialect;
 }
 
-Sweep CsvSweep::read(const QString& path, const QByteArray& text, const Dialect& dialect, int& skippedLines,
+Sweep CsvSweep::read(const QString& path, InputFile& file, const Dialect& dialect, int& skippedLines,
                      qsizetype mostTextCharacters, const Sweep::Progress& progress) {
-    // Splitting the lines is the first half of the reading, taking the cells the second.
-    CsvReader::Progress splitting;
-    if (progress) {
-        // Rows: the lines but the column names' (and the empty one after a last line break).
-        const qsizetype names = text.endsWith('\n') ? 2 : 1;
-        splitting = [&progress, names](qsizetype split, qsizetype lines) {
-            progress(0.5 * split / lines, lines - names);
-        };
-    }
-    const CsvReader reader(path, text, dialect.delimiter, splitting);
-    QVector<CsvReader::Record> records = reader.records();
+    CsvReader reader(path, file, dialect.delimiter);
+    const QVector<CsvReader::HeldRecord> first = reader.firstRecords();
     const QChar decimal =
-        dialect.decimal.isNull() ? detectDecimal(records, reader.delimiter()) : dialect.decimal;
-    int first = 0;
-    if (dialect.skip >= 0) {
-        while (first < records.size() && records[first].line <= dialect.skip)
-            ++first;
-    } else {
-        first = headerIndex(records, decimal);
-    }
-    records.remove(0, first);
-    if (records.isEmpty())
+        dialect.decimal.isNull() ? detectDecimal(first, reader.delimiter()) : dialect.decimal;
+    const int headerLine = dialect.skip >= 0 ? dialect.skip + 1
+                           : first.isEmpty() ? 0
+                                             : first[headerIndex(first, decimal)].line;
+    CsvReader::Record record;
+    bool named = false;
+    while (!named && reader.next(record))
+        named = record.line >= headerLine;
+    if (!named)
         throw ToolError(QStringLiteral("%1:1: no header line").arg(path));
-    if (records.size() == 1)
-        throw ToolError(QStringLiteral("%1:%2: no data after the header").arg(path).arg(records[0].line + 1));
-    skippedLines = records[0].line - 1;
-    // A separator at the end of every line adds an empty field to each.
-    const auto endsEmpty = [&records](const CsvReader::Record& r) {
-        return r.fields.size() == records[0].fields.size() && r.fields.last().isEmpty();
+    const int namesLine = record.line;
+    skippedLines = namesLine - 1;
+    // A separator at the end of every line adds an empty field to each; the first block tells.
+    const auto endsEmpty = [&record](const CsvReader::HeldRecord& r) {
+        return r.line < record.line ||
+               (r.fields.size() == static_cast<qsizetype>(record.fields.size()) && r.fields.last().isEmpty());
     };
-    if (records[0].fields.size() > 1 && std::all_of(records.begin(), records.end(), endsEmpty)) {
-        for (CsvReader::Record& record : records)
-            record.fields.removeLast();
-    }
+    const bool trailing = record.fields.size() > 1 && record.fields.back().isEmpty() &&
+                          std::all_of(first.begin(), first.end(), endsEmpty);
+    if (trailing)
+        record.fields.pop_back();
+
     Sweep sweep;
-    QStringList seen;
-    QList<int> exponents;
-    for (const QString& header : records[0].fields) {
-        const Heading heading = headingOf(header);
-        const QString name = heading.name;
-        exponents << heading.exponent;
-        if (name.isEmpty())
-            throw ToolError(QStringLiteral("%1:%2: a column without name").arg(path).arg(records[0].line));
-        if (seen.contains(name))
-            throw ToolError(
-                QStringLiteral("%1:%2: column %3 twice").arg(path).arg(records[0].line).arg(name));
-        seen << name;
-        // A column is numeric when its first cell that is not missing is a number.
-        bool number = false;
-        const int index = sweep.columns.size();
-        for (int r = 1; r < records.size(); ++r) {
-            const QString cell = records[r].fields.value(index);
-            if (!isMissing(cell)) {
-                double value = 0;
-                number = toNumber(cell, decimal, value);
-                break;
-            }
+    QVector<Cells> states(static_cast<int>(record.fields.size()));
+    for (size_t c = 0; c < record.fields.size(); ++c) {
+        const Heading heading = headingOf(reader.text(record.fields[c]));
+        states[c].exponent = heading.exponent;
+        if (heading.name.isEmpty())
+            throw ToolError(QStringLiteral("%1:%2: a column without name").arg(path).arg(namesLine));
+        for (const Sweep::Column& column : std::as_const(sweep.columns)) {
+            if (column.name == heading.name)
+                throw ToolError(
+                    QStringLiteral("%1:%2: column %3 twice").arg(path).arg(namesLine).arg(heading.name));
         }
-        sweep.columns.append({name, number ? QStringLiteral("DB") : QStringLiteral("TX")});
+        // "DB" until the column turns out to hold text.
+        sweep.columns.append({heading.name, QStringLiteral("DB")});
     }
-    const long long rows = records.size() - 1;
-    for (int r = 1; r < records.size(); ++r) {
-        if (progress && r % PROGRESS_ROWS == 0)
-            progress(0.5 + 0.5 * r / rows, rows);
-        const CsvReader::Record& record = records[r];
-        if (record.fields.size() != sweep.columns.size()) {
+    const size_t width = record.fields.size();
+    long long rows = 0;
+    bool reserved = false;
+    const auto missingNumber = [](Sweep::Column& column) {
+        column.numbers.push_back(0);
+        column.present.push_back(false);
+    };
+    while (reader.next(record)) {
+        if (trailing && record.fields.size() == width + 1 && record.fields.back().isEmpty())
+            record.fields.pop_back();
+        if (record.fields.size() != width) {
             throw ToolError(QStringLiteral("%1:%2: %3 fields, the header has %4")
                                 .arg(path)
                                 .arg(record.line)
                                 .arg(record.fields.size())
-                                .arg(sweep.columns.size()));
+                                .arg(width));
         }
-        QList<QVariant> row;
-        for (int c = 0; c < sweep.columns.size(); ++c) {
-            const QString& cell = record.fields[c];
-            const bool numeric = sweep.columns[c].dataType == QLatin1String("DB");
+        for (int c = 0; c < static_cast<int>(width); ++c) {
+            const QByteArrayView cell = record.fields[c];
+            Sweep::Column& column = sweep.columns[c];
+            Cells& state = states[c];
             double value = 0;
-            if (cell.isEmpty() || (numeric && isMissing(cell))) {
-                row.append(QVariant());
-            } else if (!numeric) {
-                if (mostTextCharacters > 0 && characters(cell) > mostTextCharacters) {
+            if (state.kind == Cells::UNDECIDED) {
+                if (isMissing(cell)) {
+                    missingNumber(column);
+                    if (!cell.isEmpty())
+                        state.markers.append({rows, reader.text(cell)});
+                    continue;
+                }
+                if (toNumber(cell, decimal, value)) {
+                    state.kind = Cells::NUMBERS;
+                    state.markers.clear();
+                } else {
+                    // The rows so far held no value: missing cells, or the markers as text.
+                    state.kind = Cells::TEXTS;
+                    column.dataType = QStringLiteral("TX");
+                    column.cells = QList<QVariant>(rows);
+                    for (const auto& [row, marker] : std::as_const(state.markers))
+                        column.cells[row] = marker;
+                    state.markers.clear();
+                    column.numbers = std::vector<double>();
+                    column.present = std::vector<bool>();
+                }
+            }
+            if (state.kind == Cells::TEXTS) {
+                if (cell.isEmpty()) {
+                    column.cells.append(QVariant());
+                    continue;
+                }
+                const QString text = reader.text(cell);
+                if (mostTextCharacters > 0 && characters(text) > mostTextCharacters) {
                     throw ToolError(QStringLiteral("%1:%2: column %3: a text of %4 characters; the database "
                                                    "holds at most %5")
                                         .arg(path)
                                         .arg(record.line)
-                                        .arg(sweep.columns[c].name)
-                                        .arg(characters(cell))
+                                        .arg(column.name)
+                                        .arg(characters(text))
                                         .arg(mostTextCharacters));
                 }
-                row.append(QVariant(cell));
+                column.cells.append(text);
+            } else if (isMissing(cell)) {
+                missingNumber(column);
             } else if (toNumber(cell, decimal, value) && std::isfinite(value)) {
-                row.append(QVariant(toSi(value, exponents[c])));
+                column.numbers.push_back(toSi(value, state.exponent));
+                column.present.push_back(true);
             } else {
-                throw ToolError(
-                    QStringLiteral("%1:%2: column %3: '%4' is not a %5number")
-                        .arg(path)
-                        .arg(record.line)
-                        .arg(sweep.columns[c].name, cell, toNumber(cell, decimal, value) ? "finite " : ""));
+                const QString text = reader.text(cell);
+                throw ToolError(QStringLiteral("%1:%2: column %3: '%4' is not a %5number")
+                                    .arg(path)
+                                    .arg(record.line)
+                                    .arg(column.name, text, toNumber(cell, decimal, value) ? "finite " : ""));
             }
         }
-        sweep.rows.append(row);
+        ++rows;
+        if (rows % PROGRESS_ROWS == 0) {
+            // The rows to come: the file's lines after the column names, or as many as its size promises.
+            const double done = reader.done();
+            const long long expected = reader.lineCount() >= 0 ? reader.lineCount() - namesLine
+                                       : done > 0              ? static_cast<long long>(rows / done)
+                                                               : rows;
+            // Room for the rows the file's size promises, so that the columns do not grow by copies;
+            // room never written costs no memory.
+            if (!reserved) {
+                for (Sweep::Column& column : sweep.columns) {
+                    if (column.dataType == QLatin1String("DB")) {
+                        column.numbers.reserve(expected + expected / 16 + PROGRESS_ROWS);
+                        column.present.reserve(expected + expected / 16 + PROGRESS_ROWS);
+                    }
+                }
+                reserved = true;
+            }
+            if (progress)
+                progress(done, expected);
+        }
     }
+    if (rows == 0)
+        throw ToolError(QStringLiteral("%1:%2: no data after the header").arg(path).arg(namesLine + 1));
+    // A column with no value at all is a text column of its markers.
+    for (int c = 0; c < sweep.columns.size(); ++c) {
+        Sweep::Column& column = sweep.columns[c];
+        if (states[c].kind != Cells::UNDECIDED)
+            continue;
+        column.dataType = QStringLiteral("TX");
+        column.cells = QList<QVariant>(rows);
+        for (const auto& [row, marker] : std::as_const(states[c].markers))
+            column.cells[row] = marker;
+        column.numbers = std::vector<double>();
+        column.present = std::vector<bool>();
+    }
+    sweep.rowCount = rows;
     return sweep;
 }

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,81 +14,107 @@
 
 namespace {
 
-// Closes the descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd(fd) {}
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
-};
-
 QString systemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-}  // namespace
-
-QByteArray InputFile::read(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw ToolError(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    return file.readAll();
+ToolError refused(const InputFile::ManifestRow& row, const QString& reason) {
+    return ToolError(
+        QStringLiteral("%1:%2: file %3: %4").arg(row.manifest).arg(row.line).arg(row.written, reason));
 }
 
-QByteArray InputFile::read(const QString& path, const ManifestRow& row) {
-    const auto refused = [&row](const QString& reason) {
-        return ToolError(
-            QStringLiteral("%1:%2: file %3: %4").arg(row.manifest).arg(row.line).arg(row.written, reason));
-    };
+}  // namespace
+
+InputFile::InputFile(const QString& path) : path(path), file(path) {
+    // Unbuffered: the reader has its own buffer, and a second copy of every byte would cost time.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        throw ToolError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    bytes = file.isSequential() ? -1 : file.size();
+}
+
+InputFile::InputFile(const QString& path, const ManifestRow& row) : path(path), row(row) {
     if (row.written.isEmpty())
         throw ToolError(QStringLiteral("%1:%2: no file named").arg(row.manifest).arg(row.line));
     // stat, unlike open, neither blocks on a FIFO nor wakes a device.
     struct stat found;
     if (::stat(QFile::encodeName(path).constData(), &found) != 0)
-        throw refused(systemError());
+        throw refused(row, systemError());
     if (!S_ISREG(found.st_mode))
-        throw refused(QStringLiteral("not a regular file (a device, FIFO or folder is never read)"));
+        throw refused(row, QStringLiteral("not a regular file (a device, FIFO or folder is never read)"));
     // The file once '..' and symbolic links are resolved is the one checked, opened and read.
     const QString real = QFileInfo(path).canonicalFilePath();
     const QString folder =
         QFileInfo(QFileInfo(row.manifest).absolutePath()).canonicalFilePath() + QLatin1Char('/');
     if (real.isEmpty())
-        throw refused(QStringLiteral("cannot resolve %1").arg(path));
+        throw refused(row, QStringLiteral("cannot resolve %1").arg(path));
     if (!row.allowOutside && folder != QLatin1String("//") && !real.startsWith(folder)) {
-        throw refused(QStringLiteral("%1 is outside the manifest's folder %2 (--allow-outside reads it)")
-                          .arg(real, folder.chopped(1)));
+        throw refused(row, QStringLiteral("%1 is outside the manifest's folder %2 (--allow-outside reads it)")
+                               .arg(real, folder.chopped(1)));
     }
     // O_NONBLOCK keeps a FIFO swapped in since stat from blocking the open; O_NOFOLLOW refuses a
     // symbolic link swapped in. The descriptor must then still be the regular file that was checked.
-    const Descriptor file(::open(QFile::encodeName(real).constData(),
-                                 O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    const int fd = ::open(QFile::encodeName(real).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     struct stat opened;
-    if (file.get() < 0 || ::fstat(file.get(), &opened) != 0)
-        throw refused(systemError());
-    if (!S_ISREG(opened.st_mode) || opened.st_dev != found.st_dev || opened.st_ino != found.st_ino)
-        throw refused(QStringLiteral("replaced while it was opened"));
+    if (fd < 0)
+        throw refused(row, systemError());
+    if (::fstat(fd, &opened) != 0) {
+        const ToolError error = refused(row, systemError());
+        ::close(fd);
+        throw error;
+    }
+    if (!S_ISREG(opened.st_mode) || opened.st_dev != found.st_dev || opened.st_ino != found.st_ino) {
+        ::close(fd);
+        throw refused(row, QStringLiteral("replaced while it was opened"));
+    }
+    // The QFile owns the descriptor from here on.
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw refused(row, file.errorString());
+    }
     // A file that grows while it is read is read up to the size it had when opened.
-    QByteArray bytes(static_cast<qsizetype>(opened.st_size), Qt::Uninitialized);
+    bytes = static_cast<qint64>(opened.st_size);
+    left = bytes;
+}
+
+qint64 InputFile::readSome(char* into, qint64 most) {
+    if (left >= 0)
+        most = std::min(most, left);
+    if (most <= 0)
+        return 0;
+    const qint64 count = file.read(into, most);
+    if (count < 0) {
+        if (row.manifest.isEmpty())
+            throw ToolError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+        throw refused(row, file.errorString());
+    }
+    if (left >= 0)
+        left -= count;
+    return count;
+}
+
+bool InputFile::rewind() {
+    if (file.isSequential() || !file.seek(0))
+        return false;
+    if (left >= 0)
+        left = bytes;
+    return true;
+}
+
+QByteArray InputFile::readAll() {
+    QByteArray all;
     qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count =
-            ::read(file.get(), bytes.data() + done, static_cast<size_t>(bytes.size() - done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            throw refused(systemError());
+    // A regular file is read in one piece of its size (the byte beyond finds its end); a pipe in
+    // pieces of unknown number.
+    all.resize(bytes > 0 ? bytes + 1 : 65536);
+    for (;;) {
+        if (done == all.size())
+            all.resize(all.size() * 2);
+        const qint64 count = readSome(all.data() + done, all.size() - done);
         if (count == 0)
             break;
         done += count;
     }
-    bytes.truncate(done);
-    return bytes;
+    all.truncate(done);
+    return all;
 }

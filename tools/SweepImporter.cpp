@@ -6,8 +6,11 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QVariant>
+#include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <memory>
+#include <vector>
 
 #include "CsvReader.h"
 #include "CsvSweep.h"
@@ -57,26 +60,38 @@ const QMap<QString, QString>& defaults() {
 bool sameCell(const QVariant& cell, const QVariant& value, const QString& dataType) {
     if (cell.isNull() || value.isNull())
         return cell.isNull() == value.isNull();
-    if (dataType == QLatin1String("DB"))
-        return cell.toDouble() == value.toDouble();
     if (dataType == QLatin1String("CM"))
         return cell.value<DBIF_ComplexMatrix>() == value.value<DBIF_ComplexMatrix>();
     return cell.toString() == value.toString();
 }
 
-// True when the stored measurement holds exactly the file's columns and cells.
+// True when the stored measurement holds exactly the file's columns and cells: numbers compared as
+// whole columns, bit for bit but for the sign of zero.
 bool holds(const DBIF_Measurement& stored, const Sweep& sweep) {
-    if (stored.rowCount() != static_cast<unsigned>(sweep.rows.size()) ||
+    if (stored.rowCount() != static_cast<unsigned long long>(sweep.rowCount) ||
         stored.columnCount() != static_cast<unsigned>(sweep.columns.size()))
         return false;
-    const QStringList keys = stored.getColumnKeys();
-    for (int c = 0; c < sweep.columns.size(); ++c) {
-        const QString key =
-            DBIF_MeasurementColumn::computeKey(sweep.columns[c].name, sweep.columns[c].dataType);
-        if (!keys.contains(key))
+    const QList<DBIF_MeasurementColumn> storedColumns = stored.getColumns();
+    std::vector<double> numbers;
+    std::vector<bool> present;
+    for (const Sweep::Column& column : sweep.columns) {
+        const QString key = DBIF_MeasurementColumn::computeKey(column.name, column.dataType);
+        const auto found =
+            std::find_if(storedColumns.begin(), storedColumns.end(),
+                         [&key](const DBIF_MeasurementColumn& c) { return c.getKey() == key; });
+        if (found == storedColumns.end())
             return false;
-        for (int r = 0; r < sweep.rows.size(); ++r) {
-            if (!sameCell(sweep.rows[r][c], stored.getData(key, r), sweep.columns[c].dataType))
+        if (column.dataType == QLatin1String("DB")) {
+            if (!stored.getColumn(*found, numbers, present) || present != column.present)
+                return false;
+            for (long long r = 0; r < sweep.rowCount; ++r) {
+                if (present[r] && !(numbers[r] == column.numbers[r]))
+                    return false;
+            }
+            continue;
+        }
+        for (long long r = 0; r < sweep.rowCount; ++r) {
+            if (!sameCell(column.cells[r], stored.getData(key, r), column.dataType))
                 return false;
         }
     }
@@ -105,8 +120,7 @@ QList<SweepImporter::Job> SweepImporter::jobsFrom(const CommandLine& commandLine
     QList<Job> jobs;
     if (commandLine.has(QStringLiteral("manifest"))) {
         const QString manifest = commandLine.value(QStringLiteral("manifest"));
-        const CsvReader reader(manifest);
-        const QVector<CsvReader::Record>& records = reader.records();
+        const QVector<CsvReader::TextRecord> records = CsvReader::readAll(manifest);
         if (records.isEmpty())
             throw ToolError(QStringLiteral("%1:1: no header line").arg(manifest));
         const QStringList header = records[0].fields;
@@ -235,8 +249,6 @@ long long SweepImporter::importFile(const Job& job, ProgressLine& progress) {
     const DBIF_StorageEngineType engine =
         engineName == QLatin1String("sparse") ? DBIF_SPARSE_TABLE_STORAGE : DBIF_MULTI_TABLE_STORAGE;
 
-    const QByteArray text =
-        job.listedAt.manifest.isEmpty() ? InputFile::read(job.path) : InputFile::read(job.path, job.listedAt);
     // MySQL refuses a text longer than its column; SQLite keeps any.
     const QString driver = connection.getDatabaseDriverName();
     const qsizetype mostText = driver == QLatin1String("QMYSQL") || driver == QLatin1String("QMARIADB")
@@ -246,9 +258,15 @@ long long SweepImporter::importFile(const Job& job, ProgressLine& progress) {
         progress.advance(READ_SHARE * done * rows, rows);
     };
     int skipped = 0;
-    const Sweep sweep = format == CSV ? CsvSweep::read(job.path, text, dialect, skipped, mostText, reading)
-                                      : Touchstone::read(job.path, text);
-    const long long rowCount = sweep.rows.size();
+    Sweep sweep;
+    {
+        InputFile file =
+            job.listedAt.manifest.isEmpty() ? InputFile(job.path) : InputFile(job.path, job.listedAt);
+        sweep = format == CSV ? CsvSweep::read(job.path, file, dialect, skipped, mostText, reading)
+                              : Touchstone::read(job.path, file.readAll());
+    }
+    sweep.byColumn();
+    const long long rowCount = sweep.rowCount;
     progress.advance(READ_SHARE * rowCount, rowCount);
     if (skipped > 0) {
         std::cout << job.path.toStdString() << ": skipped " << skipped << " lines before the column names"
@@ -285,24 +303,49 @@ long long SweepImporter::importFile(const Job& job, ProgressLine& progress) {
             DBIF_Measurement::get(connection, die, &runEntry, device, condition, temperature, engine);
     }
     QList<DBIF_MeasurementColumn> columns;
-    for (const Sweep::Column& column : sweep.columns)
+    for (const Sweep::Column& column : std::as_const(sweep.columns))
         columns.append(measurement.addColumn(column.name, column.dataType));
-    for (long long r = 0; r < rowCount; ++r) {
+    // Cells that are not numbers go one by one, a row at a time; without them the numbers' columns
+    // add the rows.
+    QList<int> others;
+    for (int c = 0; c < columns.size(); ++c) {
+        if (sweep.columns[c].dataType != QLatin1String("DB"))
+            others << c;
+    }
+    for (long long r = 0; r < rowCount && !others.isEmpty(); ++r) {
         if (r > 0 && r % PROGRESS_ROWS == 0)
             progress.advance((READ_SHARE + FILL_SHARE * r / rowCount) * rowCount, rowCount);
-        const QList<QVariant>& row = sweep.rows[r];
         measurement.addRow();
-        for (int c = 0; c < columns.size(); ++c) {
-            if (!row[c].isNull())
-                measurement.set(columns[c], row[c]);
+        for (const int c : std::as_const(others)) {
+            const QVariant& cell = sweep.columns[c].cells[r];
+            if (!cell.isNull())
+                measurement.set(columns[c], cell);
         }
+    }
+    // Each column of numbers is handed over whole and its copy here let go, so that the file's numbers
+    // are in memory about once.
+    std::unique_ptr<bool[]> mask;
+    for (int c = 0; c < columns.size(); ++c) {
+        Sweep::Column& column = sweep.columns[c];
+        if (column.dataType != QLatin1String("DB"))
+            continue;
+        const bool complete =
+            std::all_of(column.present.begin(), column.present.end(), [](bool p) { return p; });
+        if (!complete && !mask)
+            mask.reset(new bool[rowCount]);
+        if (!complete)
+            std::copy(column.present.begin(), column.present.end(), mask.get());
+        measurement.setColumn(columns[c], column.numbers.data(), static_cast<int>(rowCount),
+                              complete ? nullptr : mask.get());
+        column.numbers = std::vector<double>();
+        column.present = std::vector<bool>();
     }
     // One save is one unit of work: the file's rows and everything they need, or nothing. The line
     // stands still while it runs.
     progress.advance((READ_SHARE + FILL_SHARE) * rowCount, rowCount);
     measurement.save();
     storedIdentities.insert(key);
-    return sweep.rows.size();
+    return rowCount;
 }
 
 bool SweepImporter::isStored(const QString& path, const QMap<QString, QString>& options, const Sweep& sweep,

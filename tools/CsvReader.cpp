@@ -129,7 +129,7 @@ CsvReader::CsvReader(const QString& path, InputFile& file, QChar delimiter)
     firstBlock = atEnd ? end : QByteArrayView(buffer.constData(), end).lastIndexOf('\n') + 1;
     firstBlock = std::max(firstBlock, begin);
     const QByteArrayView first(buffer.constData() + begin, firstBlock - begin);
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     // The decoder finds errors only while it makes the text.
     const QString decoded = decoder(first);
     utf8 = !decoder.hasError();
@@ -233,7 +233,7 @@ bool CsvReader::next(Record& record) {
 QString CsvReader::text(QByteArrayView field) const {
     if (!utf8)
         return QString::fromLatin1(field);
-    QStringDecoder decoder(QStringDecoder::Utf8);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString decoded = decoder(field);
     return decoder.hasError() ? QString::fromLatin1(field) : decoded;
 }

@@ -150,6 +150,9 @@ CSV_DIALECTS = [
     (b"Vd,Id\n0,1.0D-03\n1,2.5d-3\n", [], {"Vd": ["0", "1"], "Id": ["0.001", "0.0025"]}, 0),
     (b"a;b,c\n1;2,3\n", ["--delimiter", ","], {"a;b": ["1;2"], "c": ["3"]}, 0),
     (b"Vd;Id\n1;2\n3;4\n", ["--skip", "1", "--decimal", ","], {"1": ["3"], "2": ["4"]}, 1),
+    # Longer than the start of a file that the dialect is found from: its last rows read as the first.
+    (b"Vd;Note\n" + b"".join(b"%d,5;ok\n" % i for i in range(40000)) + b'40000,5;"au lait; caf\xe9"\n', [],
+     {"Vd": [f"{i}.5" for i in range(40001)], "Note": ["ok"] * 40000 + ["au lait; caf\u00e9"]}, 0),
 ]
 
 
@@ -193,7 +196,7 @@ def check_units(db, work, label):
     status, out, err = dbif(db, "plot", "--where", "die.lot=UNIT", "--x", "Vd", "--y", "Ix", "-o", svg)
     with open(svg, encoding="utf-8") as f:
         drawn = f.read()
-    check(status == 0 and "Ix [A]" in drawn and "Vd [V]" in drawn, f"{label}: plot axes ({err.strip()})")
+    check(status == 0 and "Ix [mA]" in drawn and "Vd [V]" in drawn, f"{label}: plot axes ({err.strip()})")
 
 
 def run(db, work, label):

@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "CampaignDatabase.h"
@@ -31,7 +33,9 @@ const char* const USAGE =
     "  ls runs|dies|devices|measurements [--where EXPR]... [--latest] [--csv]\n"
     "  export csv [--where EXPR]... [--latest] [--format ri|ma|db] -o FILE\n"
     "  export touchstone ID -o FILE.sNp|FILE.ts\n"
-    "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--group FIELD] [--latest] -o FILE.svg\n"
+    "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--abs] [--group FIELD] [--style FIELD]\n"
+    "       [--curve-by COLUMN] [--xlim LOW,HIGH] [--ylim LOW,HIGH] [--title TEXT] [--latest]\n"
+    "       [--db-mag|--phase|--smith] -o FILE.svg|FILE.png\n"
     "DATABASE is a SQLite file (default ./campaign.db) or mysql://user@host:port/database with the\n"
     "password in DBIF_PASSWORD. EXPR is FIELD OP VALUE, OP one of = != < <= > >= ~ (like).\n"
     "--verbose adds the library's report to a database failure.\n"
@@ -160,33 +164,74 @@ int exportTouchstone(const QStringList& arguments) {
     return 0;
 }
 
+// "LOW,HIGH" of --xlim and --ylim.
+std::optional<std::pair<double, double>> limits(const CommandLine& commandLine, const QString& option) {
+    if (!commandLine.has(option))
+        return std::nullopt;
+    const QStringList parts = commandLine.value(option).split(QLatin1Char(','));
+    bool lowOk = false, highOk = false;
+    const double low = parts.value(0).toDouble(&lowOk), high = parts.value(1).toDouble(&highOk);
+    if (parts.size() != 2 || !lowOk || !highOk || !std::isfinite(low) || !std::isfinite(high) ||
+        low >= high) {
+        throw ToolError(QStringLiteral("--%1 %2: expected LOW,HIGH, two finite numbers, LOW below HIGH")
+                            .arg(option, commandLine.value(option)),
+                        ToolError::USAGE);
+    }
+    return std::make_pair(low, high);
+}
+
 int plot(const QStringList& arguments) {
     const CommandLine commandLine(
         arguments,
         withCommon({QStringLiteral("where"), QStringLiteral("x"), QStringLiteral("y"),
-                    QStringLiteral("group"), QStringLiteral("output")}),
-        {QStringLiteral("log-y"), QStringLiteral("latest")});
+                    QStringLiteral("group"), QStringLiteral("style"), QStringLiteral("curve-by"),
+                    QStringLiteral("xlim"), QStringLiteral("ylim"), QStringLiteral("title"),
+                    QStringLiteral("output")}),
+        {QStringLiteral("log-y"), QStringLiteral("latest"), QStringLiteral("abs"), QStringLiteral("db-mag"),
+         QStringLiteral("phase"), QStringLiteral("smith")});
     if (!commandLine.positional().isEmpty())
         throw ToolError(QStringLiteral("plot: unexpected argument %1").arg(commandLine.positional().first()),
                         ToolError::USAGE);
-    if (!commandLine.has(QStringLiteral("x")) || !commandLine.has(QStringLiteral("y")))
+    const bool smith = commandLine.has(QStringLiteral("smith"));
+    if ((!commandLine.has(QStringLiteral("x")) && !smith) || !commandLine.has(QStringLiteral("y")))
         throw ToolError(QStringLiteral("plot: give --x COLUMN and --y COLUMN"), ToolError::USAGE);
     const QString output = requiredOutput(commandLine);
-    const QString group = commandLine.value(QStringLiteral("group"), QStringLiteral("temperature"));
-    if (!SvgPlot::groupFields().contains(group)) {
-        throw ToolError(QStringLiteral("--group %1: expected one of %2")
-                            .arg(group, SvgPlot::groupFields().join(QStringLiteral(", "))),
-                        ToolError::USAGE);
+    SvgPlot::Request request;
+    request.x = commandLine.value(QStringLiteral("x"));
+    request.y = commandLine.value(QStringLiteral("y"));
+    request.logY = commandLine.has(QStringLiteral("log-y"));
+    request.absolute = commandLine.has(QStringLiteral("abs"));
+    request.group = commandLine.value(QStringLiteral("group"), QStringLiteral("temperature"));
+    request.style = commandLine.value(QStringLiteral("style"));
+    request.curveBy = commandLine.value(QStringLiteral("curve-by"));
+    request.xLimits = limits(commandLine, QStringLiteral("xlim"));
+    request.yLimits = limits(commandLine, QStringLiteral("ylim"));
+    request.title = commandLine.value(QStringLiteral("title"));
+    const int views =
+        commandLine.has(QStringLiteral("db-mag")) + commandLine.has(QStringLiteral("phase")) + smith;
+    if (views > 1)
+        throw ToolError(QStringLiteral("plot: give one of --db-mag, --phase and --smith"), ToolError::USAGE);
+    request.element = commandLine.has(QStringLiteral("db-mag"))  ? SvgPlot::DB_MAGNITUDE
+                      : commandLine.has(QStringLiteral("phase")) ? SvgPlot::PHASE
+                      : smith                                    ? SvgPlot::SMITH
+                                                                 : SvgPlot::MAGNITUDE;
+    for (const QString& field : {request.group, request.style}) {
+        if (!field.isEmpty() && !SvgPlot::groupFields().contains(field)) {
+            throw ToolError(QStringLiteral("--%1 %2: expected one of %3")
+                                .arg(field == request.group ? "group" : "style", field,
+                                     SvgPlot::groupFields().join(QStringLiteral(", "))),
+                            ToolError::USAGE);
+        }
     }
     DBIF_Connection connection = openDatabase(commandLine);
     const std::unique_ptr<DBIF_QueryCondition> condition =
         WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
     const QList<DBIF_Measurement> measurements =
         Listing::measurements(connection, condition.get(), commandLine.has(QStringLiteral("latest")));
-    const int curves = SvgPlot::write(measurements, commandLine.value(QStringLiteral("x")),
-                                      commandLine.value(QStringLiteral("y")),
-                                      commandLine.has(QStringLiteral("log-y")), group, output);
-    std::cout << "wrote " << curves << " curves to " << output.toStdString() << std::endl;
+    const SvgPlot::Result result = SvgPlot::write(measurements, request, output);
+    for (const QString& line : result.leftOut)
+        std::cerr << "dbif: plot: " << line.toStdString() << std::endl;
+    std::cout << "wrote " << result.curves << " curves to " << output.toStdString() << std::endl;
     return 0;
 }
 
@@ -241,15 +286,20 @@ void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& me
 int main(int argc, char** argv) {
     // Only plot draws text, which needs the GUI module's fonts; it renders off screen.
     qInstallMessageHandler(messageHandler);
+    // Qt sees only the program's name: options such as --style are the tool's, and the GUI
+    // application would take them for its own.
+    static int qtArgc = 1;
     std::unique_ptr<QCoreApplication> application;
     if (std::find(argv + 1, argv + argc, std::string("plot")) != argv + argc) {
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QGuiApplication>(argc, argv);
+        application = std::make_unique<QGuiApplication>(qtArgc, argv);
     } else {
-        application = std::make_unique<QCoreApplication>(argc, argv);
+        application = std::make_unique<QCoreApplication>(qtArgc, argv);
     }
-    QStringList arguments = QCoreApplication::arguments().mid(1);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
     try {
         return dispatch(arguments);
     } catch (const ToolError& e) {

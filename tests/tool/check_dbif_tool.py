@@ -231,8 +231,95 @@ def run(db, work, label):
           f"{label}: a data column in --where")
 
 
+SVG = "{http://www.w3.org/2000/svg}"
+AREA = (100, 50, 640, 490)  # the plot area's left, top, right and bottom in the drawing
+
+
+def drawing(path):
+    """The curves (their <path> elements), the texts and the raw text of a plot."""
+    with open(path, encoding="utf-8") as f:
+        raw = f.read()
+    tree = ElementTree.fromstring(raw)
+    groups = {p: g for g in tree.iter(SVG + "g") for p in g.iter(SVG + "path")}
+    curves = [(groups[p].get("stroke"), groups[p].get("stroke-dasharray"), p.get("d"))
+              for p in tree.iter(SVG + "path")]
+    return curves, [(t.text or "").strip() for t in tree.iter(SVG + "text")], raw
+
+
+def check_plots(db, work, label):
+    """Plots as they go into a report: one path per curve, a measurement's inner sweep split into
+    curves named by the stepped value, axes in units with a grid and minor decades, what a log axis
+    leaves out said on standard error, limits that cut the curves, a legend that names every entry in
+    colours and line styles no two entries share, and a PNG rendering of the same drawing."""
+    family = "Vg [V],Vd [V],Id [mA]\n" + "".join(f"{vg},{vd / 10},{vg * vd / 10}\n"
+                                                    for vg in (0.5, 1, 1.5) for vd in range(11))
+    with open(os.path.join(work, "family.csv"), "w") as f:
+        f.write(family)
+    dbif(db, "import", "csv", os.path.join(work, "family.csv"), "--lot", "FAM", "--wafer", "W1", "--die", "D1",
+         "--device", "n1", "--temperature", "25", "--quiet")
+    names = [f"a-device-with-a-rather-long-name-{i:02d}" for i in range(30)]
+    for i, name in enumerate(names):
+        with open(os.path.join(work, f"{name}.csv"), "w") as f:
+            f.write(f"Vd [V],Id [A]\n0,0\n1,{i + 1}e-3\n")
+    manifest = os.path.join(work, "many.csv")
+    with open(manifest, "w") as f:
+        f.write("file,device\n" + "".join(f"{name}.csv,{name}\n" for name in names))
+    dbif(db, "import", "csv", "--manifest", manifest, "--lot", "MANY", "--wafer", "W1", "--die", "D1",
+         "--temperature", "25", "--quiet")
+    sample = ["--where", "die.lot=LOT-4711", "--where", "die.die=X1Y1", "--x", "Vd", "--y", "Id"]
+    fam = ["--where", "die.lot=FAM", "--x", "Vd", "--y", "Id"]
+    # Arguments; curves drawn; texts drawn; what the SVG holds; the lines on standard error. Where the
+    # curves are all entries of the legend, no two share colour and line style.
+    cases = [
+        (fam, 3, ["Vg [V]", "Vg = 0.5 V", "Vg = 1 V", "Vg = 1.5 V", "Id [mA]", "Vd [V]"], ['stroke="#d9d9d9"'], []),
+        (fam + ["--curve-by", "Vg"], 3, ["Vg = 0.5 V", "Vg = 1.5 V"], [], []),
+        (sample + ["--log-y"], 3, ["10⁻³", "Id [A]", "temperature", "-40 °C", "125 °C"], ['stroke="#eeeeee"'],
+         [r"left out 3 of 6 curves with no y > 0 for the log axis: measurement \d+ \(pmos, .*; --abs plots \|y\|$",
+          r"left out 3 points with y <= 0 from 3 curves"]),
+        (sample + ["--log-y", "--abs"], 6, ["|Id| [A]"], [], ["left out 6 points with y <= 0 from 6 curves"]),
+        (sample + ["--group", "type", "--style", "temperature"], 6,
+         ["type", "nmos", "pmos", "temperature", "-40 °C", "25 °C", "125 °C", "Id [mA]"], ["stroke-dasharray"], []),
+        (fam + ["--xlim", "0.2,0.8", "--ylim", "0,0.001", "--title", "Zoomed in"], 3, ["Zoomed in", "0.2", "0.8"],
+         [], []),
+        (["--where", "die.lot=MANY", "--x", "Vd", "--y", "Id", "--group", "device"], 30, names, [], []),
+    ]
+    for index, (arguments, count, texts, raws, errors) in enumerate(cases):
+        what = f"{label}: plot {' '.join(arguments)}"
+        svg = os.path.join(work, f"plot{index}.svg")
+        status, out, err = dbif(db, "plot", *arguments, "-o", svg)
+        check(status == 0 and f"wrote {count} curves" in out, f"{what}: {out.strip()} {err.strip()}")
+        lines = err.splitlines()
+        check(len(lines) == len(errors) and all(line.startswith("dbif: plot: ") and re.search(e, line)
+                                                for e, line in zip(errors, lines)), f"{what}: standard error {err!r}")
+        if status != 0:
+            continue
+        curves, drawn, raw = drawing(svg)
+        check(len(curves) == count, f"{what}: {len(curves)} paths")
+        check(all(t in drawn for t in texts), f"{what}: texts {[t for t in texts if t not in drawn]} missing")
+        check(all(r in raw for r in raws), f"{what}: {raws}")
+        check("--abs" in arguments or len({(colour, dashes) for colour, dashes, d in curves}) == len(curves),
+              f"{what}: two curves share colour and line style")
+        numbers = [float(v) for colour, dashes, d in curves for v in re.findall(r"-?[\d.]+(?:e-?\d+)?", d)]
+        check(all(AREA[0] - 1e-6 <= x <= AREA[2] + 1e-6 and AREA[1] - 1e-6 <= y <= AREA[3] + 1e-6
+                  for x, y in zip(numbers[::2], numbers[1::2])), f"{what}: curves leave the plot area")
+    # The same drawing as PNG, twice the size of the SVG's view box, for slides.
+    png = os.path.join(work, "family.png")
+    status, out, err = dbif(db, "plot", *fam, "-o", png)
+    with open(png, "rb") as f:
+        head = f.read(24)
+    view = re.search(r'viewBox="0 0 (\d+) (\d+)"', drawing(os.path.join(work, "plot0.svg"))[2])
+    check(status == 0 and head[:8] == b"\x89PNG\r\n\x1a\n" and view and
+          (int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")) ==
+          (2 * int(view.group(1)), 2 * int(view.group(2))), f"{label}: PNG of the family ({err.strip()})")
+    for arguments, needle in [(["--xlim", "1"], "--xlim"), (["--ylim", "2,1"], "--ylim"),
+                              (["--style", "colour"], "--style colour"), (["--db-mag", "--phase"], "one of")]:
+        check_one_line_error(dbif(db, "plot", *fam, *arguments, "-o", os.path.join(work, "bad.svg")), 2, needle,
+                             f"{label}: plot {arguments}")
+
+
 def run_with_url_errors(db, work, label):
     run(db, work, label)
+    check_plots(db, work, label)
     check_manifest_confinement(db, work, label)
     if label == "SQLite":
         check_output_is_not_the_database(db, work)

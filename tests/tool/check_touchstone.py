@@ -4,7 +4,7 @@ with dpkg at run time, never copied here) is imported and exported again, and ev
 and reference impedance is compared with what scikit-rf reads from the original; a file the tool does
 not take must be refused with one line naming it. Small files written here pin what those do not
 show: version-2 keywords and matrix formats, per-port references, wrapped rows, malformations with
-their line, and the CSV export of matrix elements. Runs on both drivers.
+their line, the CSV export of matrix elements and their plots. Runs on both drivers.
     check_touchstone.py DBIF_PROGRAM
 """
 import csv
@@ -13,6 +13,7 @@ import os
 import re
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 import numpy
 import skrf
@@ -217,13 +218,13 @@ def check_crafted(db, work, label):
     uniform = open(os.path.join(work, "crafted2.s2p")).read() if os.path.exists(os.path.join(work, "crafted2.s2p")) else ""
     check("[Version] 2.0" in lower and "[Version]" not in uniform and "R 25" in uniform,
           f"{label}: version 2 only for differing references")
-    check_csv_export(db, work, label, ids["crafted2"] if "crafted2" in ids else None)
+    if "crafted2" in ids:
+        check_csv_export(db, work, label, ids["crafted2"])
+        check_plots(db, work, label, ids["crafted2"])
 
 
 def check_csv_export(db, work, label, measurement):
     """The 2-port of order.s2p as element columns, in each of the three formats."""
-    if measurement is None:
-        return
     expected = {"ri": {"S21_re": 21, "S21_im": 0, "S12_re": 12}, "ma": {"S21_mag": 21, "S22_deg": 0},
                 "db": {"S21_db": 20 * math.log10(21), "S11_deg": 0}}
     for form, values in expected.items():
@@ -246,6 +247,26 @@ def check_csv_export(db, work, label, measurement):
                   f"{label}: --format {form} {column} = {rows[0][column]}, expected {value}")
     status, out, err = dbif(PROGRAM, db, "export", "csv", "--format", "polar", "-o", os.path.join(work, "x.csv"))
     check(status == 2 and "--format polar" in err, f"{label}: --format polar refused, got {err!r}")
+
+
+def check_plots(db, work, label, measurement):
+    """A network's matrix elements over frequency, and S11 on a Smith chart: one path per curve and
+    the element in the axis label."""
+    svg_ns = "{http://www.w3.org/2000/svg}"
+    for view, texts in [([], ["|S21|", "Freq [GHz]"]), (["--db-mag"], ["|S21| [dB]"]), (["--phase"], ["arg S21 [°]"]),
+                        (["--smith"], ["S11 on a Smith chart"])]:
+        path = os.path.join(work, "s.svg")
+        element = "S11" if view == ["--smith"] else "S21"
+        status, out, err = dbif(PROGRAM, db, "plot", "--where", f"measurement.id={measurement}", "--x", "Freq",
+                                "--y", element, *view, "-o", path)
+        check(status == 0 and not err, f"{label}: plot {element} {view} ({err.strip()})")
+        if status != 0:
+            continue
+        tree = ElementTree.parse(path)
+        drawn = [(t.text or "").strip() for t in tree.iter(svg_ns + "text")]
+        title = tree.find(svg_ns + "title").text
+        check(len(list(tree.iter(svg_ns + "path"))) == 1 and all(t in drawn or t in title for t in texts),
+              f"{label}: plot {element} {view}: {drawn}")
 
 
 def run(db, work, label):

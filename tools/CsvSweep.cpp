@@ -170,6 +170,19 @@ struct Cells {
     QList<QPair<long long, QString>> markers;
 };
 
+// An undecided column of `rows` rows becomes a text column: its rows held no value, so they are
+// missing cells, or the markers as text.
+void toText(Sweep::Column& column, Cells& state, long long rows) {
+    state.kind = Cells::TEXTS;
+    column.dataType = QStringLiteral("TX");
+    column.cells = QList<QVariant>(rows);
+    for (const auto& [row, marker] : std::as_const(state.markers))
+        column.cells[row] = marker;
+    state.markers.clear();
+    column.numbers = std::vector<double>();
+    column.present = std::vector<bool>();
+}
+
 }  // namespace
 
 CsvSweep::Dialect CsvSweep::parse(const QString& delimiter, const QString& decimal, const QString& skip) {
@@ -271,15 +284,7 @@ Sweep CsvSweep::read(const QString& path, InputFile& file, const Dialect& dialec
                     state.kind = Cells::NUMBERS;
                     state.markers.clear();
                 } else {
-                    // The rows so far held no value: missing cells, or the markers as text.
-                    state.kind = Cells::TEXTS;
-                    column.dataType = QStringLiteral("TX");
-                    column.cells = QList<QVariant>(rows);
-                    for (const auto& [row, marker] : std::as_const(state.markers))
-                        column.cells[row] = marker;
-                    state.markers.clear();
-                    column.numbers = std::vector<double>();
-                    column.present = std::vector<bool>();
+                    toText(column, state, rows);
                 }
             }
             if (state.kind == Cells::TEXTS) {
@@ -337,15 +342,8 @@ Sweep CsvSweep::read(const QString& path, InputFile& file, const Dialect& dialec
         throw ToolError(QStringLiteral("%1:%2: no data after the header").arg(path).arg(namesLine + 1));
     // A column with no value at all is a text column of its markers.
     for (int c = 0; c < sweep.columns.size(); ++c) {
-        Sweep::Column& column = sweep.columns[c];
-        if (states[c].kind != Cells::UNDECIDED)
-            continue;
-        column.dataType = QStringLiteral("TX");
-        column.cells = QList<QVariant>(rows);
-        for (const auto& [row, marker] : std::as_const(states[c].markers))
-            column.cells[row] = marker;
-        column.numbers = std::vector<double>();
-        column.present = std::vector<bool>();
+        if (states[c].kind == Cells::UNDECIDED)
+            toText(sweep.columns[c], states[c], rows);
     }
     sweep.rowCount = rows;
     return sweep;

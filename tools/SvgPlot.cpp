@@ -225,7 +225,7 @@ private:
             static const QMap<SvgPlot::ElementView, QString> labels{{SvgPlot::MAGNITUDE, "|%1|"},
                                                                     {SvgPlot::DB_MAGNITUDE, "|%1| [dB]"},
                                                                     {SvgPlot::PHASE, "arg %1 [°]"},
-                                                                    {SvgPlot::SMITH, "Im %1"}};
+                                                                    {SvgPlot::SMITH, "%1"}};
             yLabel = labels[request.element].arg(name);
             // A Touchstone import keeps frequencies in Hz under the name the files use.
             if (xLabel == QLatin1String("Freq"))
@@ -286,7 +286,9 @@ private:
         QList<QList<unsigned>> rowsOf;
         const QString byKey = request.curveBy.isEmpty() ? QString() : columnKey(m, request.curveBy);
         QList<QVariant> values;
-        QVariant startX;
+        // A retrace jumps back: x comes to its start value from further away than the sweep's first
+        // step, which a sweep that returns step by step (up and down again) does not.
+        double startX = 0, firstStep = 0, lastX = 0;
         for (unsigned row = 0; row < m.rowCount(); ++row) {
             if (!byKey.isEmpty()) {
                 const QVariant value = m.getData(byKey, row);
@@ -298,11 +300,18 @@ private:
                 }
                 rowsOf[index] << row;
             } else if (request.element != SvgPlot::SMITH) {
-                const QVariant x = m.getData(xKey, row);
-                if (rowsOf.isEmpty() || (rowsOf.last().size() > 1 && x == startX && !x.isNull())) {
+                const QVariant cell = m.getData(xKey, row);
+                const double x = cell.toDouble();
+                if (rowsOf.size() > 0 && rowsOf.last().size() == 1)
+                    firstStep = std::abs(x - startX);
+                const bool back = rowsOf.size() > 0 && rowsOf.last().size() > 1 && !cell.isNull() &&
+                                  x == startX && std::abs(x - lastX) > 1.5 * firstStep;
+                if (rowsOf.isEmpty() || back) {
                     rowsOf << QList<unsigned>();
                     startX = x;
                 }
+                if (!cell.isNull())
+                    lastX = x;
                 rowsOf.last() << row;
             } else {
                 if (rowsOf.isEmpty())
@@ -514,8 +523,11 @@ SvgPlot::Result SvgPlot::write(const QList<DBIF_Measurement>& measurements, cons
         colourValues << (byInner ? curve.inner : curve.group);
         styleValues << curve.style;
     }
-    colourValues = byInner ? QStringList(colourValues).mid(0) : ordered(colourValues);
-    colourValues.removeDuplicates();
+    // Inner sweeps keep the order they were measured in.
+    if (byInner)
+        colourValues.removeDuplicates();
+    else
+        colourValues = ordered(colourValues);
     styleValues = ordered(styleValues);
     const auto penOf = [&](const QString& colourValue, const QString& styleValue) {
         const int index = colourValues.indexOf(colourValue);

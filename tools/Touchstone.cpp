@@ -548,6 +548,16 @@ Sweep Touchstone::read(const QString& path, const QByteArray& text) {
                             .arg(points.size())
                             .arg(file.frequencies));
     }
+    const qsizetype noise =
+        std::count_if(file.numbers.begin(), file.numbers.end(),
+                      [](const NumberLine& line) { return line.kind == NumberLine::NOISE; });
+    if (file.noiseFrequencies >= 0 && file.noiseFrequencies != noise) {
+        throw ToolError(QStringLiteral("%1:%2: %3 noise frequencies; [Number of Noise Frequencies] says %4")
+                            .arg(path)
+                            .arg(lastLine)
+                            .arg(noise)
+                            .arg(file.noiseFrequencies));
+    }
     const int ports = file.layout.ports;
     const QList<QPair<unsigned, unsigned>> positions = file.layout.positions();
     const bool impedances = !points.first().impedance.isEmpty();

@@ -266,6 +266,10 @@ def check_plots(db, work, label):
         f.write("file,device\n" + "".join(f"{name}.csv,{name}\n" for name in names))
     dbif(db, "import", "csv", "--manifest", manifest, "--lot", "MANY", "--wafer", "W1", "--die", "D1",
          "--temperature", "25", "--quiet")
+    with open(os.path.join(work, "updown.csv"), "w") as f:
+        f.write("Vd [V],Id [A]\n0,0\n0.5,1e-3\n1,2e-3\n0.5,1.1e-3\n0,0\n")
+    dbif(db, "import", "csv", os.path.join(work, "updown.csv"), "--lot", "UPDOWN", "--wafer", "W1", "--die", "D1",
+         "--device", "n1", "--temperature", "25", "--quiet")
     sample = ["--where", "die.lot=LOT-4711", "--where", "die.die=X1Y1", "--x", "Vd", "--y", "Id"]
     fam = ["--where", "die.lot=FAM", "--x", "Vd", "--y", "Id"]
     # Arguments; curves drawn; texts drawn; what the SVG holds; the lines on standard error. Where the
@@ -273,6 +277,8 @@ def check_plots(db, work, label):
     cases = [
         (fam, 3, ["Vg [V]", "Vg = 0.5 V", "Vg = 1 V", "Vg = 1.5 V", "Id [mA]", "Vd [V]"], ['stroke="#d9d9d9"'], []),
         (fam + ["--curve-by", "Vg"], 3, ["Vg = 0.5 V", "Vg = 1.5 V"], [], []),
+        # A sweep up and down again comes back step by step: one curve.
+        (["--where", "die.lot=UPDOWN", "--x", "Vd", "--y", "Id"], 1, ["25 °C"], [], []),
         (sample + ["--log-y"], 3, ["10⁻³", "Id [A]", "temperature", "-40 °C", "125 °C"], ['stroke="#eeeeee"'],
          [r"left out 3 of 6 curves with no y > 0 for the log axis: measurement \d+ \(pmos, .*; --abs plots \|y\|$",
           r"left out 3 points with y <= 0 from 3 curves"]),

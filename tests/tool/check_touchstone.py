@@ -160,6 +160,9 @@ CRAFTED = [
      + " 50 0" * 4 + "\n!" + " 1 2" + "\n",
      {"s": [numpy.zeros((5, 5))], "f": [1e9], "z0": [50, 50, 50, 50, 1 + 2j]}),
     ("late.s1p", V2 + "[Number of Ports] 1\n1 0 0\n", "4: data before [Network Data]"),
+    ("noisecount.ts", V2 + "[Number of Ports] 2\n[Two-Port Data Order] 21_12\n[Number of Noise Frequencies] 2\n"
+     "[Network Data]\n1 0 0 0 0 0 0 0 0\n[Noise Data]\n1 1 0 0.5 0.1\n",
+     "9: 1 noise frequencies; [Number of Noise Frequencies] says 2"),
     ("short2.s2p", "# GHz S RI R 50\n1 .1 0 .2 0 .3 0 .4 0\n2 .1 0 .2 0 .3 0 .4\n3 .1 0 .2 0 .3 0 .4 0\n",
      "3: 8 numbers; a 2-port frequency point has 9 on its line"),
     ("falling.s1p", "# MHz S MA R 50\n3 .5 10\n2 .5 20\n1 .5 30\n", "3: frequency 2 is below 3 of line 2"),

@@ -668,8 +668,18 @@ SvgPlot::Result SvgPlot::write(const QList<DBIF_Measurement>& measurements, cons
             const QString label = number(tick / xScale);
             painter.drawText(QPointF(x - metrics.horizontalAdvance(label) / 2.0, area.bottom() + 20), label);
         }
-        for (const double tick : minor)
+        // Within less than two decades the minor ticks at 2 and 5 are labelled as well.
+        const bool fewDecades = logY && yTicks.size() < 2;
+        for (const double tick : minor) {
             painter.drawLine(QPointF(area.left() - 3, toY(tick)), QPointF(area.left(), toY(tick)));
+            const long long mantissa = std::lround(std::pow(10.0, tick - std::floor(tick + 1e-9)));
+            if (fewDecades && (mantissa == 2 || mantissa == 5)) {
+                const QString label =
+                    QString::number(mantissa) + QStringLiteral("·") + decade(int(std::floor(tick + 1e-9)));
+                painter.drawText(QPointF(area.left() - 8 - metrics.horizontalAdvance(label), toY(tick) + 4),
+                                 label);
+            }
+        }
         for (const double tick : yTicks) {
             const double y = toY(tick);
             painter.drawLine(QPointF(area.left() - 5, y), QPointF(area.left(), y));

@@ -283,6 +283,8 @@ def check_plots(db, work, label):
          [r"left out 3 of 6 curves with no y > 0 for the log axis: measurement \d+ \(pmos, .*; --abs plots \|y\|$",
           r"left out 3 points with y <= 0 from 3 curves"]),
         (sample + ["--log-y", "--abs"], 6, ["|Id| [A]"], [], ["left out 6 points with y <= 0 from 6 curves"]),
+        (fam + ["--log-y", "--ylim", "1.5e-4,3e-3"], 3, ["10⁻³", "2·10⁻³", "5·10⁻⁴", "2·10⁻⁴"], [],
+         ["left out 3 points with y <= 0 from 3 curves"]),
         (sample + ["--group", "type", "--style", "temperature"], 6,
          ["type", "nmos", "pmos", "temperature", "-40 °C", "25 °C", "125 °C", "Id [mA]"], ["stroke-dasharray"], []),
         (fam + ["--xlim", "0.2,0.8", "--ylim", "0,0.001", "--title", "Zoomed in"], 3, ["Zoomed in", "0.2", "0.8"],

@@ -4,6 +4,7 @@
 #ifndef DBIF_BENCH_STATEMENTTRACE_H
 #define DBIF_BENCH_STATEMENTTRACE_H
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -89,33 +90,40 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
 
 // Rows of doubles (the first column an integer id) into the statement of one row's placeholders, the
 // fastest way each driver takes them: SQLite's own prepare/bind/step loop; on MySQL one multi-row
-// prepared statement through Qt, as many rows as the library put into it.
-inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement) {
+// prepared statement through Qt, as many rows as the library put into it, prepared once for all the
+// statements of the same text (`prepared`, kept by the caller).
+inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement,
+                               QHash<QString, QSqlQuery>& prepared) {
     const int columns = static_cast<int>(statement.sql.count(QLatin1Char('?')));
     if (qt.driverName() == QLatin1String("QSQLITE")) {
         sqlite3* handle = *static_cast<sqlite3* const*>(qt.driver()->handle().constData());
-        sqlite3_stmt* prepared = nullptr;
+        sqlite3_stmt* step = nullptr;
         const QByteArray sql = statement.sql.toUtf8();
-        if (sqlite3_prepare_v2(handle, sql.constData(), static_cast<int>(sql.size()), &prepared, nullptr) !=
+        if (sqlite3_prepare_v2(handle, sql.constData(), static_cast<int>(sql.size()), &step, nullptr) !=
             SQLITE_OK)
             return QString::fromUtf8(sqlite3_errmsg(handle)) + "\n" + statement.sql;
         bool ok = true;
         for (int row = 0; ok && row < statement.boundRows; ++row) {
-            sqlite3_bind_int64(prepared, 1, 1);
+            sqlite3_bind_int64(step, 1, 1);
             for (int column = 2; column <= columns; ++column)
-                sqlite3_bind_double(prepared, column, row * 0.25 + column);
-            ok = sqlite3_step(prepared) == SQLITE_DONE;
-            sqlite3_reset(prepared);
+                sqlite3_bind_double(step, column, row * 0.25 + column);
+            ok = sqlite3_step(step) == SQLITE_DONE;
+            sqlite3_reset(step);
         }
-        sqlite3_finalize(prepared);
+        sqlite3_finalize(step);
         return ok ? QString() : QString::fromUtf8(sqlite3_errmsg(handle)) + "\n" + statement.sql;
     }
     const qsizetype values = statement.sql.indexOf(QStringLiteral(" VALUES ")) + 8;
     QString sql = statement.sql;
     for (int row = 1; row < statement.boundRows; ++row)
         sql += QStringLiteral(", ") + statement.sql.mid(values);
-    QSqlQuery query(qt);
-    bool ok = query.prepare(sql);
+    bool ok = true;
+    auto known = prepared.find(sql);
+    if (known == prepared.end()) {
+        known = prepared.insert(sql, QSqlQuery(qt));
+        ok = known->prepare(sql);
+    }
+    QSqlQuery& query = *known;
     for (int row = 0; ok && row < statement.boundRows; ++row) {
         query.bindValue(row * columns, 1);
         for (int column = 1; column < columns; ++column)
@@ -177,10 +185,11 @@ enum class Replay { Fastest, Texts };
 inline QString replay(QSqlDatabase& qt, const QList<Statement>& statements, double* sum = nullptr,
                       Replay how = Replay::Fastest) {
     const bool sqlite = qt.driverName() == QLatin1String("QSQLITE");
+    QHash<QString, QSqlQuery> prepared;
     for (const Statement& statement : statements) {
         if (statement.boundRows > 0) {
-            const QString failure =
-                how == Replay::Texts ? replayRowsAsText(qt, statement) : replayBoundRows(qt, statement);
+            const QString failure = how == Replay::Texts ? replayRowsAsText(qt, statement)
+                                                         : replayBoundRows(qt, statement, prepared);
             if (!failure.isEmpty())
                 return failure;
             continue;

@@ -132,10 +132,8 @@ public:
 
     virtual bool insertMasterRow(E entity) { return Traits::insertMasterRow(entity, masterTableName()); }
     virtual bool updateMasterRow(E entity) { return Traits::updateMasterRow(entity, masterTableName()); }
-    // "<master>_id, <column table>_id" and "<entity id>, '<column id>'", each followed by the kind's
-    // own association columns and their quoted values.
-    virtual QString getAssociationFieldList();
-    virtual QString getAssocationFieldValues(E entity, QString key);
+    // "<master>_id, <column table>_id" followed by the kind's own association columns.
+    virtual QStringList getAssociationFields();
     // Columns of the association table that loadColumns reads after the column id: the kind's own.
     virtual void addAssociationFields(DBIF_Query& query) {
         for (const QString& field : Traits::associationFields())
@@ -339,32 +337,25 @@ void DBAL_StorageEngine<E, C>::update(E entity, const QStringList& keys) {
 }
 
 template <typename E, typename C>
-QString DBAL_StorageEngine<E, C>::getAssociationFieldList() {
-    QString fields = QStringLiteral("%1_id, %2_id").arg(masterTableName(), columnTableName());
-    for (const QString& field : Traits::associationFields())
-        fields += QStringLiteral(", ") + field;
-    return fields;
+QStringList DBAL_StorageEngine<E, C>::getAssociationFields() {
+    return QStringList{masterTableName() + QStringLiteral("_id"), columnTableName() + QStringLiteral("_id")} +
+           Traits::associationFields();
 }
 
-template <typename E, typename C>
-QString DBAL_StorageEngine<E, C>::getAssocationFieldValues(E entity, QString key) {
-    const DBIF_Connection connection = entity.getConnection();
-    QString values =
-        QStringLiteral("%1, '%2'")
-            .arg(QString::number(entity.getId()), QString::number(entity.columnFor(key).getId()));
-    for (const QString& value : Traits::associationValues(entity, key))
-        values += QStringLiteral(", ") + connection.quoteText(value);
-    return values;
-}
-
+// One association row per column, bound: the two ids, then the kind's own values as texts.
 template <typename E, typename C>
 void DBAL_StorageEngine<E, C>::storeColumnAssociations(E entity, const QStringList& keys) {
-    QStringList rows;
-    for (const QString& key : keys)
-        rows.append(getAssocationFieldValues(entity, key));
-    if (!rows.isEmpty())
-        entity.getConnection().insertSet(associationTableName(), getAssociationFieldList(), rows, __FILE__,
-                                         __LINE__);
+    const qint64 id = entity.getId();
+    entity.getConnection().insertBoundRows(
+        associationTableName(), getAssociationFields(), static_cast<int>(keys.size()),
+        [&](int row, DBIF_Connection::CellSink& sink) {
+            const QString& key = keys[row];
+            sink.integer(id);
+            sink.integer(entity.columnFor(key).getId());
+            for (const QString& value : Traits::associationValues(entity, key))
+                sink.text(value);
+        },
+        __FILE__, __LINE__);
 }
 
 template <typename E, typename C>

@@ -168,6 +168,11 @@ public:
                 without << QStringLiteral("measurement %1").arg(m.getId());
                 continue;
             }
+            if (!element && DBIF_MeasurementColumn::get(m.getConnection(), yKey).getDataType() == "CM") {
+                throw ToolError(QStringLiteral("--y %1: a matrix column; name one of its elements (%1%2)")
+                                    .arg(request.y, QStringLiteral("21")),
+                                ToolError::USAGE);
+            }
             if (xLabel.isEmpty())
                 labelAxes(m, xKey, yKey, element);
             for (Curve curve : split(m, xKey, yKey, element, missingRows)) {

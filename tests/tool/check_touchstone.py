@@ -270,6 +270,9 @@ def check_plots(db, work, label, measurement):
         title = tree.find(svg_ns + "title").text
         check(len(list(tree.iter(svg_ns + "path"))) == 1 and all(t in drawn or t in title for t in texts),
               f"{label}: plot {element} {view}: {drawn}")
+    status, out, err = dbif(PROGRAM, db, "plot", "--where", f"measurement.id={measurement}", "--x", "Freq", "--y", "S",
+                            "-o", os.path.join(work, "s.svg"))
+    check(status == 2 and "S21" in err, f"{label}: plot of a whole matrix refused: {err!r}")
 
 
 def run(db, work, label):

@@ -214,6 +214,11 @@ public:
             leftOut << QStringLiteral("left out %1 with y <= 0 from %2 for the log axis")
                            .arg(counted(droppedPoints, "point"), counted(curvesWithDrops, "curve"));
         }
+        if (!withoutCurveBy.isEmpty()) {
+            leftOut << QStringLiteral("%1 without a column %2, split where x jumps back instead: %3")
+                           .arg(counted(withoutCurveBy.size(), "measurement"), request.curveBy,
+                                named(withoutCurveBy));
+        }
         if (missingRows > 0)
             leftOut
                 << QStringLiteral("left out %1 without a finite x and y").arg(counted(missingRows, "row"));
@@ -290,6 +295,8 @@ private:
         QList<Curve> pieces;
         QList<QList<unsigned>> rowsOf;
         const QString byKey = request.curveBy.isEmpty() ? QString() : columnKey(m, request.curveBy);
+        if (!request.curveBy.isEmpty() && byKey.isEmpty())
+            withoutCurveBy << QStringLiteral("measurement %1").arg(m.getId());
         QList<QVariant> values;
         // A retrace jumps back: x comes to its start value from further away than the sweep's first
         // step, which a sweep that returns step by step (up and down again) does not.
@@ -378,6 +385,7 @@ private:
     }
 
     const SvgPlot::Request& request;
+    QStringList withoutCurveBy;
 };
 
 // Legend values in order: numbers (temperatures) ascending, other values as they came.

@@ -277,6 +277,8 @@ def check_plots(db, work, label):
     cases = [
         (fam, 3, ["Vg [V]", "Vg = 0.5 V", "Vg = 1 V", "Vg = 1.5 V", "Id [mA]", "Vd [V]"], ['stroke="#d9d9d9"'], []),
         (fam + ["--curve-by", "Vg"], 3, ["Vg = 0.5 V", "Vg = 1.5 V"], [], []),
+        (fam + ["--curve-by", "Vb"], 3, ["Vg = 0.5 V"], [],
+         [r"1 measurement without a column Vb, split where x jumps back instead: measurement \d+$"]),
         # A sweep up and down again comes back step by step: one curve.
         (["--where", "die.lot=UPDOWN", "--x", "Vd", "--y", "Id"], 1, ["25 °C"], [], []),
         (sample + ["--log-y"], 3, ["10⁻³", "Id [A]", "temperature", "-40 °C", "125 °C"], ['stroke="#eeeeee"'],

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <optional>
 
 #include "ToolError.h"
 #include "dbif/DBIF_ComplexMatrix.h"
@@ -34,8 +35,33 @@ struct Options {
     QString unitName = QStringLiteral("GHz");
     QString parameter = QStringLiteral("S");
     QString format = QStringLiteral("MA");
-    double reference = 50;
+    // Real in the standard; scikit-rf writes a complex one as "(50+50j)".
+    std::complex<double> reference = 50;
 };
+
+// "50", or a complex value as Python prints it, "(50+50j)"; nullopt for any other text.
+std::optional<std::complex<double>> impedanceOf(const QString& text) {
+    static const QRegularExpression complex(
+        QStringLiteral("^\\(([-+]?[0-9.]+(?:[eE][-+]?[0-9]+)?)([-+][0-9.]+(?:[eE][-+]?[0-9]+)?)j\\)$"));
+    bool realOk = false, imaginaryOk = true;
+    double real = text.toDouble(&realOk), imaginary = 0;
+    const QRegularExpressionMatch match = complex.match(text);
+    if (match.hasMatch()) {
+        real = match.captured(1).toDouble(&realOk);
+        imaginary = match.captured(2).toDouble(&imaginaryOk);
+    }
+    if (!realOk || !imaginaryOk || !std::isfinite(real) || !std::isfinite(imaginary))
+        return std::nullopt;
+    return std::complex<double>(real, imaginary);
+}
+
+QString impedanceText(const std::complex<double>& z) {
+    if (z.imag() == 0)
+        return DBIF_ComplexNumber::exactNumber(z.real());
+    return QStringLiteral("(%1%2%3j)")
+        .arg(DBIF_ComplexNumber::exactNumber(z.real()), z.imag() < 0 ? "" : "+",
+             DBIF_ComplexNumber::exactNumber(z.imag()));
+}
 
 // What is wrong with an option line, or an empty text.
 QString parseOptions(const QString& line, Options& options) {
@@ -52,13 +78,13 @@ QString parseOptions(const QString& line, Options& options) {
         } else if (QStringList{"DB", "MA", "RI"}.contains(word)) {
             options.format = word;
         } else if (word == QLatin1String("R") && i + 1 < words.size()) {
-            bool ok = false;
-            options.reference = words[++i].toDouble(&ok);
-            if (!ok || !std::isfinite(options.reference) || options.reference <= 0) {
+            const std::optional<std::complex<double>> z = impedanceOf(words[++i]);
+            if (!z || z->real() <= 0) {
                 return QStringLiteral(
-                           "the reference impedance '%1' of the option line is not a positive real number")
+                           "the reference impedance '%1' of the option line has no positive real part")
                     .arg(words[i]);
             }
+            options.reference = *z;
         } else {
             return QStringLiteral("'%1' in the option line is no unit, parameter, format or R").arg(words[i]);
         }
@@ -211,8 +237,8 @@ public:
     QString optionLine;
     QStringList header;
     QList<NumberLine> numbers;
-    QList<double> reference;  // [Reference], one a port
-    int frequencies = -1;     // [Number of Frequencies]
+    QList<std::complex<double>> reference;  // [Reference], one a port, or a complex R for all
+    int frequencies = -1;                   // [Number of Frequencies]
     int noiseFrequencies = -1;
 
 private:
@@ -290,7 +316,8 @@ private:
             if (value <= 0)
                 fail(number, QStringLiteral("a reference impedance of %1 ohms").arg(value));
         }
-        reference.append(values);
+        for (const double value : values)
+            reference.append(value);
         referencesWanted -= values.size();
     }
 
@@ -384,6 +411,11 @@ private:
             fail(lastLine, QStringLiteral("no [Network Data]"));
         if (optionLine.isEmpty())
             optionLine = QStringLiteral("# GHz S MA R 50");
+        // A complex R cannot be the number Z0; the ports' references keep it.
+        if (reference.isEmpty() && options.reference.imag() != 0) {
+            for (int p = 0; p < layout.ports; ++p)
+                reference.append(options.reference);
+        }
         header = commentPieces(header);
     }
 
@@ -585,7 +617,9 @@ Sweep Touchstone::read(const QString& path, const QByteArray& text) {
         }
         const bool first = sweep.rows.isEmpty();
         sweep.rows.append({QVariant(point.values.first() * file.options.unit), QVariant::fromValue(matrix),
-                           first ? QVariant(file.options.reference) : QVariant(),
+                           first && file.options.reference.imag() == 0
+                               ? QVariant(file.options.reference.real())
+                               : QVariant(),
                            first ? QVariant(file.optionLine) : QVariant()});
         if (!header.isEmpty()) {
             const qsizetype row = sweep.rows.size() - 1;
@@ -600,7 +634,7 @@ Sweep Touchstone::read(const QString& path, const QByteArray& text) {
         if (!file.reference.isEmpty()) {
             DBIF_ComplexMatrix z(1, ports);
             for (int p = 0; p < ports && first; ++p)
-                z(0, p).set(file.reference[p], 0.0);
+                z(0, p).set(file.reference[p].real(), file.reference[p].imag());
             sweep.rows.last().append(first ? QVariant::fromValue(z) : QVariant());
         }
     }
@@ -659,23 +693,29 @@ void Touchstone::write(const DBIF_Measurement& measurement, const QString& path)
         DBIF_MeasurementColumn::computeKey(PORT_IMPEDANCE_COLUMN, QStringLiteral("CM"));
     const bool impedances = keys.contains(impedanceKey);
     const QString referenceKey = DBIF_MeasurementColumn::computeKey(REFERENCE_COLUMN, QStringLiteral("CM"));
-    QList<double> reference;
-    if (keys.contains(referenceKey)) {
-        for (const std::complex<double>& z :
-             portValues(measurement, referenceKey, 0, ports, path, "reference"))
-            reference.append(z.real());
-    }
+    const QList<std::complex<double>> reference =
+        keys.contains(referenceKey) ? portValues(measurement, referenceKey, 0, ports, path, "reference")
+                                    : QList<std::complex<double>>();
     QString optionLine = measurement.getData(optionsKey, 0).toString();
     Options options;
     parseOptions(optionLine, options);
     // Version 1 holds one reference impedance for all ports, the option line's.
-    const bool uniform = std::all_of(reference.begin(), reference.end(),
-                                     [&reference](double r) { return r == reference.first(); });
+    const bool uniform =
+        std::all_of(reference.begin(), reference.end(),
+                    [&reference](const std::complex<double>& r) { return r == reference.first(); });
     const int version = named == 0 || !uniform ? 2 : 1;
+    if (version == 2 && std::any_of(reference.begin(), reference.end(),
+                                    [](const std::complex<double>& r) { return r.imag() != 0; })) {
+        throw ToolError(QStringLiteral("%1: measurement %2 has complex reference impedances, which version 2 "
+                                       "cannot hold; name the file .s%3p")
+                            .arg(path)
+                            .arg(measurement.getId())
+                            .arg(ports));
+    }
     if (version == 1 && !reference.isEmpty() && reference.first() != options.reference) {
-        optionLine = QStringLiteral("# %1 %2 %3 R %4")
-                         .arg(options.unitName, options.parameter, options.format,
-                              DBIF_ComplexNumber::exactNumber(reference.first()));
+        optionLine =
+            QStringLiteral("# %1 %2 %3 R %4")
+                .arg(options.unitName, options.parameter, options.format, impedanceText(reference.first()));
     }
 
     QSaveFile file(path);
@@ -707,7 +747,7 @@ void Touchstone::write(const DBIF_Measurement& measurement, const QString& path)
             // On a line of their own: some readers take the keyword's line to hold one word more.
             out << "[Reference]\n";
             for (int p = 0; p < ports; ++p)
-                out << (p > 0 ? " " : "") << DBIF_ComplexNumber::exactNumber(reference[p]);
+                out << (p > 0 ? " " : "") << DBIF_ComplexNumber::exactNumber(reference[p].real());
             out << "\n";
         }
         out << "[Network Data]\n";

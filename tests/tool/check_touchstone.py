@@ -51,7 +51,7 @@ def network(path):
         with open(path, "w") as f:
             f.write(text.replace("[Two-Port Data Order] 21_12\n", ""))
     read = skrf.Network(path)
-    read.references = numpy.array([float(r) for r in skrf.io.touchstone.Touchstone(path).reference])
+    read.references = numpy.array([complex(r) for r in skrf.io.touchstone.Touchstone(path).reference])
     return read
 
 
@@ -160,6 +160,12 @@ CRAFTED = [
      + " 50 0" * 4 + "\n!" + " 1 2" + "\n",
      {"s": [numpy.zeros((5, 5))], "f": [1e9], "z0": [50, 50, 50, 50, 1 + 2j]}),
     ("late.s1p", V2 + "[Number of Ports] 1\n1 0 0\n", "4: data before [Network Data]"),
+    # scikit-rf writes a complex reference impedance as Python prints it; version 2 cannot hold one.
+    ("complex.s1p", "# GHz S RI R (50-25.5j)\n1 0.5 0\n2 0.25 0\n", {"s": [[[0.5]], [[0.25]]], "z0": [50 - 25.5j],
+                                                                   "lines": ["# GHz S RI R (50-25.5j)"],
+                                                                   "ts refused": "complex reference impedances"}),
+    ("negative.s1p", "# GHz S RI R (-50+1j)\n1 0.5 0\n",
+     "1: the reference impedance '(-50+1j)' of the option line has no positive real part"),
     ("noisecount.ts", V2 + "[Number of Ports] 2\n[Two-Port Data Order] 21_12\n[Number of Noise Frequencies] 2\n"
      "[Network Data]\n1 0 0 0 0 0 0 0 0\n[Noise Data]\n1 1 0 0.5 0.1\n",
      "9: 1 noise frequencies; [Number of Noise Frequencies] says 2"),
@@ -204,7 +210,12 @@ def check_crafted(db, work, label):
         check(index not in errors and f"crafted{index}" in ids, f"{label}: {name} stored ({errors.get(index)})")
         if f"crafted{index}" not in ids:
             continue
-        for suffix in (f".s{len(expected['z0'])}p", ".ts"):
+        if "ts refused" in expected:
+            status, out, err = dbif(PROGRAM, db, "export", "touchstone", ids[f"crafted{index}"], "-o",
+                                    os.path.join(work, f"crafted{index}.ts"))
+            check(status == 1 and err.count("\n") == 1 and expected["ts refused"] in err,
+                  f"{label}: {name} as version 2 refused: {err!r}")
+        for suffix in [f".s{len(expected['z0'])}p"] + ([] if "ts refused" in expected else [".ts"]):
             path = export(db, work, ids[f"crafted{index}"], f"crafted{index}{suffix}")
             ours = network(path)
             if "s" in expected:

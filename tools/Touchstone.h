@@ -4,7 +4,8 @@
 // (a version-2 Upper or Lower matrix is completed from its symmetry), and in its first row the option
 // line's reference impedance (DB column Z0) and the option line itself (TX column Options), which
 // export follows again. A version-2 file's [Reference] impedances, one per port, become the CM column
-// Reference (1 x N, real values) in the first row. The per-point port impedances that simulators write
+// Reference (1 x N) in the first row, as does a complex R of the option line (scikit-rf writes
+// "R (50+50j)"), which leaves Z0 empty. The per-point port impedances that simulators write
 // as "! Port Impedance" comments (a complex value per port, wrapped over comment lines for many ports)
 // become the CM column PortImpedance (1 x N); the comment lines before the data (which name the
 // program that wrote the file) become the TX column Comments, a line (or a 200-character piece of one)

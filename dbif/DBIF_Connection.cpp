@@ -667,7 +667,7 @@ void DBIF_Connection::ManagedConnection::insertBoundRows(const QString& table, c
     if (rowCount <= 0 || columns.isEmpty())
         return;
     if (driver == SQLITE)
-        insertBoundRowsSqlite(boundInsert(table, columns, 1), rowCount, bindRow, file, line);
+        insertBoundRowsSqlite(table, columns, rowCount, bindRow, file, line);
     else
         insertBoundRowsMysql(table, columns, rowCount, bindRow, file, line);
 }
@@ -698,38 +698,45 @@ void DBIF_Connection::ManagedConnection::traceBound(const QString& name, long el
                   << sql << " -- " << rows << (rows == 1 ? " row" : " rows") << " bound" << std::endl;
 }
 
-// One statement of one row's placeholders, prepared once on the driver's own handle and re-bound per
-// row: Qt's per-row overhead would cost more than SQLite's own work.
-void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& sql, int rowCount,
+// Statements of a few hundred rows' placeholders, prepared once on the driver's own handle and re-bound
+// for every batch (the last, shorter batch has a statement of its own): Qt's per-row overhead would
+// cost more than SQLite's own work, and each statement run also pays for the table's AUTOINCREMENT
+// counter and its indexes' cursors, which one row a statement would pay for every row.
+void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& table,
+                                                               const QStringList& columns, int rowCount,
                                                                const RowBinder& bindRow, const char* file,
                                                                int line) {
-    refuseUnsendable(sql, file, line);
-    startUnitBefore(sql);
+    const QString oneRow = boundInsert(table, columns, 1);
+    refuseUnsendable(oneRow, file, line);
+    startUnitBefore(oneRow);
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
     sqlite3* handle = sqliteHandle(sessionDatabase(name));
-    const auto fail = [&](const QString& why, int code) {
+    const auto fail = [&](const QString& sql, const QString& why, int code) {
         throwFailure(QSqlError(QStringLiteral("Unable to execute statement"), why, QSqlError::StatementError,
                                QString::number(code)),
                      sql, file, line);
     };
     if (handle == nullptr)
-        fail(lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
+        fail(oneRow,
+             lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
                                             : lastOpenError.text(),
              0);
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement, nullptr) !=
-        SQLITE_OK)
-        fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, sqlite3_finalize);
+    using Prepared = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+    const auto prepare = [&](const QString& sql) {
+        sqlite3_stmt* statement = nullptr;
+        const QByteArray text = sql.toUtf8();
+        if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement,
+                               nullptr) != SQLITE_OK)
+            fail(sql, QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+        return Prepared(statement, sqlite3_finalize);
+    };
 
     class Sink final : public CellSink {
     public:
-        Sink(ManagedConnection& connection, sqlite3_stmt* statement, const QString& sql, const char* file,
-             int line)
-            : connection(connection), statement(statement), sql(sql), file(file), line(line) {}
+        Sink(ManagedConnection& connection, const QString& sql, const char* file, int line)
+            : connection(connection), sql(sql), file(file), line(line) {}
         void null() override { sqlite3_bind_null(statement, ++index); }
         void integer(qint64 value) override { sqlite3_bind_int64(statement, ++index, value); }
         void number(double value) override {
@@ -742,27 +749,43 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& sq
             sqlite3_bind_text(statement, ++index, bytes.constData(), static_cast<int>(bytes.size()),
                               SQLITE_TRANSIENT);
         }
+        sqlite3_stmt* statement = nullptr;
         int index = 0;
 
     private:
         ManagedConnection& connection;
-        sqlite3_stmt* statement;
         const QString& sql;
         const char* file;
         int line;
-    } sink(*this, statement, sql, file, line);
+    } sink(*this, oneRow, file, line);
 
-    for (int row = 0; row < rowCount; ++row) {
+    // Beyond a few hundred rows a statement gains nothing more; SQLite's own limit on placeholders
+    // (32,766 by default) caps wide rows.
+    constexpr int ROWS_PER_STATEMENT = 256;
+    const int placeholderLimit = sqlite3_limit(handle, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+    const int fullRows = std::max(
+        1, std::min({rowCount, ROWS_PER_STATEMENT, placeholderLimit / static_cast<int>(columns.size())}));
+    Prepared full(nullptr, sqlite3_finalize);
+    for (int first = 0; first < rowCount; first += fullRows) {
+        const int rows = std::min(fullRows, rowCount - first);
+        const QString sql = boundInsert(table, columns, rows);
+        Prepared last(nullptr, sqlite3_finalize);
+        if (rows == fullRows && !full)
+            full = prepare(sql);
+        else if (rows != fullRows)
+            last = prepare(sql);
+        sink.statement = rows == fullRows ? full.get() : last.get();
         sink.index = 0;
-        bindRow(row, sink);
-        if (sqlite3_step(statement) != SQLITE_DONE)
-            fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
-        sqlite3_reset(statement);
+        for (int row = first; row < first + rows; ++row)
+            bindRow(row, sink);
+        if (sqlite3_step(sink.statement) != SQLITE_DONE)
+            fail(sql, QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+        sqlite3_reset(sink.statement);
     }
     lastId = static_cast<int>(sqlite3_last_insert_rowid(handle));
     const long elapsed = timer.elapsed();
     record(DBIF_INSERT_TIMING, elapsed);
-    traceBound(name, elapsed, sql, rowCount);
+    traceBound(name, elapsed, oneRow, rowCount);
 }
 
 // Multi-row prepared statements through Qt (MySQL's binary protocol): as many rows as the placeholder

@@ -187,8 +187,8 @@ public:
         void throwIfFailed(const QSqlQuery& query, const QString& sql, const char* file, int line);
         [[noreturn]] void throwFailure(const QSqlError& error, const QString& reported, const char* file,
                                        int line);
-        void insertBoundRowsSqlite(const QString& sql, int rowCount, const RowBinder& bindRow,
-                                   const char* file, int line);
+        void insertBoundRowsSqlite(const QString& table, const QStringList& columns, int rowCount,
+                                   const RowBinder& bindRow, const char* file, int line);
         void insertBoundRowsMysql(const QString& table, const QStringList& columns, int rowCount,
                                   const RowBinder& bindRow, const char* file, int line);
         void readRowsSqlite(const QString& sql, int category, const RowReader& read, const char* file,
@@ -361,11 +361,12 @@ public:
                     const RowMeasure& measureRow, const char* file, int line) const {
         d->insertRows(table, columns, rowCount, writeRow, measureRow, file, line);
     }
-    // Inserts rows whose values bindRow hands over, bound instead of printed into the statement: one
-    // prepared statement re-bound per row on SQLite (the driver's own handle), multi-row prepared
-    // statements on MySQL, each below the server's packet and placeholder limits. Columns are SQL
-    // identifiers as they go into the column list. Texts are checked as every statement's are; NaN and
-    // infinities are refused. Traced once per statement with its placeholders and the rows bound.
+    // Inserts rows whose values bindRow hands over, bound instead of printed into the statement:
+    // multi-row statements prepared once and re-bound per batch, on SQLite on the driver's own handle
+    // (256 rows a statement), on MySQL through Qt's binary protocol (1,000), each below the database's
+    // packet and placeholder limits. Columns are SQL identifiers as they go into the column list.
+    // Texts are checked as every statement's are; NaN and infinities are refused. Traced once, with
+    // one row's placeholders and the number of rows bound (on MySQL once per statement).
     void insertBoundRows(const QString& table, const QStringList& columns, int rowCount,
                          const RowBinder& bindRow, const char* file, int line) const {
         d->insertBoundRows(table, columns, rowCount, bindRow, file, line);

@@ -4,7 +4,6 @@
 #ifndef DBIF_BENCH_STATEMENTTRACE_H
 #define DBIF_BENCH_STATEMENTTRACE_H
 
-#include <QHash>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -14,9 +13,14 @@
 #include <QString>
 #include <QStringList>
 #include <algorithm>
+#include <cstring>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <sstream>
+#include <vector>
 
+#include <mysql.h>
 #include <sqlite3.h>
 
 #include "dbif/DBIF_Connection.h"
@@ -90,10 +94,11 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
 
 // Rows of doubles (the first column an integer id) into the statement of one row's placeholders, the
 // fastest way each driver takes them: SQLite's own prepare/bind/step loop; on MySQL one multi-row
-// prepared statement through Qt, as many rows as the library put into it, prepared once for all the
-// statements of the same text (`prepared`, kept by the caller).
-inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement,
-                               QHash<QString, QSqlQuery>& prepared) {
+// prepared statement of as many rows as the library put into it, through the client library's own
+// calls on Qt's connection, prepared once for all the statements of the same text (`prepared`, kept
+// by the caller).
+using MysqlStatements = std::map<QString, std::unique_ptr<MYSQL_STMT, my_bool (*)(MYSQL_STMT*)>>;
+inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement, MysqlStatements& prepared) {
     const int columns = static_cast<int>(statement.sql.count(QLatin1Char('?')));
     if (qt.driverName() == QLatin1String("QSQLITE")) {
         sqlite3* handle = *static_cast<sqlite3* const*>(qt.driver()->handle().constData());
@@ -117,20 +122,35 @@ inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement,
     QString sql = statement.sql;
     for (int row = 1; row < statement.boundRows; ++row)
         sql += QStringLiteral(", ") + statement.sql.mid(values);
-    bool ok = true;
+    MYSQL* handle = *static_cast<MYSQL* const*>(qt.driver()->handle().constData());
     auto known = prepared.find(sql);
     if (known == prepared.end()) {
-        known = prepared.insert(sql, QSqlQuery(qt));
-        ok = known->prepare(sql);
+        known = prepared.emplace(sql, MysqlStatements::mapped_type(mysql_stmt_init(handle), mysql_stmt_close))
+                    .first;
+        const QByteArray text = sql.toUtf8();
+        if (mysql_stmt_prepare(known->second.get(), text.constData(),
+                               static_cast<unsigned long>(text.size())))
+            return QString::fromUtf8(mysql_stmt_error(known->second.get())) + "\n" + sql.left(300);
     }
-    QSqlQuery& query = *known;
-    for (int row = 0; ok && row < statement.boundRows; ++row) {
-        query.bindValue(row * columns, 1);
-        for (int column = 1; column < columns; ++column)
-            query.bindValue(row * columns + column, row * 0.25 + column);
+    const int count = statement.boundRows * columns;
+    std::vector<MYSQL_BIND> binds(static_cast<size_t>(count));
+    std::vector<double> numbers(static_cast<size_t>(count));
+    long long id = 1;
+    std::memset(binds.data(), 0, sizeof(MYSQL_BIND) * binds.size());
+    for (int row = 0; row < statement.boundRows; ++row) {
+        binds[row * columns].buffer_type = MYSQL_TYPE_LONGLONG;
+        binds[row * columns].buffer = &id;
+        for (int column = 1; column < columns; ++column) {
+            const int i = row * columns + column;
+            numbers[i] = row * 0.25 + column;
+            binds[i].buffer_type = MYSQL_TYPE_DOUBLE;
+            binds[i].buffer = &numbers[i];
+        }
     }
-    ok = ok && query.exec();
-    return ok ? QString() : query.lastError().text() + "\n" + sql.left(300);
+    MYSQL_STMT* reused = known->second.get();
+    if (mysql_stmt_bind_param(reused, binds.data()) || mysql_stmt_execute(reused))
+        return QString::fromUtf8(mysql_stmt_error(reused)) + "\n" + sql.left(300);
+    return QString();
 }
 
 // The same rows as printed INSERT texts, the way values went before they were bound: on MySQL a
@@ -185,7 +205,7 @@ enum class Replay { Fastest, Texts };
 inline QString replay(QSqlDatabase& qt, const QList<Statement>& statements, double* sum = nullptr,
                       Replay how = Replay::Fastest) {
     const bool sqlite = qt.driverName() == QLatin1String("QSQLITE");
-    QHash<QString, QSqlQuery> prepared;
+    MysqlStatements prepared;
     for (const Statement& statement : statements) {
         if (statement.boundRows > 0) {
             const QString failure = how == Replay::Texts ? replayRowsAsText(qt, statement)

@@ -363,8 +363,8 @@ public:
     }
     // Inserts rows whose values bindRow hands over, bound instead of printed into the statement:
     // multi-row statements prepared once and re-bound per batch, on SQLite on the driver's own handle
-    // (256 rows a statement), on MySQL through Qt's binary protocol (1,000), each below the database's
-    // packet and placeholder limits. Columns are SQL identifiers as they go into the column list.
+    // (256 rows a statement), on MySQL through the client library's binary protocol (250), each below the
+    // database's packet and placeholder limits. Columns are SQL identifiers as they go into the column list.
     // Texts are checked as every statement's are; NaN and infinities are refused. Traced once, with
     // one row's placeholders and the number of rows bound (on MySQL once per statement).
     void insertBoundRows(const QString& table, const QStringList& columns, int rowCount,

@@ -1,6 +1,7 @@
 // Listing.cpp: one table per entity kind, printed aligned or as CSV.
 #include "Listing.h"
 
+#include <QRegularExpression>
 #include <algorithm>
 #include <iomanip>
 
@@ -61,6 +62,13 @@ bool Listing::namesColumn(const QString& columnName, const QString& name) {
     return columnName == name ||
            (columnName.startsWith(name + QStringLiteral(" [")) && columnName.endsWith(QLatin1Char(']')) &&
             !columnName.mid(name.size() + 2).contains(QLatin1Char('[')));
+}
+
+std::pair<QString, QString> Listing::nameAndUnit(const QString& columnName) {
+    static const QRegularExpression unit(QStringLiteral("^(.*\\S)\\s*\\[(.*)\\]$"));
+    const QRegularExpressionMatch match = unit.match(columnName);
+    return match.hasMatch() ? std::make_pair(match.captured(1), match.captured(2))
+                            : std::make_pair(columnName, QString());
 }
 
 QString Listing::resolveColumn(const DBIF_Connection& connection, const QString& name,

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <ostream>
+#include <utility>
 
 #include "dbif/DBIF_Connection.h"
 #include "dbif/DBIF_Measurement.h"
@@ -37,6 +38,9 @@ public:
                                  const QString& dataType);
     // True when the column name is the name given, or it with a unit in brackets.
     static bool namesColumn(const QString& columnName, const QString& name);
+    // A column name split into the name and the unit in brackets: "Vg [V]" as "Vg" and "V"; a name
+    // without a unit as itself and an empty unit.
+    static std::pair<QString, QString> nameAndUnit(const QString& columnName);
 };
 
 #endif

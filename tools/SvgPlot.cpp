@@ -61,14 +61,6 @@ QString columnKey(const DBIF_Measurement& m, const QString& name) {
     return QString();
 }
 
-// "Vg [V]" as "Vg" and "V".
-std::pair<QString, QString> nameAndUnit(const QString& column) {
-    static const QRegularExpression unit(QStringLiteral("^(.*\\S)\\s*\\[(.*)\\]$"));
-    const QRegularExpressionMatch match = unit.match(column);
-    return match.hasMatch() ? std::make_pair(match.captured(1), match.captured(2))
-                            : std::make_pair(column, QString());
-}
-
 QString number(double value) {
     return QString::number(std::abs(value) < 1e-300 ? 0.0 : value, 'g', 6);
 }
@@ -242,7 +234,7 @@ private:
                 xLabel = QStringLiteral("Freq [Hz]");
         }
         if (request.absolute) {
-            const auto [name, unit] = nameAndUnit(yLabel);
+            const auto [name, unit] = Listing::nameAndUnit(yLabel);
             yLabel = QStringLiteral("|%1|").arg(name) + (unit.isEmpty() ? QString() : " [" + unit + "]");
         }
     }
@@ -334,8 +326,8 @@ private:
         QString labelKey = byKey;
         if (byKey.isEmpty() && rowsOf.size() > 1)
             labelKey = steppedColumn(m, xKey, yKey, rowsOf);
-        const auto [name, unit] =
-            nameAndUnit(labelKey.isEmpty() ? QString() : Listing::columnName(m.getConnection(), labelKey));
+        const auto [name, unit] = Listing::nameAndUnit(
+            labelKey.isEmpty() ? QString() : Listing::columnName(m.getConnection(), labelKey));
         if (!labelKey.isEmpty() && innerName.isEmpty())
             innerName = Listing::columnName(m.getConnection(), labelKey);
         for (int k = 0; k < rowsOf.size(); ++k) {
@@ -455,7 +447,7 @@ QList<QList<QPointF>> clipped(const QList<QPointF>& points, const QRectF& box) {
 // an SI unit ("Id [A]" becomes "Id [mA]"), and the factor values are divided by.
 std::pair<QString, double> prefixed(const QString& label, double low, double high) {
     static const QStringList units{"A", "V", "Hz", "s", "F", "H", "W", "Ω", "Ohm"};
-    const auto [name, unit] = nameAndUnit(label);
+    const auto [name, unit] = Listing::nameAndUnit(label);
     const double largest = std::max(std::abs(low), std::abs(high));
     if (!units.contains(unit) || largest == 0)
         return {label, 1};
@@ -584,10 +576,10 @@ SvgPlot::Result SvgPlot::write(const QList<DBIF_Measurement>& measurements, cons
     }
     const int width = std::max(int(AREA.right()) + 120, int(std::ceil(columnLeft.last())));
 
-    const QString what =
-        smith ? QStringLiteral("%1 on a Smith chart").arg(request.y)
-              : QStringLiteral("%1 over %2")
-                    .arg(nameAndUnit(gatherer.yLabel).first, nameAndUnit(gatherer.xLabel).first);
+    const QString what = smith ? QStringLiteral("%1 on a Smith chart").arg(request.y)
+                               : QStringLiteral("%1 over %2")
+                                     .arg(Listing::nameAndUnit(gatherer.yLabel).first,
+                                          Listing::nameAndUnit(gatherer.xLabel).first);
     const QString common = commonDescription(curves);
     const QString title =
         !request.title.isEmpty() ? request.title : what + (common.isEmpty() ? "" : ": " + common);

@@ -25,22 +25,15 @@ struct Part {
     TidyExport::ComplexFormat format = TidyExport::RI;
 };
 
-// The parts of a matrix column, named after it and the element: S21 for a square matrix (S10_11 beyond
-// nine ports), PortImpedance2 for a single row. Elements go in the order a Touchstone file lists them:
-// 11 21 12 22 for two ports, row by row otherwise.
+// The parts of a matrix column, named after it and the element (see matrixElements).
 void matrixParts(const QString& name, const QString& key, const DBIF_ComplexMatrix& shape,
                  TidyExport::ComplexFormat format, QList<QPair<QString, Part>>& parts) {
     static const QStringList suffixes[] = {{"_re", "_im"}, {"_mag", "_deg"}, {"_db", "_deg"}};
-    const unsigned rows = shape.rows(), columns = shape.columns();
-    const bool wide = rows > 9 || columns > 9;
-    for (unsigned k = 0; k < rows * columns; ++k) {
-        const unsigned i = rows == 2 && columns == 2 ? k % 2 : k / columns;
-        const unsigned j = rows == 2 && columns == 2 ? k / 2 : k % columns;
-        QString element = rows == 1 ? QString::number(j + 1)
-                                    : QString::number(i + 1) + (wide ? "_" : "") + QString::number(j + 1);
+    for (const TidyExport::MatrixElement& element :
+         TidyExport::matrixElements(shape.rows(), shape.columns())) {
         for (int component = 0; component < 2; ++component) {
-            parts.append(
-                {name + element + suffixes[format][component], {key, int(i), int(j), component, format}});
+            parts.append({name + element.name + suffixes[format][component],
+                          {key, int(element.row), int(element.column), component, format}});
         }
     }
 }
@@ -89,6 +82,19 @@ QString partText(const DBIF_Measurement& m, const Part& part, unsigned row) {
 }
 
 }  // namespace
+
+QList<TidyExport::MatrixElement> TidyExport::matrixElements(unsigned rows, unsigned columns) {
+    QList<MatrixElement> elements;
+    const bool wide = rows > 9 || columns > 9;
+    for (unsigned k = 0; k < rows * columns; ++k) {
+        const unsigned i = rows == 2 && columns == 2 ? k % 2 : k / columns;
+        const unsigned j = rows == 2 && columns == 2 ? k / 2 : k % columns;
+        elements.append({rows == 1 ? QString::number(j + 1)
+                                   : QString::number(i + 1) + (wide ? "_" : "") + QString::number(j + 1),
+                         i, j});
+    }
+    return elements;
+}
 
 QStringList TidyExport::complexFormats() {
     return {QStringLiteral("ri"), QStringLiteral("ma"), QStringLiteral("db")};

@@ -21,6 +21,16 @@ public:
     // The names --format takes, in the order of ComplexFormat.
     static QStringList complexFormats();
 
+    // An element of a matrix column and its name after the column's: 21 (S21) for a square matrix,
+    // 10_11 beyond nine ports, 2 (PortImpedance2) for a single row. In the order a Touchstone file lists
+    // them: 11 21 12 22 for two ports, row by row otherwise.
+    struct MatrixElement {
+        QString name;
+        unsigned row;
+        unsigned column;
+    };
+    static QList<MatrixElement> matrixElements(unsigned rows, unsigned columns);
+
     // Writes the file whole (a temporary renamed at the end), so a failure leaves no partial file.
     // Returns the number of data rows. Throws ToolError when the file cannot be written.
     static long long write(const DBIF_Connection& connection, const QList<DBIF_Measurement>& measurements,

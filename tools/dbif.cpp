@@ -1,7 +1,7 @@
 // dbif: the command-line tool over a campaign database. It takes a prober's sweep files into the
-// database, lists what is stored, exports it as one long CSV and plots it, through the library's
-// public API only. Every failure is one line on standard error (--verbose adds the library's report
-// of a database failure) and a non-zero exit status.
+// database, lists what is stored, exports it as one long CSV or a netCDF file for xarray and plots
+// it, through the library's public API only. Every failure is one line on standard error (--verbose
+// adds the library's report of a database failure) and a non-zero exit status.
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include "CampaignDatabase.h"
 #include "CommandLine.h"
 #include "Listing.h"
+#include "NetcdfExport.h"
 #include "SvgPlot.h"
 #include "SweepImporter.h"
 #include "TidyExport.h"
@@ -32,6 +33,7 @@ const char* const USAGE =
     "             [--delimiter ,|;|tab] [--decimal .|,] [--skip LINES] [--stop-on-error] [--quiet]\n"
     "  ls runs|dies|devices|measurements [--where EXPR]... [--latest] [--csv]\n"
     "  export csv [--where EXPR]... [--latest] [--format ri|ma|db] -o FILE\n"
+    "  export netcdf [--where EXPR]... [--latest] -o FILE.nc\n"
     "  export touchstone ID -o FILE.sNp|FILE.ts\n"
     "  plot --where EXPR... --x COLUMN --y COLUMN [--log-y] [--abs] [--group FIELD] [--style FIELD]\n"
     "       [--curve-by COLUMN] [--xlim LOW,HIGH] [--ylim LOW,HIGH] [--title TEXT] [--latest]\n"
@@ -77,6 +79,15 @@ QString requiredOutput(const CommandLine& commandLine) {
 
 DBIF_Connection openDatabase(const CommandLine& commandLine) {
     return CampaignDatabase::open(databaseLocation(commandLine));
+}
+
+// The measurements an export or a plot takes: those of the --where conditions, with --latest the
+// latest of each combination.
+QList<DBIF_Measurement> selectedMeasurements(const CommandLine& commandLine,
+                                             const DBIF_Connection& connection) {
+    const std::unique_ptr<DBIF_QueryCondition> condition =
+        WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
+    return Listing::measurements(connection, condition.get(), commandLine.has(QStringLiteral("latest")));
 }
 
 int importFiles(SweepImporter::Format format, const QStringList& arguments) {
@@ -135,14 +146,27 @@ int exportCsv(const QStringList& arguments) {
     }
     const QString output = requiredOutput(commandLine);
     DBIF_Connection connection = openDatabase(commandLine);
-    const std::unique_ptr<DBIF_QueryCondition> condition =
-        WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
-    const QList<DBIF_Measurement> measurements =
-        Listing::measurements(connection, condition.get(), commandLine.has(QStringLiteral("latest")));
+    const QList<DBIF_Measurement> measurements = selectedMeasurements(commandLine, connection);
     const long long rows =
         TidyExport::write(connection, measurements, TidyExport::ComplexFormat(format), output);
     std::cout << "wrote " << rows << " rows of " << measurements.size() << " measurements to "
               << output.toStdString() << std::endl;
+    return 0;
+}
+
+int exportNetcdf(const QStringList& arguments) {
+    const CommandLine commandLine(arguments, withCommon({QStringLiteral("where"), QStringLiteral("output")}),
+                                  {QStringLiteral("latest")});
+    if (!commandLine.positional().isEmpty())
+        throw ToolError(
+            QStringLiteral("export netcdf: unexpected argument %1").arg(commandLine.positional().first()),
+            ToolError::USAGE);
+    const QString output = requiredOutput(commandLine);
+    DBIF_Connection connection = openDatabase(commandLine);
+    const QList<DBIF_Measurement> measurements = selectedMeasurements(commandLine, connection);
+    const NetcdfExport::Summary summary = NetcdfExport::write(measurements, output);
+    std::cout << "wrote " << summary.rows << " rows of " << measurements.size() << " measurements ("
+              << summary.variables << " variables) to " << output.toStdString() << std::endl;
     return 0;
 }
 
@@ -224,10 +248,7 @@ int plot(const QStringList& arguments) {
         }
     }
     DBIF_Connection connection = openDatabase(commandLine);
-    const std::unique_ptr<DBIF_QueryCondition> condition =
-        WhereExpression::parseAll(connection, commandLine.values(QStringLiteral("where")));
-    const QList<DBIF_Measurement> measurements =
-        Listing::measurements(connection, condition.get(), commandLine.has(QStringLiteral("latest")));
+    const QList<DBIF_Measurement> measurements = selectedMeasurements(commandLine, connection);
     const SvgPlot::Result result = SvgPlot::write(measurements, request, output);
     for (const QString& line : result.leftOut)
         std::cerr << "dbif: plot: " << line.toStdString() << std::endl;
@@ -267,6 +288,8 @@ int dispatch(QStringList arguments) {
         return list(arguments);
     if (command == QLatin1String("export") && object == QLatin1String("csv"))
         return exportCsv(arguments.mid(1));
+    if (command == QLatin1String("export") && object == QLatin1String("netcdf"))
+        return exportNetcdf(arguments.mid(1));
     if (command == QLatin1String("plot"))
         return plot(arguments);
     throw ToolError(QStringLiteral("unknown command '%1'; try dbif --help")

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """End-to-end tests of the dbif tool's answers on small crafted files: exact ids in --where, the
 latest measurement per device, re-measurements,
-CSV dialects, units, the texts of numbers and the one-line failure reports. Runs on a SQLite file
+CSV dialects, units, the texts of numbers, the one-line failure reports and the netCDF export as
+xarray reads it. Runs on a SQLite file
 and, when the DBIF_TEST_MYSQL_* variables name a server, on a fresh MariaDB database.
     check_tool_answers.py DBIF_PROGRAM
 """
 import csv
+import json
+import math
 import os
+import subprocess
 import sys
 
 from tool_harness import check, run_on_both_drivers
@@ -200,6 +204,125 @@ def check_units(db, work, label):
     check(status == 0 and "Ix [mA]" in drawn and "Vd [V]" in drawn, f"{label}: plot axes ({err.strip()})")
 
 
+# The netCDF export as Debian's xarray reads it (engine netcdf4), every number as float.hex so that a
+# comparison is one of bits; NaN, the missing cell, as "nan". Run by /usr/bin/python3, where Debian's
+# python3-xarray lives, whichever Python runs this script.
+READ_NETCDF = """
+import json, math, sys, xarray
+def cell(value):
+    if isinstance(value, str):
+        return value
+    if isinstance(value, float):
+        return "nan" if math.isnan(value) else value.hex()
+    return int(value)
+ds = xarray.open_dataset(sys.argv[1], engine="netcdf4")
+print(json.dumps({
+    "sizes": dict(ds.sizes),
+    "coords": {name: [cell(v) for v in ds[name].values.tolist()] for name in ds.coords},
+    "vars": {name: {"dims": list(ds[name].dims), "dtype": str(ds[name].dtype),
+                    "attrs": {k: str(v) for k, v in ds[name].attrs.items()},
+                    "values": [[cell(v) for v in row] for row in ds[name].values.tolist()]}
+             for name in ds.data_vars},
+}))
+"""
+
+
+def xarray_missing():
+    """Why Debian's Python cannot read netCDF with xarray, or None when it can."""
+    result = subprocess.run(["/usr/bin/python3", "-c", "import xarray, netCDF4"], capture_output=True, text=True)
+    return result.stderr.strip().splitlines()[-1] if result.returncode else None
+
+
+def number(text):
+    return None if text is None else float(text).hex()
+
+
+# The measurements of the netCDF export: (file name, its text, die, temperature, the variables it
+# gives: name -> (units, stored column, the cells; None for a missing one)). Names taken by two
+# columns ("Id [A]" and the unitless "Id") are the whole column names; matrix elements are pairs of
+# real and imaginary parts; a 1-port's elements differ from a 2-port's.
+NETCDF_FILES = [
+    ("n1.csv", "Vd [V],Id [A],Note\n0,0.1,first\n0.5,N/A,\n1,2.2250738585072014e-308,x y\n", "X1", "25",
+     {"Vd": ("V", "Vd [V]", ["0", "0.5", "1"]),
+      "Id [A]": ("A", "Id [A]", ["0.1", None, "2.2250738585072014e-308"]),
+      "Note": (None, "Note", ["first", "", "x y"])}),
+    ("n2.csv", "Vd [V],Id,Ig [A]\n0,1e-15,-1.7976931348623157e308\n1,0.30000000000000004,NaN\n"
+     "2,3,4\n3,5,6\n4,7,8\n", "X2", "-40.1",
+     {"Vd": ("V", "Vd [V]", ["0", "1", "2", "3", "4"]),
+      "Id": (None, "Id", ["1e-15", "0.30000000000000004", "3", "5", "7"]),
+      "Ig": ("A", "Ig [A]", ["-1.7976931348623157e308", None, "4", "6", "8"])}),
+    ("n3.s2p", "# Hz S RI R 50\n1e9 0.1 -0.2 0.3 1e-300 0.5 0.6 0.7 0.8\n2.5e9 -1 2 3 4 5 6 7 8\n", "X3", "125",
+     {"Freq": (None, "Freq", ["1e9", "2.5e9"]),
+      **{f"S{e}_{p}": (None, "S", cells) for e, parts in
+         [("11", (["0.1", "-1"], ["-0.2", "2"])), ("21", (["0.3", "3"], ["1e-300", "4"])),
+          ("12", (["0.5", "5"], ["0.6", "6"])), ("22", (["0.7", "7"], ["0.8", "8"]))]
+         for p, cells in zip(["re", "im"], parts)},
+      "Z0": (None, "Z0", ["50", None]),
+      "Options": (None, "Options", ["# Hz S RI R 50", ""])}),
+    ("n4.s1p", "# Hz S RI R 50\n1e9 0.5 -0.25\n", "X3", "125",
+     {"Freq": (None, "Freq", ["1e9"]), "S1_re": (None, "S", ["0.5"]), "S1_im": (None, "S", ["-0.25"]),
+      "Z0": (None, "Z0", ["50"]), "Options": (None, "Options", ["# Hz S RI R 50"])}),
+]
+
+NETCDF_TEXTS = {"Note", "Options"}
+
+
+def check_netcdf_export(db, work, label):
+    """The selected measurements as one netCDF file that xarray opens as it is: a variable a data column
+    (a real and an imaginary one a complex part) over (measurement, row) with its unit, the
+    measurements' fields as coordinates along `measurement`, every number bit for bit, NaN for a
+    missing cell and for the rows past a measurement's end."""
+    missing = xarray_missing()
+    if missing:
+        # CI installs python3-xarray (scripts/install-deps); there its absence is a failure.
+        check(not os.environ.get("CI"), f"{label}: netCDF export: /usr/bin/python3 has no xarray ({missing})")
+        print(f"-- netCDF export: skipped (/usr/bin/python3: {missing})")
+        return
+    for name, text, die, temperature, _ in NETCDF_FILES:
+        kind = "csv" if name.endswith(".csv") else "touchstone"
+        status, out, err = dbif(db, "import", kind, write(work, name, text), "--lot", "NC", "--wafer", "W1",
+                                "--die", die, "--device", name.split(".")[0], "--temperature", temperature,
+                                "--quiet")
+        check(status == 0, f"{label}: import {name} ({err.strip()})")
+    listed = rows_of(db, "ls", "measurements", "--where", "die.lot=NC")
+    path = os.path.join(work, "export.nc")
+    status, out, err = dbif(db, "export", "netcdf", "--where", "die.lot=NC", "-o", path)
+    check(status == 0 and out == f"wrote 11 rows of 4 measurements (18 variables) to {path}\n",
+          f"{label}: export netcdf: {out!r} {err!r}")
+    result = subprocess.run(["/usr/bin/python3", "-c", READ_NETCDF, path], capture_output=True, text=True)
+    check(result.returncode == 0, f"{label}: xarray opens the export ({result.stderr.strip()})")
+    if result.returncode:
+        return
+    read = json.loads(result.stdout)
+    longest = max(len(next(iter(columns.values()))[2]) for *_, columns in NETCDF_FILES)
+    check(read["sizes"] == {"measurement": 4, "row": longest}, f"{label}: netCDF sizes {read['sizes']}")
+    # Coordinates: what ls shows of each measurement, the temperature as the double given, the rows.
+    expected = {"measurement": [int(m["id"]) for m in listed], "temperature": [number(f[3]) for f in NETCDF_FILES],
+                "run": [int(m["run"]) for m in listed],
+                "rows": [len(next(iter(f[4].values()))[2]) for f in NETCDF_FILES],
+                **{field: [m[field] for m in listed] for field in
+                   ["lot", "wafer", "die", "device", "device_type", "condition"]}}
+    check(read["coords"] == expected, f"{label}: netCDF coordinates {read['coords']} != {expected}")
+    names = list(dict.fromkeys(name for *_, columns in NETCDF_FILES for name in columns))
+    check(sorted(read["vars"]) == sorted(names), f"{label}: netCDF variables {sorted(read['vars'])}")
+    for name in names:
+        variable = read["vars"].get(name, {})
+        units, column = next(columns[name][:2] for *_, columns in NETCDF_FILES if name in columns)
+        text = name in NETCDF_TEXTS
+        attrs = {k: v for k, v in variable.get("attrs", {}).items() if k in ("units", "column")}
+        check(attrs == ({"column": column} | ({"units": units} if units else {})) and
+              variable.get("dims") == ["measurement", "row"] and
+              variable.get("dtype") == ("object" if text else "float64"),
+              f"{label}: netCDF {name}: {attrs} {variable.get('dims')} {variable.get('dtype')}")
+        cells = []
+        for *_, columns in NETCDF_FILES:
+            given = columns.get(name, (None, None, []))[2]
+            pad = "" if text else "nan"
+            cells.append([(pad if v is None else v if text else number(v)) for v in given] +
+                         [pad] * (longest - len(given)))
+        check(variable.get("values") == cells, f"{label}: netCDF {name}: {variable.get('values')} != {cells}")
+
+
 def run(db, work, label):
     check_where(db, work, label)
     check_latest_per_device(db, work, label)
@@ -207,6 +330,7 @@ def run(db, work, label):
     check_failure_lines(db, work, label)
     check_csv_dialects(db, work, label)
     check_units(db, work, label)
+    check_netcdf_export(db, work, label)
 
 
 if __name__ == "__main__":

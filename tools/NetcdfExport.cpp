@@ -322,6 +322,8 @@ NetcdfExport::Summary NetcdfExport::write(const QList<DBIF_Measurement>& measure
                              "without a value or a row past the measurement's `rows`. A complex column is "
                              "a pair of variables, _re and _im."));
     const std::vector<int> coordinates = defineCoordinates(file, measurementDimension);
+    // Also here, not only on each data variable, so that an export without data keeps them coordinates.
+    file.text(NC_GLOBAL, "coordinates", COORDINATES.join(QLatin1Char(' ')));
     defineData(file, {measurementDimension, rowDimension}, longest, variables);
     file.check(nc_enddef(file.ncid));
     writeCoordinates(file, coordinates, measurements, rows);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "Listing.h"
@@ -40,6 +41,7 @@ struct Variable {
     QString suffix;  // after the name: "_re", "21_im"; empty for a whole cell
     Kind kind = NUMBER;
     unsigned elementRow = 0, elementColumn = 0;  // of a matrix column
+    QByteArray missingText{};                    // of a text column: what its missing cells hold
     int id = -1;                                 // the netCDF variable
 };
 
@@ -222,8 +224,11 @@ void defineData(const File& file, const std::vector<int>& dimensions, size_t row
         if (v.kind == Variable::REAL || v.kind == Variable::IMAGINARY)
             file.text(v.id, "part", v.kind == Variable::REAL ? "real" : "imaginary");
         file.text(v.id, "coordinates", coordinates);
-        if (text)
+        if (text) {
+            const char* missing = v.missingText.constData();
+            file.check(nc_def_var_fill(file.ncid, v.id, 0, &missing));
             continue;
+        }
         file.check(nc_def_var_fill(file.ncid, v.id, 0, &MISSING));
         if (rows > 0) {
             const size_t chunk[] = {1, std::min(rows, CHUNK_ROWS)};
@@ -233,16 +238,21 @@ void defineData(const File& file, const std::vector<int>& dimensions, size_t row
     }
 }
 
+// A text cell as UTF-8, or nothing when it holds no value.
+std::optional<QByteArray> textCell(const DBIF_Measurement& m, const QString& key, unsigned row) {
+    if (m.getData(key, row).isNull())
+        return std::nullopt;
+    return TidyExport::cellText(m, key, row).toUtf8();
+}
+
 // The measurement's cells of one variable. A number column is read whole as doubles; complex and
 // text cells one at a time.
 void writeData(const File& file, const DBIF_Measurement& m, size_t index, size_t rows, const Variable& v) {
     const size_t start[] = {index, 0}, count[] = {1, rows};
     if (v.kind == Variable::TEXT) {
         QList<QByteArray> cells;
-        for (unsigned row = 0; row < rows; ++row) {
-            const QVariant cell = m.getData(v.key, row);
-            cells << (cell.isNull() ? QByteArray() : TidyExport::cellText(m, v.key, row).toUtf8());
-        }
+        for (unsigned row = 0; row < rows; ++row)
+            cells << textCell(m, v.key, row).value_or(v.missingText);
         file.strings(v.id, start, count, cells);
         return;
     }
@@ -303,6 +313,22 @@ NetcdfExport::Summary NetcdfExport::write(const QList<DBIF_Measurement>& measure
         }
     }
     const size_t longest = rows.empty() ? 0 : *std::max_element(rows.begin(), rows.end());
+    // A text column's missing cells (and rows past a measurement's end) hold its _FillValue, which
+    // xarray reads as NaN: a text that none of the column's stored cells is, so that neither an empty
+    // text nor any other is taken for a missing one. Unit separators, which texts hardly hold.
+    QHash<int, QSet<QByteArray>> texts;  // text variable -> its stored cells
+    for (size_t index = 0; index < rows.size(); ++index) {
+        for (const int v : ownVariables[index]) {
+            for (unsigned row = 0; variables[v].kind == Variable::TEXT && row < rows[index]; ++row) {
+                if (const auto cell = textCell(measurements[int(index)], variables[v].key, row))
+                    texts[v].insert(*cell);
+            }
+        }
+    }
+    for (int v = 0; v < variables.size(); ++v) {
+        for (variables[v].missingText = "\x1f"; texts.value(v).contains(variables[v].missingText);)
+            variables[v].missingText += '\x1f';
+    }
 
     // A temporary name in the target's folder, so that the rename at the end replaces the file at once.
     QTemporaryFile temporary(QFileInfo(path).absolutePath() + QStringLiteral("/.") +

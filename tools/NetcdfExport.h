@@ -5,9 +5,9 @@
 // a variable over (measurement, row) with its unit as `units`; a complex column is a pair of variables
 // of its real and imaginary parts, a matrix column such a pair per element. A number cell that holds
 // no value, and every row past a measurement's own, is NaN (the variables' _FillValue), which no
-// stored number can be. Written through the netCDF C library into a temporary file renamed at the end,
-// so a failure leaves no partial file. Stateless; one thread at a time (the netCDF library is not
-// thread-safe).
+// stored number can be; a text one holds its variable's _FillValue, a text none of its cells is. Written
+// through the netCDF C library into a temporary file renamed at the end, so a failure leaves no partial file.
+// Stateless; one thread at a time (the netCDF library is not thread-safe).
 #ifndef DBIF_TOOLS_NETCDFEXPORT_H
 #define DBIF_TOOLS_NETCDFEXPORT_H
 

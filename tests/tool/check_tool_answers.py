@@ -8,7 +8,6 @@ and, when the DBIF_TEST_MYSQL_* variables name a server, on a fresh MariaDB data
 """
 import csv
 import json
-import math
 import os
 import subprocess
 import sys
@@ -205,7 +204,7 @@ def check_units(db, work, label):
 
 
 # The netCDF export as Debian's xarray reads it (engine netcdf4), every number as float.hex so that a
-# comparison is one of bits; NaN, the missing cell, as "nan". Run by /usr/bin/python3, where Debian's
+# comparison is one of bits; NaN, a missing cell of numbers or of texts, as None. Run by /usr/bin/python3, where Debian's
 # python3-xarray lives, whichever Python runs this script.
 READ_NETCDF = """
 import json, math, sys, xarray
@@ -213,7 +212,7 @@ def cell(value):
     if isinstance(value, str):
         return value
     if isinstance(value, float):
-        return "nan" if math.isnan(value) else value.hex()
+        return None if math.isnan(value) else value.hex()
     return int(value)
 ds = xarray.open_dataset(sys.argv[1], engine="netcdf4")
 print(json.dumps({
@@ -245,7 +244,7 @@ NETCDF_FILES = [
     ("n1.csv", "Vd [V],Id [A],Note\n0,0.1,first\n0.5,N/A,\n1,2.2250738585072014e-308,x y\n", "X1", "25",
      {"Vd": ("V", "Vd [V]", ["0", "0.5", "1"]),
       "Id [A]": ("A", "Id [A]", ["0.1", None, "2.2250738585072014e-308"]),
-      "Note": (None, "Note", ["first", "", "x y"])}),
+      "Note": (None, "Note", ["first", None, "x y"])}),
     ("n2.csv", "Vd [V],Id,Ig [A]\n0,1e-15,-1.7976931348623157e308\n1,0.30000000000000004,NaN\n"
      "2,3,4\n3,5,6\n4,7,8\n", "X2", "-40.1",
      {"Vd": ("V", "Vd [V]", ["0", "1", "2", "3", "4"]),
@@ -258,7 +257,7 @@ NETCDF_FILES = [
           ("12", (["0.5", "5"], ["0.6", "6"])), ("22", (["0.7", "7"], ["0.8", "8"]))]
          for p, cells in zip(["re", "im"], parts)},
       "Z0": (None, "Z0", ["50", None]),
-      "Options": (None, "Options", ["# Hz S RI R 50", ""])}),
+      "Options": (None, "Options", ["# Hz S RI R 50", None])}),
     ("n4.s1p", "# Hz S RI R 50\n1e9 0.5 -0.25\n", "X3", "125",
      {"Freq": (None, "Freq", ["1e9"]), "S1_re": (None, "S", ["0.5"]), "S1_im": (None, "S", ["-0.25"]),
       "Z0": (None, "Z0", ["50"]), "Options": (None, "Options", ["# Hz S RI R 50"])}),
@@ -271,7 +270,7 @@ def check_netcdf_export(db, work, label):
     """The selected measurements as one netCDF file that xarray opens as it is: a variable a data column
     (a real and an imaginary one a complex part) over (measurement, row) with its unit, the
     measurements' fields as coordinates along `measurement`, every number bit for bit, NaN for a
-    missing cell and for the rows past a measurement's end."""
+    missing cell and for the rows past a measurement's end, also in a column of texts."""
     missing = xarray_missing()
     if missing:
         # CI installs python3-xarray (scripts/install-deps); there its absence is a failure.
@@ -317,9 +316,7 @@ def check_netcdf_export(db, work, label):
         cells = []
         for *_, columns in NETCDF_FILES:
             given = columns.get(name, (None, None, []))[2]
-            pad = "" if text else "nan"
-            cells.append([(pad if v is None else v if text else number(v)) for v in given] +
-                         [pad] * (longest - len(given)))
+            cells.append([v if text else number(v) for v in given] + [None] * (longest - len(given)))
         check(variable.get("values") == cells, f"{label}: netCDF {name}: {variable.get('values')} != {cells}")
 
 

@@ -95,8 +95,8 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
 // Rows of doubles (the first column an integer id) into the statement of one row's placeholders, the
 // fastest way each driver takes them: SQLite's own prepare/bind/step loop; on MySQL one multi-row
 // prepared statement of as many rows as the library put into it, through the client library's own
-// calls on Qt's connection, prepared once for all the statements of the same text (`prepared`, kept
-// by the caller).
+// calls on Qt's connection, prepared once for the statements of the same text that follow each other
+// (`prepared`, kept by the caller).
 using MysqlStatements = std::map<QString, std::unique_ptr<MYSQL_STMT, my_bool (*)(MYSQL_STMT*)>>;
 inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement, MysqlStatements& prepared) {
     const int columns = static_cast<int>(statement.sql.count(QLatin1Char('?')));
@@ -214,6 +214,9 @@ inline QString replay(QSqlDatabase& qt, const QList<Statement>& statements, doub
                 return failure;
             continue;
         }
+        // The library prepares a statement of bound rows once for one insert (its batches follow each
+        // other), again for the next: so does the replay.
+        prepared.clear();
         if (sqlite && how == Replay::Fastest && !statement.prepared &&
             statement.sql.startsWith(QLatin1String("SELECT"), Qt::CaseInsensitive)) {
             const QString failure = readNatively(qt, statement.sql, sum);

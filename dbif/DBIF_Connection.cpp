@@ -32,6 +32,27 @@ sqlite3* sqliteHandle(const QSqlDatabase& db) {
     return *static_cast<sqlite3* const*>(handle.constData());
 }
 
+// A statement prepared on SQLite's own handle, finalized when it goes.
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+
+// SQLite's report of its last failure on the handle, as Qt's driver words it (`driverText`).
+QSqlError sqliteError(sqlite3* handle, const QString& driverText) {
+    return QSqlError(driverText, QString::fromUtf8(sqlite3_errmsg(handle)), QSqlError::StatementError,
+                     QString::number(sqlite3_extended_errcode(handle)));
+}
+
+// The statement prepared on the handle; a null one when SQLite refused it (sqliteError says why).
+SqliteStatement prepareOnSqlite(sqlite3* handle, const QString& sql) {
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
+    return SqliteStatement(statement, sqlite3_finalize);
+}
+
 // The MySQL client library's own handle of an open Qt MySQL connection; null for another driver or
 // a closed connection.
 MYSQL* mysqlHandle(const QSqlDatabase& db) {
@@ -711,6 +732,22 @@ void DBIF_Connection::ManagedConnection::traceBound(const QString& name, long el
                   << sql << " -- " << rows << (rows == 1 ? " row" : " rows") << " bound" << std::endl;
 }
 
+// SQLite's own handle of this thread's session, or the failure of `sql` (worded `driverText`) when the
+// connection is not open.
+sqlite3* DBIF_Connection::ManagedConnection::sqliteSession(const QString& name, const QString& sql,
+                                                           const QString& driverText, const char* file,
+                                                           int line) {
+    sqlite3* handle = sqliteHandle(sessionDatabase(name));
+    if (handle == nullptr) {
+        throwFailure(QSqlError(driverText,
+                               lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
+                                                              : lastOpenError.text(),
+                               QSqlError::StatementError, QStringLiteral("0")),
+                     sql, file, line);
+    }
+    return handle;
+}
+
 // Statements of a few hundred rows' placeholders, prepared once on the driver's own handle and re-bound
 // for every batch (the last, shorter batch has a statement of its own): Qt's per-row overhead would
 // cost more than SQLite's own work, and each statement run also pays for the table's AUTOINCREMENT
@@ -725,25 +762,13 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& ta
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
-    sqlite3* handle = sqliteHandle(sessionDatabase(name));
-    const auto fail = [&](const QString& sql, const QString& why, int code) {
-        throwFailure(QSqlError(QStringLiteral("Unable to execute statement"), why, QSqlError::StatementError,
-                               QString::number(code)),
-                     sql, file, line);
-    };
-    if (handle == nullptr)
-        fail(oneRow,
-             lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
-                                            : lastOpenError.text(),
-             0);
-    using Prepared = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+    const QString failed = QStringLiteral("Unable to execute statement");
+    sqlite3* handle = sqliteSession(name, oneRow, failed, file, line);
     const auto prepare = [&](const QString& sql) {
-        sqlite3_stmt* statement = nullptr;
-        const QByteArray text = sql.toUtf8();
-        if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement,
-                               nullptr) != SQLITE_OK)
-            fail(sql, QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
-        return Prepared(statement, sqlite3_finalize);
+        SqliteStatement statement = prepareOnSqlite(handle, sql);
+        if (!statement)
+            throwFailure(sqliteError(handle, failed), sql, file, line);
+        return statement;
     };
 
     class Sink final : public CellSink {
@@ -778,11 +803,11 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& ta
     const int placeholderLimit = sqlite3_limit(handle, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
     const int fullRows = std::max(
         1, std::min({rowCount, ROWS_PER_STATEMENT, placeholderLimit / static_cast<int>(columns.size())}));
-    Prepared full(nullptr, sqlite3_finalize);
+    SqliteStatement full(nullptr, sqlite3_finalize);
     for (int first = 0; first < rowCount; first += fullRows) {
         const int rows = std::min(fullRows, rowCount - first);
         const QString sql = boundInsert(table, columns, rows);
-        Prepared last(nullptr, sqlite3_finalize);
+        SqliteStatement last(nullptr, sqlite3_finalize);
         if (rows == fullRows && !full)
             full = prepare(sql);
         else if (rows != fullRows)
@@ -792,7 +817,7 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& ta
         for (int row = first; row < first + rows; ++row)
             bindRow(row, sink);
         if (sqlite3_step(sink.statement) != SQLITE_DONE)
-            fail(sql, QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+            throwFailure(sqliteError(handle, failed), sql, file, line);
         sqlite3_reset(sink.statement);
     }
     lastId = static_cast<int>(sqlite3_last_insert_rowid(handle));
@@ -1012,22 +1037,12 @@ void DBIF_Connection::ManagedConnection::readRowsSqlite(const QString& sql, int 
     QElapsedTimer timer;
     timer.start();
     const QString name = getQtDatabaseKey();
-    sqlite3* handle = sqliteHandle(sessionDatabase(name));
-    const auto fail = [&](const QString& why, int code) {
-        throwFailure(QSqlError(QStringLiteral("Unable to fetch row"), why, QSqlError::StatementError,
-                               QString::number(code)),
-                     sql, file, line);
-    };
-    if (handle == nullptr)
-        fail(lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
-                                            : lastOpenError.text(),
-             0);
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement, nullptr) !=
-        SQLITE_OK)
-        fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> finalize(statement, sqlite3_finalize);
+    const QString failed = QStringLiteral("Unable to fetch row");
+    sqlite3* handle = sqliteSession(name, sql, failed, file, line);
+    const SqliteStatement prepared = prepareOnSqlite(handle, sql);
+    if (!prepared)
+        throwFailure(sqliteError(handle, failed), sql, file, line);
+    sqlite3_stmt* statement = prepared.get();
 
     class Source final : public CellSource {
     public:
@@ -1071,7 +1086,7 @@ void DBIF_Connection::ManagedConnection::readRowsSqlite(const QString& sql, int 
     while ((step = sqlite3_step(statement)) == SQLITE_ROW)
         read(source);
     if (step != SQLITE_DONE)
-        fail(QString::fromUtf8(sqlite3_errmsg(handle)), sqlite3_extended_errcode(handle));
+        throwFailure(sqliteError(handle, failed), sql, file, line);
     const long elapsed = timer.elapsed();
     record(category, elapsed);
     traceStatement(name, elapsed, sql);

@@ -43,6 +43,9 @@ enum DBIF_TimingCategory {
     DBIF_COMMIT_TIMING = 5
 };
 
+// SQLite's connection handle, which the library's own statements on SQLite use (see insertBoundRows).
+struct sqlite3;
+
 class DBIF_EXPORT DBIF_Connection {
 public:
     // Appends the values of one row (the text between the parentheses of VALUES) to `out`.
@@ -193,6 +196,8 @@ public:
                                   const RowBinder& bindRow, const char* file, int line);
         void readRowsSqlite(const QString& sql, int category, const RowReader& read, const char* file,
                             int line);
+        sqlite3* sqliteSession(const QString& name, const QString& sql, const QString& driverText,
+                               const char* file, int line);
         bool databaseInTransaction() const;
         static QSqlError wholeTransactionGone(const QSqlError& error, const QString& cause);
         bool sessionLost(const QSqlError& error);

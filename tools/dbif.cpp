@@ -46,6 +46,11 @@ const char* const USAGE =
 
 bool verbose = false;
 
+// "1 file", "2 files", "0 files": the count and the noun as a summary line says them.
+std::string counted(long long count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 QStringList withCommon(QStringList options) {
     return options << QStringLiteral("db");
 }
@@ -106,7 +111,7 @@ int importFiles(SweepImporter::Format format, const QStringList& arguments) {
         connection, format, dialect, commandLine.value(QStringLiteral("run-type"), QStringLiteral("import")),
         commandLine.has(QStringLiteral("stop-on-error")), commandLine.has(QStringLiteral("quiet")), verbose);
     const SweepImporter::Summary summary = importer.run(jobs);
-    std::cout << "stored " << summary.stored << " files (" << summary.rows << " rows)";
+    std::cout << "stored " << counted(summary.stored, "file") << " (" << counted(summary.rows, "row") << ")";
     if (importer.runId() != -1)
         std::cout << " in run " << importer.runId();
     std::cout << ", " << summary.skipped << " already stored, " << summary.failed << " failed" << std::endl;
@@ -165,8 +170,9 @@ int exportNetcdf(const QStringList& arguments) {
     DBIF_Connection connection = openDatabase(commandLine);
     const QList<DBIF_Measurement> measurements = selectedMeasurements(commandLine, connection);
     const NetcdfExport::Summary summary = NetcdfExport::write(measurements, output);
-    std::cout << "wrote " << summary.rows << " rows of " << measurements.size() << " measurements ("
-              << summary.variables << " variables) to " << output.toStdString() << std::endl;
+    std::cout << "wrote " << counted(summary.rows, "row") << " of "
+              << counted(measurements.size(), "measurement") << " (" << counted(summary.variables, "variable")
+              << ") to " << output.toStdString() << std::endl;
     return 0;
 }
 
@@ -252,7 +258,7 @@ int plot(const QStringList& arguments) {
     const SvgPlot::Result result = SvgPlot::write(measurements, request, output);
     for (const QString& line : result.leftOut)
         std::cerr << "dbif: plot: " << line.toStdString() << std::endl;
-    std::cout << "wrote " << result.curves << " curves to " << output.toStdString() << std::endl;
+    std::cout << "wrote " << counted(result.curves, "curve") << " to " << output.toStdString() << std::endl;
     return 0;
 }
 

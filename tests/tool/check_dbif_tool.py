@@ -297,7 +297,7 @@ def check_plots(db, work, label):
         what = f"{label}: plot {' '.join(arguments)}"
         svg = os.path.join(work, f"plot{index}.svg")
         status, out, err = dbif(db, "plot", *arguments, "-o", svg)
-        check(status == 0 and f"wrote {count} curves" in out, f"{what}: {out.strip()} {err.strip()}")
+        check(status == 0 and f"wrote {count} curve{'' if count == 1 else 's'} to" in out, f"{what}: {out.strip()} {err.strip()}")
         lines = err.splitlines()
         check(len(lines) == len(errors) and all(line.startswith("dbif: plot: ") and re.search(e, line)
                                                 for e, line in zip(errors, lines)), f"{what}: standard error {err!r}")

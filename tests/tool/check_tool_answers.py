@@ -83,7 +83,7 @@ def check_latest_per_device(db, work, label):
     check(status == 0 and "1 already stored" in out, f"{label}: re-measurement in one run: {out} {err}")
     status, out, err = dbif(db, "import", "csv", write(work, "l3.csv", SWEEP.replace("2e-3", "3e-3")),
                             *place("LAT", "nA", "--type", "nmos"))
-    check(status == 0 and "stored 1 files" in out, f"{label}: re-measurement in the next run: {out} {err}")
+    check(status == 0 and "stored 1 file (" in out, f"{label}: re-measurement in the next run: {out} {err}")
     latest = rows_of(db, "ls", "measurements", "--latest", "--where", "device.name=nA")
     every = rows_of(db, "ls", "measurements", "--where", "device.name=nA")
     check(len(every) == 3 and [m["id"] for m in latest] == [every[-1]["id"]],

@@ -92,6 +92,12 @@ QList<Statement> recordStatements(DBIF_Connection& db, Work work) {
     return statements;
 }
 
+// The driver's own connection handle (sqlite3 or MYSQL) of an open Qt connection.
+template <typename Handle>
+Handle* driverHandle(const QSqlDatabase& qt) {
+    return *static_cast<Handle* const*>(qt.driver()->handle().constData());
+}
+
 // Rows of doubles (the first column an integer id) into the statement of one row's placeholders, the
 // fastest way each driver takes them: SQLite's own prepare/bind/step loop; on MySQL one multi-row
 // prepared statement of as many rows as the library put into it, through the client library's own
@@ -101,7 +107,7 @@ using MysqlStatements = std::map<QString, std::unique_ptr<MYSQL_STMT, my_bool (*
 inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement, MysqlStatements& prepared) {
     const int columns = static_cast<int>(statement.sql.count(QLatin1Char('?')));
     if (qt.driverName() == QLatin1String("QSQLITE")) {
-        sqlite3* handle = *static_cast<sqlite3* const*>(qt.driver()->handle().constData());
+        sqlite3* handle = driverHandle<sqlite3>(qt);
         sqlite3_stmt* step = nullptr;
         const QByteArray sql = statement.sql.toUtf8();
         if (sqlite3_prepare_v2(handle, sql.constData(), static_cast<int>(sql.size()), &step, nullptr) !=
@@ -122,7 +128,7 @@ inline QString replayBoundRows(QSqlDatabase& qt, const Statement& statement, Mys
     QString sql = statement.sql;
     for (int row = 1; row < statement.boundRows; ++row)
         sql += QStringLiteral(", ") + statement.sql.mid(values);
-    MYSQL* handle = *static_cast<MYSQL* const*>(qt.driver()->handle().constData());
+    MYSQL* handle = driverHandle<MYSQL>(qt);
     auto known = prepared.find(sql);
     if (known == prepared.end()) {
         known = prepared.emplace(sql, MysqlStatements::mapped_type(mysql_stmt_init(handle), mysql_stmt_close))
@@ -177,7 +183,7 @@ inline QString replayRowsAsText(QSqlDatabase& qt, const Statement& statement) {
 
 // A SELECT read through SQLite's own step loop, every value of every row as a double into *sum.
 inline QString readNatively(QSqlDatabase& qt, const QString& sql, double* sum) {
-    sqlite3* handle = *static_cast<sqlite3* const*>(qt.driver()->handle().constData());
+    sqlite3* handle = driverHandle<sqlite3>(qt);
     sqlite3_stmt* prepared = nullptr;
     const QByteArray text = sql.toUtf8();
     if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &prepared, nullptr) !=

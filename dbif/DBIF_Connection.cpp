@@ -727,9 +727,18 @@ void DBIF_Connection::ManagedConnection::traceStatement(const QString& name, lon
 void DBIF_Connection::ManagedConnection::traceBound(const QString& name, long elapsed, const QString& sql,
                                                     int rows) const {
     if (isShowingSql())
-        std::cout << "\n"
-                  << name << ": (" << elapsed << " ms) \n"
-                  << sql << " -- " << rows << (rows == 1 ? " row" : " rows") << " bound" << std::endl;
+        traceStatement(
+            name, elapsed,
+            QStringLiteral("%1 -- %2 %3 bound").arg(sql).arg(rows).arg(rows == 1 ? "row" : "rows"));
+}
+
+// Why a statement could not be sent on a connection that is not open, worded as the driver's failure
+// (`driverText`).
+QSqlError DBIF_Connection::ManagedConnection::notOpen(const QString& driverText) const {
+    return QSqlError(
+        driverText,
+        lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open") : lastOpenError.text(),
+        QSqlError::StatementError);
 }
 
 // SQLite's own handle of this thread's session, or the failure of `sql` (worded `driverText`) when the
@@ -738,13 +747,8 @@ sqlite3* DBIF_Connection::ManagedConnection::sqliteSession(const QString& name, 
                                                            const QString& driverText, const char* file,
                                                            int line) {
     sqlite3* handle = sqliteHandle(sessionDatabase(name));
-    if (handle == nullptr) {
-        throwFailure(QSqlError(driverText,
-                               lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
-                                                              : lastOpenError.text(),
-                               QSqlError::StatementError, QStringLiteral("0")),
-                     sql, file, line);
-    }
+    if (handle == nullptr)
+        throwFailure(notOpen(driverText), sql, file, line);
     return handle;
 }
 
@@ -846,13 +850,8 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
     refuseUnsendable(oneRow, file, line);
     const QString name = getQtDatabaseKey();
     MYSQL* handle = mysqlHandle(sessionDatabase(name));
-    if (handle == nullptr) {
-        throwFailure(QSqlError(QStringLiteral("QMYSQL: Unable to execute statement"),
-                               lastOpenError.text().isEmpty() ? QStringLiteral("The connection is not open")
-                                                              : lastOpenError.text(),
-                               QSqlError::StatementError),
-                     oneRow, file, line);
-    }
+    if (handle == nullptr)
+        throwFailure(notOpen(QStringLiteral("QMYSQL: Unable to execute statement")), oneRow, file, line);
 
     // The values of the rows not yet sent, each where its bind entry points: numbers in place, texts
     // in a byte array of their own.

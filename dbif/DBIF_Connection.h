@@ -214,6 +214,7 @@ public:
                                            int line) const;
         void refuseUnstorableNumber(double value, const QString& sql, const char* file, int line) const;
         void traceStatement(const QString& name, long elapsed, const QString& sql) const;
+        QSqlError notOpen(const QString& driverText) const;
         void traceBound(const QString& name, long elapsed, const QString& sql, int rows) const;
         void schemaChanged();
         void applyLockTimeout();

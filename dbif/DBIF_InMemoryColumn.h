@@ -32,12 +32,10 @@ public:
     // (set() does); a NULL leaves the cell as it is. The next number of a column of numbers is
     // appended inline: this runs once per cell of every table loaded.
     void load(int row, const QVariant& value) {
-        if (!variantCells && row == size() && isPlainDouble(value)) {
-            doubles.push_back(*static_cast<const double*>(value.constData()));
-            present.push_back(true);
-            return;
-        }
-        loadOther(row, value);
+        if (isPlainDouble(value))
+            loadNumber(row, *static_cast<const double*>(value.constData()));
+        else
+            loadOther(row, value);
     }
     // The same for a real number read as a double.
     void loadNumber(int row, double value) {

@@ -9,12 +9,12 @@
 
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CapturedStderr.h"
+#include "FreshTestDatabase.h"
 #include "dbif/DBIF_Connection.h"
 
 class DatabaseTest : public ::testing::TestWithParam<std::string> {
@@ -29,7 +29,7 @@ protected:
     // also on another connection, reads rows; every test ends with it.
     static void emptyEntityCaches();
     // The connection the test works on, opened on the fresh database.
-    DBIF_Connection& connection() { return *primary; }
+    DBIF_Connection& connection() { return *database->connection(); }
     // Another record (its own Qt connection and caches) on the same database.
     DBIF_Connection openSecondConnection() const;
     // The six connection parameters of the test's database, as texts, for another process.
@@ -88,9 +88,7 @@ protected:
 private:
     static QStringList tracedStatements(const QString& trace);
 
-    std::string databaseName;
-    std::unique_ptr<QTemporaryDir> directory;
-    std::unique_ptr<DBIF_Connection> primary;
+    std::unique_ptr<FreshTestDatabase> database;
 };
 
 // The statement of the DBIF_Exception that the action threw, or "nothing thrown".

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdio>
 
-ProgressLine::ProgressLine(const QList<qint64>& fileBytes, bool quiet)
-    : enabled(!quiet && isatty(STDERR_FILENO)), fileBytes(fileBytes) {
+ProgressLine::ProgressLine(const QList<qint64>& fileBytes, bool quiet, const QString& item)
+    : enabled(!quiet && isatty(STDERR_FILENO)), item(item), fileBytes(fileBytes) {
     clock.start();
 }
 
@@ -64,8 +64,8 @@ void ProgressLine::draw(bool force) {
     for (int later = rowsKnown ? file + 1 : file; later < fileBytes.size(); ++later)
         unreadBytes += fileBytes[later];
     QString text = file < fileBytes.size()
-                       ? QStringLiteral("file %1/%2: ").arg(file + 1).arg(fileBytes.size())
-                       : QStringLiteral("%1/%1 files, ").arg(fileBytes.size());
+                       ? QStringLiteral("%1 %2/%3: ").arg(item).arg(file + 1).arg(fileBytes.size())
+                       : QStringLiteral("%1/%1 %2s, ").arg(fileBytes.size()).arg(item);
     if (file < fileBytes.size())
         text += rowsKnown ? QStringLiteral("%1/%2 rows, ").arg(std::llround(fileDone)).arg(fileRows)
                           : QStringLiteral("reading, ");

@@ -3,16 +3,19 @@
 // terminal and the user did not ask for quiet. A large file moves the line while it is read, and the
 // time left comes from rows: the rows still to come in this file and, for the files after it, their
 // sizes at the bytes per row seen so far. Redraws at most five times a second. Used from one thread.
+// A copy of runs shows runs in place of files, each run's row count as its size.
 #ifndef DBIF_TOOLS_PROGRESSLINE_H
 #define DBIF_TOOLS_PROGRESSLINE_H
 
 #include <QElapsedTimer>
 #include <QList>
+#include <QString>
 
 class ProgressLine {
 public:
-    // fileBytes: the size of each file to import, in order (0 when unknown, as for a pipe).
-    ProgressLine(const QList<qint64>& fileBytes, bool quiet);
+    // fileBytes: the size of each file to import, in order (0 when unknown, as for a pipe). item names
+    // what the line counts ("file", "run").
+    ProgressLine(const QList<qint64>& fileBytes, bool quiet, const QString& item = QStringLiteral("file"));
     // Ends the line, so that later messages start on a line of their own.
     ~ProgressLine();
 
@@ -31,6 +34,7 @@ private:
     void draw(bool force);
 
     bool enabled;
+    QString item;
     bool drawn = false;
     QList<qint64> fileBytes;
     int file = -1;               // the current file, or the count of files when all are finished

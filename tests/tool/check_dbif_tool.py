@@ -327,8 +327,37 @@ def check_plots(db, work, label):
                              f"{label}: plot {arguments}")
 
 
+def check_copy(db, work, label):
+    """dbif copy of every run into a new SQLite file: a dry run writes nothing, the copy lists and
+    exports as the source does (ids aside), a second copy copies nothing."""
+    target = os.path.join(work, f"copy-{label}.db")
+    runs = len(rows_of(db, "ls", "runs"))
+    status, out, err = dbif(db, "copy", "--from", db, "--to", target, "--dry-run")
+    check(status == 0 and out.startswith(f"would copy {runs} run") and not os.path.exists(target),
+          f"{label}: copy --dry-run ({out.strip()} {err.strip()})")
+    status, out, err = dbif(db, "copy", "--from", db, "--to", target)
+    check(status == 0 and out.startswith(f"copied {runs} run") and err == "", f"{label}: copy ({out.strip()} {err.strip()})")
+
+    def without_ids(rows):
+        return sorted(tuple(v for k, v in row.items() if k not in ("id", "run")) for row in rows)
+    check(without_ids(rows_of(target, "ls", "measurements")) == without_ids(rows_of(db, "ls", "measurements")),
+          f"{label}: the copy lists the source's measurements")
+    exports = []
+    for database in (db, target):
+        path = os.path.join(work, f"copy-{label}-{len(exports)}.csv")
+        check(dbif(database, "export", "csv", "-o", path)[0] == 0, f"{label}: export for the copy check")
+        with open(path) as f:
+            exports.append(without_ids(csv.DictReader(f)))
+    check(exports[0] == exports[1], f"{label}: the copy exports every value as the source does")
+    status, out, err = dbif(db, "copy", "--from", db, "--to", target)
+    check(status == 0 and out.strip() == f"nothing to copy: {runs} runs already on the target",
+          f"{label}: a second copy ({out.strip()})")
+    check_one_line_error(dbif(db, "copy", "--from", target, "--to", target), 2, "one database", f"{label}: copy onto itself")
+
+
 def run_with_url_errors(db, work, label):
     run(db, work, label)
+    check_copy(db, work, label)
     check_plots(db, work, label)
     check_manifest_confinement(db, work, label)
     if label == "SQLite":

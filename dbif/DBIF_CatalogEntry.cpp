@@ -321,25 +321,41 @@ DBIF_CatalogEntry* nullCatalogEntryHandle() {
     return &none;
 }
 
+namespace {
+
+// The columns of a catalog entry's master row and its values, bound: texts exactly as the host gave
+// them, a run not ended yet as NULL.
+const QStringList& masterColumns() {
+    static const QStringList columns =
+        QStringLiteral(
+            "parent_id,schema_version,application,application_version,run_type,start_time,"
+            "end_time,model_text,modified_time,user,storage_engine")
+            .split(QLatin1Char(','));
+    return columns;
+}
+
+QVariantList masterValues(const DBIF_CatalogEntry& entry) {
+    return {entry.getParentId(),
+            entry.getSchemaVersion(),
+            entry.getApplication(),
+            entry.getApplicationVersion(),
+            entry.getRunType(),
+            DBIF_EntityRecord::boundTime(entry.getStartTime()),
+            DBIF_EntityRecord::boundTime(entry.getEndTime()),
+            entry.getModelText(),
+            DBIF_EntityRecord::sqlTime(entry.getModifiedTime()),
+            entry.getUser(),
+            static_cast<int>(entry.getStorageEngineType())};
+}
+
+}  // namespace
+
 bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::insertMasterRow(DBIF_CatalogEntry& entry,
                                                                   const QString& masterTable) {
     entry.setModifiedTimeToNow();
     const DBIF_Connection connection = entry.getConnection();
-    const auto text = [&connection](const QString& value) {
-        return DBIF_EntityRecord::sqlText(connection, value);
-    };
-    connection.query(
-        QStringLiteral(
-            "INSERT INTO %1 (parent_id, schema_version, application, application_version, run_type, "
-            "start_time, end_time, model_text, modified_time, user, storage_engine) VALUES ('%2', "
-            "'%3', '%4', '%5', '%6', %7, %8, '%9', '%10', '%11', %12)")
-            .arg(masterTable, QString::number(entry.getParentId()), text(entry.getSchemaVersion()),
-                 text(entry.getApplication()), text(entry.getApplicationVersion()), text(entry.getRunType()),
-                 DBIF_EntityRecord::sqlTimeLiteral(entry.getStartTime()),
-                 DBIF_EntityRecord::sqlTimeLiteral(entry.getEndTime()), text(entry.getModelText()),
-                 DBIF_EntityRecord::sqlTime(entry.getModifiedTime()), text(entry.getUser()),
-                 QString::number(entry.getStorageEngineType())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    connection.insertRow(masterTable, masterColumns(), masterValues(entry), DBIF_UPDATE_TIMING, __FILE__,
+                         __LINE__);
     entry.setId(connection.getLastId());
     return true;
 }
@@ -347,24 +363,8 @@ bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::insertMasterRow(DBIF_CatalogEn
 bool DBAL_StorageEngineTraits<DBIF_CatalogEntry>::updateMasterRow(DBIF_CatalogEntry& entry,
                                                                   const QString& masterTable) {
     entry.setModifiedTimeToNow();
-    const DBIF_Connection connection = entry.getConnection();
-    const auto text = [&connection](const QString& value) {
-        return DBIF_EntityRecord::sqlText(connection, value);
-    };
-    connection.query(
-        QStringLiteral("UPDATE %1 SET   \nparent_id           = '%2', \nschema_version      = '%3', \n"
-                       "application         = '%4', \napplication_version = '%5', \n"
-                       "run_type            = '%6', \nstart_time          = %7, \n"
-                       "end_time            = %8, \nmodel_text          = '%9', \n"
-                       "modified_time       = '%10', \nuser                = '%11',\n"
-                       "storage_engine      = '%12' \nWHERE           id    =  %13")
-            .arg(masterTable, QString::number(entry.getParentId()), text(entry.getSchemaVersion()),
-                 text(entry.getApplication()), text(entry.getApplicationVersion()), text(entry.getRunType()),
-                 DBIF_EntityRecord::sqlTimeLiteral(entry.getStartTime()),
-                 DBIF_EntityRecord::sqlTimeLiteral(entry.getEndTime()), text(entry.getModelText()),
-                 DBIF_EntityRecord::sqlTime(entry.getModifiedTime()), text(entry.getUser()),
-                 QString::number(entry.getStorageEngineType()), QString::number(entry.getId())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    entry.getConnection().updateRow(masterTable, masterColumns(), masterValues(entry), entry.getId(),
+                                    DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     return true;
 }
 
@@ -428,10 +428,9 @@ void DBIF_CatalogEntry::linkOwnedSetups(const QList<DBIF_Setup>& setups) {
         const int id = setup.getId();
         if (id == -1 || linked->contains(id))
             continue;
-        connection.query(
-            QStringLiteral("INSERT INTO catalog_setup (catalog_entry_id, setup_id) VALUES (%1, %2)")
-                .arg(entryId, QString::number(id)),
-            DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+        connection.insertRow(QStringLiteral("catalog_setup"),
+                             {QStringLiteral("catalog_entry_id"), QStringLiteral("setup_id")}, {getId(), id},
+                             DBIF_UPDATE_TIMING, __FILE__, __LINE__);
         linked->insert(id);
         // A rolled-back save removes the row again, and the next save writes it anew.
         const DBIF_CatalogEntry self = *this;

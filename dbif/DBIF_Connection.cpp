@@ -3,6 +3,7 @@
 #include "dbif/DBIF_Connection.h"
 
 #include <QElapsedTimer>
+#include <QMutexLocker>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -43,14 +44,7 @@ QSqlError sqliteError(sqlite3* handle, const QString& driverText) {
 
 // The statement prepared on the handle; a null one when SQLite refused it (sqliteError says why).
 SqliteStatement prepareOnSqlite(sqlite3* handle, const QString& sql) {
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(handle, text.constData(), static_cast<int>(text.size()), &statement, nullptr) !=
-        SQLITE_OK) {
-        sqlite3_finalize(statement);
-        statement = nullptr;
-    }
-    return SqliteStatement(statement, sqlite3_finalize);
+    return SqliteStatement(DBIF_PreparedStatements::prepareSqlite(handle, sql), sqlite3_finalize);
 }
 
 // The MySQL client library's own handle of an open Qt MySQL connection; null for another driver or
@@ -62,6 +56,13 @@ MYSQL* mysqlHandle(const QSqlDatabase& db) {
         (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0))
         return nullptr;
     return *static_cast<MYSQL* const*>(handle.constData());
+}
+
+// Statements that only read: they need no unit of work around them.
+bool isReadOnly(const QString& sql) {
+    static const QRegularExpression read(QStringLiteral("^\\s*\\(*\\s*(SELECT|SHOW)\\b"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return read.match(sql).hasMatch();
 }
 
 // A statement the library will not send, with the reason, as every failing statement is reported.
@@ -333,6 +334,7 @@ void DBIF_Connection::ManagedConnection::open() {
 
 void DBIF_Connection::ManagedConnection::close() {
     const QString name = getQtDatabaseKey();
+    forgetSessionStatements(name, true);
     {
         QSqlDatabase db = QSqlDatabase::database(name, false);
         db.close();
@@ -439,6 +441,7 @@ bool DBIF_Connection::ManagedConnection::sessionLost(const QSqlError& error) {
     static const QStringList lostCodes{QStringLiteral("2006"), QStringLiteral("2013")};
     if (driver != MYSQL_DRIVER || !lostCodes.contains(error.nativeErrorCode()))
         return false;
+    forgetSessionStatements(getQtDatabaseKey(), false);
     QSqlDatabase::database(getQtDatabaseKey(), false).close();
     unitStarted = false;
     return true;
@@ -695,6 +698,18 @@ constexpr int MYSQL_MAX_PLACEHOLDERS = 65535;
 
 }  // namespace
 
+void DBIF_Connection::insertRow(const QString& table, const QStringList& columns, const QVariantList& values,
+                                int category, const char* file, int line) const {
+    d->executeBound(boundInsert(table, columns, 1), category, values, file, line);
+}
+
+void DBIF_Connection::updateRow(const QString& table, const QStringList& columns, const QVariantList& values,
+                                int id, int category, const char* file, int line) const {
+    d->executeBound(QStringLiteral("UPDATE %1 SET %2 = ? WHERE id = %3")
+                        .arg(table, columns.join(QStringLiteral(" = ?, ")), QString::number(id)),
+                    category, values, file, line);
+}
+
 void DBIF_Connection::ManagedConnection::insertBoundRows(const QString& table, const QStringList& columns,
                                                          int rowCount, const RowBinder& bindRow,
                                                          const char* file, int line) {
@@ -752,10 +767,296 @@ sqlite3* DBIF_Connection::ManagedConnection::sqliteSession(const QString& name, 
     return handle;
 }
 
-// Statements of a few hundred rows' placeholders, prepared once on the driver's own handle and re-bound
-// for every batch (the last, shorter batch has a statement of its own): Qt's per-row overhead would
-// cost more than SQLite's own work, and each statement run also pays for the table's AUTOINCREMENT
-// counter and its indexes' cursors, which one row a statement would pay for every row.
+// Binds values into a statement prepared on SQLite's own handle, each checked as a printed one would
+// be.
+class DBIF_Connection::ManagedConnection::SqliteSink final : public CellSink {
+public:
+    SqliteSink(ManagedConnection& connection, const QString& sql, const char* file, int line)
+        : connection(connection), sql(sql), file(file), line(line) {}
+    void null() override { sqlite3_bind_null(statement, ++index); }
+    void integer(qint64 value) override { sqlite3_bind_int64(statement, ++index, value); }
+    void number(double value) override {
+        connection.refuseUnstorableNumber(value, sql, file, line);
+        sqlite3_bind_double(statement, ++index, value);
+    }
+    void text(const QString& value) override {
+        connection.refuseUnstorableText(value, sql, file, line);
+        const QByteArray bytes = value.toUtf8();
+        sqlite3_bind_text(statement, ++index, bytes.constData(), static_cast<int>(bytes.size()),
+                          SQLITE_TRANSIENT);
+    }
+    // Runs the statement once with what was bound; false when SQLite failed (its handle says why).
+    bool run() {
+        const bool done = sqlite3_step(statement) == SQLITE_DONE;
+        // A reset statement holds no lock; on failure the handle keeps the step's message.
+        if (done)
+            sqlite3_reset(statement);
+        index = 0;
+        return done;
+    }
+    sqlite3_stmt* statement = nullptr;
+    int index = 0;
+
+private:
+    ManagedConnection& connection;
+    const QString& sql;
+    const char* file;
+    int line;
+};
+
+// The values of the rows not yet sent on MySQL, each where its bind entry points: numbers in place,
+// texts in a byte array of their own; `bytes` counts what the binary protocol takes for them.
+class DBIF_Connection::ManagedConnection::MysqlSink final : public CellSink {
+public:
+    MysqlSink(ManagedConnection& connection, const QString& sql, const char* file, int line, int capacity)
+        : connection(connection),
+          sql(sql),
+          file(file),
+          line(line),
+          binds(capacity),
+          cells(capacity),
+          texts(capacity) {}
+    // A binary-protocol value: its bytes and its type's two.
+    void null() override {
+        next().buffer_type = MYSQL_TYPE_NULL;
+        bytes += 2;
+    }
+    void integer(qint64 value) override {
+        MYSQL_BIND& bind = next();
+        cells[count - 1].integer = value;
+        bind.buffer_type = MYSQL_TYPE_LONGLONG;
+        bind.buffer = &cells[count - 1].integer;
+        bytes += 10;
+    }
+    void number(double value) override {
+        connection.refuseUnstorableNumber(value, sql, file, line);
+        MYSQL_BIND& bind = next();
+        cells[count - 1].number = value;
+        bind.buffer_type = MYSQL_TYPE_DOUBLE;
+        bind.buffer = &cells[count - 1].number;
+        bytes += 10;
+    }
+    void text(const QString& value) override {
+        const DBIF_TextScan scan = connection.refuseUnstorableText(value, sql, file, line);
+        MYSQL_BIND& bind = next();
+        QByteArray& bytesOfText = texts[count - 1];
+        bytesOfText = value.toUtf8();
+        bind.buffer_type = MYSQL_TYPE_STRING;
+        bind.buffer = bytesOfText.data();
+        bind.buffer_length = static_cast<unsigned long>(bytesOfText.size());
+        bytes += 11 + scan.utf8Bytes;
+    }
+    // Moves the values after the first `values` (which were sent) to the front.
+    void dropSent(int values) {
+        for (int i = values; i < count; ++i) {
+            binds[i - values] = binds[i];
+            cells[i - values] = cells[i];
+            texts[i - values] = std::move(texts[i]);
+            MYSQL_BIND& bind = binds[i - values];
+            if (bind.buffer_type == MYSQL_TYPE_STRING)
+                bind.buffer = texts[i - values].data();
+            else if (bind.buffer_type != MYSQL_TYPE_NULL)
+                bind.buffer = &cells[i - values];
+        }
+        count -= values;
+    }
+    // Binds what the sink holds to `statement` and runs it; false when the server failed.
+    bool run(MYSQL_STMT* statement) {
+        return !mysql_stmt_bind_param(statement, binds.data()) && !mysql_stmt_execute(statement);
+    }
+    qint64 bytes = 0;
+
+private:
+    MYSQL_BIND& next() {
+        MYSQL_BIND& bind = binds[count++];
+        std::memset(&bind, 0, sizeof bind);
+        return bind;
+    }
+    union Cell {
+        double number;
+        long long integer;
+    };
+    ManagedConnection& connection;
+    const QString& sql;
+    const char* file;
+    int line;
+    std::vector<MYSQL_BIND> binds;
+    std::vector<Cell> cells;
+    std::vector<QByteArray> texts;
+    int count = 0;
+};
+
+namespace {
+
+// A value of executeBound in its own type.
+void bindValue(const QVariant& value, DBIF_Connection::CellSink& sink) {
+    if (!value.isValid() || value.isNull()) {
+        sink.null();
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::Double:
+        sink.number(value.toDouble());
+        break;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+        sink.integer(value.toLongLong());
+        break;
+    default:
+        sink.text(value.toString());
+    }
+}
+
+// The values as the trace shows them: NULL, integers, doubles with all 17 digits (always with a point
+// or an exponent), texts in SQL quotes.
+QString shownValues(const QVariantList& values) {
+    QStringList shown;
+    for (const QVariant& value : values) {
+        if (!value.isValid() || value.isNull()) {
+            shown.append(QStringLiteral("NULL"));
+        } else if (value.typeId() == QMetaType::Double) {
+            QString number = QString::number(value.toDouble(), 'g', 17);
+            if (!number.contains(QLatin1Char('.')) && !number.contains(QLatin1Char('e')))
+                number += QStringLiteral(".0");
+            shown.append(number);
+        } else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong ||
+                   value.typeId() == QMetaType::UInt || value.typeId() == QMetaType::Bool) {
+            shown.append(QString::number(value.toLongLong()));
+        } else {
+            shown.append(quoteSqlText(value.toString()));
+        }
+    }
+    return shown.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+DBIF_PreparedStatements& DBIF_Connection::ManagedConnection::sessionStatements(const QString& name) {
+    const QMutexLocker lock(&preparedStatementsMutex);
+    return preparedStatements[name];
+}
+
+// Before a session closes (SQLite will not close a handle with statements open) or once it was lost.
+void DBIF_Connection::ManagedConnection::forgetSessionStatements(const QString& name, bool closing) {
+    const QMutexLocker lock(&preparedStatementsMutex);
+    const auto session = preparedStatements.find(name);
+    if (session == preparedStatements.end())
+        return;
+    session->second.clear();
+    if (closing)
+        preparedStatements.erase(session);
+}
+
+sqlite3_stmt* DBIF_Connection::ManagedConnection::preparedSqlite(const QString& name, sqlite3* handle,
+                                                                 const QString& sql, const QString& driverText,
+                                                                 const char* file, int line) {
+    sqlite3_stmt* statement = sessionStatements(name).sqlite(handle, sql);
+    if (statement == nullptr)
+        throwFailure(sqliteError(handle, driverText), sql, file, line);
+    return statement;
+}
+
+MYSQL* DBIF_Connection::ManagedConnection::mysqlSession(const QString& name, const QString& sql,
+                                                        const char* file, int line) {
+    MYSQL* handle = mysqlHandle(sessionDatabase(name));
+    if (handle == nullptr)
+        throwFailure(notOpen(QStringLiteral("QMYSQL: Unable to execute statement")), sql, file, line);
+    return handle;
+}
+
+MYSQL_STMT* DBIF_Connection::ManagedConnection::preparedMysql(const QString& name, MYSQL* handle,
+                                                              const QString& sql, const char* file, int line) {
+    QString error;
+    unsigned code = 0;
+    MYSQL_STMT* statement = sessionStatements(name).mysql(handle, sql, error, code);
+    if (statement == nullptr)
+        throwFailure(QSqlError(QStringLiteral("QMYSQL: Unable to execute statement"), error,
+                               QSqlError::StatementError, QString::number(code)),
+                     sql, file, line);
+    return statement;
+}
+
+// A kept statement that failed is prepared anew at its next use: whatever state the failure left it
+// in goes with it.
+void DBIF_Connection::ManagedConnection::throwSqliteFailure(const QString& name, sqlite3* handle,
+                                                            const QString& sql, const QString& driverText,
+                                                            const char* file, int line) {
+    const QSqlError error = sqliteError(handle, driverText);
+    sessionStatements(name).forget(sql);
+    throwFailure(error, sql, file, line);
+}
+
+void DBIF_Connection::ManagedConnection::throwMysqlFailure(const QString& name, MYSQL_STMT* statement,
+                                                           const QString& sql, const char* file, int line) {
+    const QSqlError error(QStringLiteral("QMYSQL: Unable to execute statement"),
+                          QString::fromUtf8(mysql_stmt_error(statement)), QSqlError::StatementError,
+                          QString::number(mysql_stmt_errno(statement)));
+    sessionStatements(name).forget(sql);
+    throwFailure(error, sql, file, line);
+}
+
+void DBIF_Connection::ManagedConnection::executeBound(const QString& sql, int category,
+                                                      const QVariantList& values, const char* file,
+                                                      int line) {
+    refuseUnsendable(sql, file, line);
+    // A result would have to be read before the session's next statement.
+    if (isReadOnly(sql))
+        refuseStatement(sql, QStringLiteral("executeBound sends statements that write, not queries"), file,
+                        line);
+    const QString name = getQtDatabaseKey();
+    QElapsedTimer timer;
+    if (driver == SQLITE) {
+        const QString failed = QStringLiteral("Unable to execute statement");
+        sqlite3* handle = sqliteSession(name, sql, failed, file, line);
+        SqliteSink sink(*this, sql, file, line);
+        sink.statement = preparedSqlite(name, handle, sql, failed, file, line);
+        for (const QVariant& value : values)
+            bindValue(value, sink);
+        startUnitBefore(sql);
+        timer.start();
+        if (!sink.run())
+            throwSqliteFailure(name, handle, sql, failed, file, line);
+        lastId = static_cast<int>(sqlite3_last_insert_rowid(handle));
+    } else {
+        MYSQL* handle = mysqlSession(name, sql, file, line);
+        MysqlSink sink(*this, sql, file, line, static_cast<int>(values.size()));
+        for (const QVariant& value : values)
+            bindValue(value, sink);
+        refuseOverPacket(sql, sink.bytes, -1, file, line);
+        startUnitBefore(sql);
+        timer.start();
+        MYSQL_STMT* statement = preparedMysql(name, handle, sql, file, line);
+        if (!sink.run(statement))
+            throwMysqlFailure(name, statement, sql, file, line);
+        lastId = static_cast<int>(mysql_stmt_insert_id(statement));
+    }
+    const long elapsed = timer.elapsed();
+    record(category, elapsed);
+    if (isShowingSql())
+        traceStatement(name, elapsed, QStringLiteral("%1 -- bound: %2").arg(sql, shownValues(values)));
+}
+
+// The execute packet holds the values and a header; the statement text went with the prepare.
+void DBIF_Connection::ManagedConnection::refuseOverPacket(const QString& sql, qint64 bytes, int row,
+                                                          const char* file, int line) const {
+    constexpr qint64 HEADER_BYTES = 1024;
+    if (bytes + HEADER_BYTES < packetLimit)
+        return;
+    const QString limit =
+        QStringLiteral("bytes exceed the server's max_allowed_packet of %1").arg(maxPacketBytes);
+    refuseStatement(sql,
+                    row < 0 ? QStringLiteral("The values' %1 %2").arg(bytes).arg(limit)
+                            : QStringLiteral("Row %1's %2 %3").arg(row).arg(bytes).arg(limit),
+                    file, line);
+}
+
+// Statements of a few hundred rows' placeholders, prepared once a session on the driver's own handle
+// and re-bound for every batch (the last, shorter batch has a statement of its own, not kept): Qt's
+// per-row overhead would cost more than SQLite's own work, and each statement run also pays for the
+// table's AUTOINCREMENT counter and its indexes' cursors, which one row a statement would pay for
+// every row.
 void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& table,
                                                                const QStringList& columns, int rowCount,
                                                                const RowBinder& bindRow, const char* file,
@@ -768,38 +1069,7 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& ta
     const QString name = getQtDatabaseKey();
     const QString failed = QStringLiteral("Unable to execute statement");
     sqlite3* handle = sqliteSession(name, oneRow, failed, file, line);
-    const auto prepare = [&](const QString& sql) {
-        SqliteStatement statement = prepareOnSqlite(handle, sql);
-        if (!statement)
-            throwFailure(sqliteError(handle, failed), sql, file, line);
-        return statement;
-    };
-
-    class Sink final : public CellSink {
-    public:
-        Sink(ManagedConnection& connection, const QString& sql, const char* file, int line)
-            : connection(connection), sql(sql), file(file), line(line) {}
-        void null() override { sqlite3_bind_null(statement, ++index); }
-        void integer(qint64 value) override { sqlite3_bind_int64(statement, ++index, value); }
-        void number(double value) override {
-            connection.refuseUnstorableNumber(value, sql, file, line);
-            sqlite3_bind_double(statement, ++index, value);
-        }
-        void text(const QString& value) override {
-            connection.refuseUnstorableText(value, sql, file, line);
-            const QByteArray bytes = value.toUtf8();
-            sqlite3_bind_text(statement, ++index, bytes.constData(), static_cast<int>(bytes.size()),
-                              SQLITE_TRANSIENT);
-        }
-        sqlite3_stmt* statement = nullptr;
-        int index = 0;
-
-    private:
-        ManagedConnection& connection;
-        const QString& sql;
-        const char* file;
-        int line;
-    } sink(*this, oneRow, file, line);
+    SqliteSink sink(*this, oneRow, file, line);
 
     // Beyond a few hundred rows a statement gains nothing more; SQLite's own limit on placeholders
     // (32,766 by default) caps wide rows.
@@ -807,22 +1077,22 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& ta
     const int placeholderLimit = sqlite3_limit(handle, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
     const int fullRows = std::max(
         1, std::min({rowCount, ROWS_PER_STATEMENT, placeholderLimit / static_cast<int>(columns.size())}));
-    SqliteStatement full(nullptr, sqlite3_finalize);
     for (int first = 0; first < rowCount; first += fullRows) {
         const int rows = std::min(fullRows, rowCount - first);
         const QString sql = boundInsert(table, columns, rows);
         SqliteStatement last(nullptr, sqlite3_finalize);
-        if (rows == fullRows && !full)
-            full = prepare(sql);
-        else if (rows != fullRows)
-            last = prepare(sql);
-        sink.statement = rows == fullRows ? full.get() : last.get();
-        sink.index = 0;
+        if (rows == fullRows) {
+            sink.statement = preparedSqlite(name, handle, sql, failed, file, line);
+        } else {
+            last = prepareOnSqlite(handle, sql);
+            if (!last)
+                throwFailure(sqliteError(handle, failed), sql, file, line);
+            sink.statement = last.get();
+        }
         for (int row = first; row < first + rows; ++row)
             bindRow(row, sink);
-        if (sqlite3_step(sink.statement) != SQLITE_DONE)
-            throwFailure(sqliteError(handle, failed), sql, file, line);
-        sqlite3_reset(sink.statement);
+        if (!sink.run())
+            throwSqliteFailure(name, handle, sql, failed, file, line);
     }
     lastId = static_cast<int>(sqlite3_last_insert_rowid(handle));
     const long elapsed = timer.elapsed();
@@ -832,9 +1102,9 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsSqlite(const QString& ta
 
 // Multi-row prepared statements (MySQL's binary protocol) on the driver's own handle: as many rows as
 // the placeholder limit allows, fewer when their bytes would pass the server's packet. The statement of
-// a full batch is prepared once and executed again for every full batch. The client library's own
-// calls take the values where they lie; Qt's would make several copies of each (variants, byte arrays,
-// its own bind array) and cost more than the server's work.
+// a full batch is kept for the session (see DBIF_PreparedStatements) and executed again for every full
+// batch. The client library's own calls take the values where they lie; Qt's would make several copies
+// of each (variants, byte arrays, its own bind array) and cost more than the server's work.
 void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& table,
                                                               const QStringList& columns, int rowCount,
                                                               const RowBinder& bindRow, const char* file,
@@ -849,120 +1119,33 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
     const QString oneRow = boundInsert(table, columns, 1);
     refuseUnsendable(oneRow, file, line);
     const QString name = getQtDatabaseKey();
-    MYSQL* handle = mysqlHandle(sessionDatabase(name));
-    if (handle == nullptr)
-        throwFailure(notOpen(QStringLiteral("QMYSQL: Unable to execute statement")), oneRow, file, line);
-
-    // The values of the rows not yet sent, each where its bind entry points: numbers in place, texts
-    // in a byte array of their own.
-    class Sink final : public CellSink {
-    public:
-        Sink(ManagedConnection& connection, const QString& sql, const char* file, int line, int capacity)
-            : connection(connection),
-              sql(sql),
-              file(file),
-              line(line),
-              binds(capacity),
-              cells(capacity),
-              texts(capacity) {}
-        // A binary-protocol value: its bytes and its type's two.
-        void null() override {
-            next().buffer_type = MYSQL_TYPE_NULL;
-            bytes += 2;
-        }
-        void integer(qint64 value) override {
-            MYSQL_BIND& bind = next();
-            cells[count - 1].integer = value;
-            bind.buffer_type = MYSQL_TYPE_LONGLONG;
-            bind.buffer = &cells[count - 1].integer;
-            bytes += 10;
-        }
-        void number(double value) override {
-            connection.refuseUnstorableNumber(value, sql, file, line);
-            MYSQL_BIND& bind = next();
-            cells[count - 1].number = value;
-            bind.buffer_type = MYSQL_TYPE_DOUBLE;
-            bind.buffer = &cells[count - 1].number;
-            bytes += 10;
-        }
-        void text(const QString& value) override {
-            const DBIF_TextScan scan = connection.refuseUnstorableText(value, sql, file, line);
-            MYSQL_BIND& bind = next();
-            QByteArray& bytesOfText = texts[count - 1];
-            bytesOfText = value.toUtf8();
-            bind.buffer_type = MYSQL_TYPE_STRING;
-            bind.buffer = bytesOfText.data();
-            bind.buffer_length = static_cast<unsigned long>(bytesOfText.size());
-            bytes += 11 + scan.utf8Bytes;
-        }
-        // Moves the values of rows [rows, end) to the front, after the first `rows` rows were sent.
-        void dropSent(int values) {
-            for (int i = values; i < count; ++i) {
-                binds[i - values] = binds[i];
-                cells[i - values] = cells[i];
-                texts[i - values] = std::move(texts[i]);
-                MYSQL_BIND& bind = binds[i - values];
-                if (bind.buffer_type == MYSQL_TYPE_STRING)
-                    bind.buffer = texts[i - values].data();
-                else if (bind.buffer_type != MYSQL_TYPE_NULL)
-                    bind.buffer = &cells[i - values];
-            }
-            count -= values;
-        }
-        MYSQL_BIND* bindArray() { return binds.data(); }
-        qint64 bytes = 0;
-
-    private:
-        MYSQL_BIND& next() {
-            MYSQL_BIND& bind = binds[count++];
-            std::memset(&bind, 0, sizeof bind);
-            return bind;
-        }
-        union Cell {
-            double number;
-            long long integer;
-        };
-        ManagedConnection& connection;
-        const QString& sql;
-        const char* file;
-        int line;
-        std::vector<MYSQL_BIND> binds;
-        std::vector<Cell> cells;
-        std::vector<QByteArray> texts;
-        int count = 0;
-    } sink(*this, oneRow, file, line, (fullRows + 1) * columnCount);
+    MYSQL* handle = mysqlSession(name, oneRow, file, line);
+    MysqlSink sink(*this, oneRow, file, line, (fullRows + 1) * columnCount);
 
     using Prepared = std::unique_ptr<MYSQL_STMT, my_bool (*)(MYSQL_STMT*)>;
-    Prepared full(nullptr, mysql_stmt_close);
     // Sends the first `rows` rows of the sink's values as one statement.
     const auto send = [&](int rows) {
         const QString sql = boundInsert(table, columns, rows);
         startUnitBefore(sql);
         QElapsedTimer timer;
         timer.start();
-        const auto fail = [&](MYSQL_STMT* statement) {
-            throwFailure(QSqlError(QStringLiteral("QMYSQL: Unable to execute statement"),
-                                   QString::fromUtf8(mysql_stmt_error(statement)), QSqlError::StatementError,
-                                   QString::number(mysql_stmt_errno(statement))),
-                         sql, file, line);
-        };
         Prepared partial(nullptr, mysql_stmt_close);
-        Prepared& statement = rows == fullRows ? full : partial;
-        if (!statement) {
-            statement.reset(mysql_stmt_init(handle));
-            if (!statement)
-                throwFailure(QSqlError(QStringLiteral("QMYSQL: Unable to execute statement"),
-                                       QString::fromUtf8(mysql_error(handle)), QSqlError::StatementError,
-                                       QString::number(mysql_errno(handle))),
+        MYSQL_STMT* statement = nullptr;
+        if (rows == fullRows) {
+            statement = preparedMysql(name, handle, sql, file, line);
+        } else {
+            QString error;
+            unsigned code = 0;
+            partial.reset(DBIF_PreparedStatements::prepareMysql(handle, sql, error, code));
+            if (!partial)
+                throwFailure(QSqlError(QStringLiteral("QMYSQL: Unable to execute statement"), error,
+                                       QSqlError::StatementError, QString::number(code)),
                              sql, file, line);
-            const QByteArray text = sql.toUtf8();
-            if (mysql_stmt_prepare(statement.get(), text.constData(),
-                                   static_cast<unsigned long>(text.size())))
-                fail(statement.get());
+            statement = partial.get();
         }
-        if (mysql_stmt_bind_param(statement.get(), sink.bindArray()) || mysql_stmt_execute(statement.get()))
-            fail(statement.get());
-        lastId = static_cast<int>(mysql_stmt_insert_id(statement.get()));
+        if (!sink.run(statement))
+            throwMysqlFailure(name, statement, sql, file, line);
+        lastId = static_cast<int>(mysql_stmt_insert_id(statement));
         const long elapsed = timer.elapsed();
         record(DBIF_INSERT_TIMING, elapsed);
         traceBound(name, elapsed, oneRow, rows);
@@ -974,16 +1157,8 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
     for (int row = 0; row < rowCount; ++row) {
         sink.bytes = 0;
         bindRow(row, sink);
-        // The execute packet holds the values and a header; the statement text went with the prepare.
+        refuseOverPacket(oneRow, sink.bytes, row, file, line);
         constexpr qint64 HEADER_BYTES = 1024;
-        if (sink.bytes + HEADER_BYTES >= packetLimit) {
-            refuseStatement(oneRow,
-                            QStringLiteral("Row %1's %2 bytes exceed the server's max_allowed_packet of %3")
-                                .arg(row)
-                                .arg(sink.bytes)
-                                .arg(maxPacketBytes),
-                            file, line);
-        }
         if (batchRows > 0 && batchBytes + sink.bytes + HEADER_BYTES >= packetLimit) {
             send(batchRows);
             batchRows = 0;
@@ -1238,12 +1413,6 @@ void DBIF_Connection::ManagedConnection::runUnitStatement(const QString& sql) {
 
 namespace {
 
-// Statements that only read: they need no unit of work around them.
-bool isReadOnly(const QString& sql) {
-    static const QRegularExpression read(QStringLiteral("^\\s*\\(*\\s*(SELECT|SHOW)\\b"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    return read.match(sql).hasMatch();
-}
 
 // Schema changes: on MySQL they commit, so a savepoint before one would be gone at once.
 bool isSchemaChange(const QString& sql) {

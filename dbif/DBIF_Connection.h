@@ -15,6 +15,7 @@
 #include <QExplicitlySharedDataPointer>
 #include <QHash>
 #include <QList>
+#include <QMutex>
 #include <QSharedData>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -24,11 +25,13 @@
 #include <QThreadStorage>
 #include <QVariant>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "dbif/DBIF_ConnectionMismatchException.h"
 #include "dbif/DBIF_Exception.h"
 #include "dbif/DBIF_Export.h"
+#include "dbif/DBIF_PreparedStatements.h"
 // A chief header: a host that includes only this one also gets the assertion functions, their
 // switches and the text helpers.
 #include "dbif/DBIF_Utilities.h"
@@ -153,6 +156,8 @@ public:
                        const char* file, int line);
         void insertBoundRows(const QString& table, const QStringList& columns, int rowCount,
                              const RowBinder& bindRow, const char* file, int line);
+        void executeBound(const QString& sql, int category, const QVariantList& values, const char* file,
+                          int line);
         void readRows(const QString& sql, int category, const RowReader& read, const char* file, int line);
 
         void beginTransaction();
@@ -194,6 +199,23 @@ public:
                                    const RowBinder& bindRow, const char* file, int line);
         void insertBoundRowsMysql(const QString& table, const QStringList& columns, int rowCount,
                                   const RowBinder& bindRow, const char* file, int line);
+        // The statements this thread's session keeps prepared (see DBIF_PreparedStatements), and their
+        // end before the session closes or after it was lost.
+        DBIF_PreparedStatements& sessionStatements(const QString& name);
+        void forgetSessionStatements(const QString& name, bool closing);
+        // Bound statements on the driver's own handle (defined with insertBoundRows).
+        class SqliteSink;
+        class MysqlSink;
+        sqlite3_stmt* preparedSqlite(const QString& name, sqlite3* handle, const QString& sql,
+                                     const QString& driverText, const char* file, int line);
+        st_mysql* mysqlSession(const QString& name, const QString& sql, const char* file, int line);
+        st_mysql_stmt* preparedMysql(const QString& name, st_mysql* handle, const QString& sql,
+                                     const char* file, int line);
+        [[noreturn]] void throwSqliteFailure(const QString& name, sqlite3* handle, const QString& sql,
+                                             const QString& driverText, const char* file, int line);
+        [[noreturn]] void throwMysqlFailure(const QString& name, st_mysql_stmt* statement, const QString& sql,
+                                            const char* file, int line);
+        void refuseOverPacket(const QString& sql, qint64 bytes, int row, const char* file, int line) const;
         void readRowsSqlite(const QString& sql, int category, const RowReader& read, const char* file,
                             int line);
         sqlite3* sqliteSession(const QString& name, const QString& sql, const QString& driverText,
@@ -248,6 +270,10 @@ public:
         int threadKeyCounter = 0;
         QList<long> times;
         QList<int> counts;
+        // Per session (Qt connection name): only the owning thread uses its statements; the mutex
+        // guards the map itself.
+        std::map<QString, DBIF_PreparedStatements> preparedStatements;
+        QMutex preparedStatementsMutex;
         bool registered = false;     // opened and listed in openConnections
         int hostHandles = 0;         // DBIF_Connection handles of a registered record
         bool dropped = false;        // closed for good when the host's last handle went
@@ -382,6 +408,20 @@ public:
     // MySQL through Qt's text protocol, whose number texts the server writes and Qt reads back exactly
     // (Qt's binary-protocol results hand doubles over as rounded texts, so they are not used). Traced
     // and timed as query() is; a failure throws DBIF_Exception.
+    // One INSERT or UPDATE with a "?" for each value, the values bound in their own types (see
+    // CellSink): a double as a double, a null variant as NULL, an integer as an integer, anything
+    // else as its text. Prepared once per session and kept; traced once with its values.
+    void executeBound(const QString& sql, int category, const QVariantList& values, const char* file,
+                      int line) const {
+        d->executeBound(sql, category, values, file, line);
+    }
+    // One row of a kind's own table, its values bound as executeBound binds them: "INSERT INTO table
+    // (columns) VALUES (?, ...)"; the new row's id is getLastId() after it.
+    void insertRow(const QString& table, const QStringList& columns, const QVariantList& values, int category,
+                   const char* file, int line) const;
+    // "UPDATE table SET column = ?, ... WHERE id = <id>", the values bound.
+    void updateRow(const QString& table, const QStringList& columns, const QVariantList& values, int id,
+                   int category, const char* file, int line) const;
     void readRows(const QString& sql, int category, const RowReader& read, const char* file, int line) const {
         d->readRows(sql, category, read, file, line);
     }

@@ -219,11 +219,31 @@ void DBIF_Device::reload(const QSqlRecord& row) {
     unloadData();
 }
 
+namespace {
+
+const QStringList& deviceColumns() {
+    static const QStringList columns = QStringLiteral(
+                                           "name,device_type,parent_subsite_name,position_within_subsite,"
+                                           "catalog_entry_id,modified_time,user,storage_engine")
+                                           .split(QLatin1Char(','));
+    return columns;
+}
+
+QVariantList deviceValues(const DBIF_Device& device) {
+    return {device.getName(),
+            device.getDeviceType(),
+            device.getParentSubsiteName(),
+            device.getPositionWithinSubsite(),
+            device.getCatalogEntry()->getId(),
+            DBIF_EntityRecord::sqlTime(device.getModifiedTime()),
+            device.getUser(),
+            static_cast<int>(device.getStorageEngineType())};
+}
+
+}  // namespace
+
 bool DBAL_StorageEngineTraits<DBIF_Device>::insertMasterRow(DBIF_Device& device, const QString& masterTable) {
     const DBIF_Connection connection = device.getConnection();
-    const auto text = [&connection](const QString& value) {
-        return DBIF_EntityRecord::sqlText(connection, value);
-    };
     const QString entryId = QString::number(device.getCatalogEntry()->getId());
     // Only exactly the same texts name the same device: "M1" and "m1 " are other devices.
     const QString lookUp =
@@ -254,37 +274,16 @@ bool DBAL_StorageEngineTraits<DBIF_Device>::insertMasterRow(DBIF_Device& device,
         return false;
     }
     device.setModifiedTimeToNow();
-    connection.query(
-        QStringLiteral(
-            "INSERT INTO %1 (name, device_type, parent_subsite_name, position_within_subsite, "
-            "catalog_entry_id, modified_time, user, storage_engine) VALUES ('%2', '%3', '%4', %5, %6, "
-            "'%7', '%8', %9)")
-            .arg(masterTable, text(device.getName()), text(device.getDeviceType()),
-                 text(device.getParentSubsiteName()), QString::number(device.getPositionWithinSubsite()),
-                 entryId, DBIF_EntityRecord::sqlTime(device.getModifiedTime()), text(device.getUser()),
-                 QString::number(device.getStorageEngineType())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    connection.insertRow(masterTable, deviceColumns(), deviceValues(device), DBIF_UPDATE_TIMING, __FILE__,
+                         __LINE__);
     device.setId(connection.getLastId());
     return true;
 }
 
 bool DBAL_StorageEngineTraits<DBIF_Device>::updateMasterRow(DBIF_Device& device, const QString& masterTable) {
     device.setModifiedTimeToNow();
-    const DBIF_Connection connection = device.getConnection();
-    const auto text = [&connection](const QString& value) {
-        return DBIF_EntityRecord::sqlText(connection, value);
-    };
-    connection.query(
-        QStringLiteral(
-            "UPDATE %1 SET name = '%2', device_type = '%3', parent_subsite_name = '%4', "
-            "position_within_subsite = %5, catalog_entry_id = %6, modified_time = '%7', user = '%8', "
-            "storage_engine = %9 WHERE id = %10")
-            .arg(masterTable, text(device.getName()), text(device.getDeviceType()),
-                 text(device.getParentSubsiteName()), QString::number(device.getPositionWithinSubsite()),
-                 QString::number(device.getCatalogEntry()->getId()),
-                 DBIF_EntityRecord::sqlTime(device.getModifiedTime()), text(device.getUser()),
-                 QString::number(device.getStorageEngineType()), QString::number(device.getId())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    device.getConnection().updateRow(masterTable, deviceColumns(), deviceValues(device), device.getId(),
+                                     DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     return true;
 }
 
@@ -323,11 +322,11 @@ void DBAL_StorageEngineTraits<DBIF_Device>::saveSubordinates(DBIF_Device& device
     connection.query(QStringLiteral("DELETE FROM device_setup WHERE device_id = %1").arg(id),
                      DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     for (const DBIF_Setup& setup : setups) {
-        connection.query(
-            QStringLiteral(
-                "INSERT INTO device_setup (device_id, setup_id, device_data_row) VALUES (%1, %2, %3)")
-                .arg(id, QString::number(setup.getId()), QString::number(setup.getAssociatedDeviceDataRow())),
-            DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+        connection.insertRow(
+            QStringLiteral("device_setup"),
+            {QStringLiteral("device_id"), QStringLiteral("setup_id"), QStringLiteral("device_data_row")},
+            {device.getId(), setup.getId(), setup.getAssociatedDeviceDataRow()}, DBIF_UPDATE_TIMING, __FILE__,
+            __LINE__);
     }
     device.setMayNeedToAttachSetups(false);
     DBIF_UnitOfWork::onRollback(connection, [device]() { device.setMayNeedToAttachSetups(true); });

@@ -72,29 +72,22 @@ void DBIF_Die::save() {
     if (!hasRecord("DBIF_Die::save"))
         return;
     SharedData& r = *d;
-    // Every name is escaped: a lot or wafer from a file must never end its literal early.
+    // Every value is bound: a lot or wafer from a file reaches the table exactly as it is.
+    static const QStringList columns{QStringLiteral("lot"),           QStringLiteral("wafer"),
+                                     QStringLiteral("die"),           QStringLiteral("block"),
+                                     QStringLiteral("modified_time"), QStringLiteral("user")};
     const auto values = [&r] {
-        return QStringList{r.quoted(r.lot),
-                           r.quoted(r.wafer),
-                           r.quoted(r.die),
-                           r.quoted(r.block),
-                           DBIF_EntityRecord::sqlTime(r.modifiedTime),
-                           r.quoted(r.user)};
+        return QVariantList{r.lot, r.wafer, r.die, r.block, DBIF_EntityRecord::sqlTime(r.modifiedTime),
+                            r.user};
     };
     r.saveRow(
         [&] {
-            const QStringList v = values();
-            r.connection.query(QStringLiteral("INSERT INTO die (lot, wafer, die, block, modified_time, user) "
-                                              "VALUES (%1, %2, %3, %4, '%5', %6)")
-                                   .arg(v[0], v[1], v[2], v[3], v[4], v[5]),
-                               DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+            r.connection.insertRow(QStringLiteral("die"), columns, values(), DBIF_UPDATE_TIMING, __FILE__,
+                                   __LINE__);
         },
         [&] {
-            const QStringList v = values();
-            r.connection.query(QStringLiteral("UPDATE die SET lot = %1, wafer = %2, die = %3, block = %4, "
-                                              "modified_time = '%5', user = %6 WHERE id = %7")
-                                   .arg(v[0], v[1], v[2], v[3], v[4], v[5], QString::number(r.id)),
-                               DBIF_QUERY_TIMING, __FILE__, __LINE__);
+            r.connection.updateRow(QStringLiteral("die"), columns, values(), r.id, DBIF_QUERY_TIMING,
+                                   __FILE__, __LINE__);
         });
 }
 

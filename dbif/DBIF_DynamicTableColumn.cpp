@@ -113,32 +113,13 @@ QString DBIF_DynamicTableColumn::catalogSelectStatement(const QString& table, co
         .arg(catalogColumns(extraColumn).join(QStringLiteral(", ")), table);
 }
 
-// Texts are quoted by the connection, so a quote inside a name can never end its literal early.
-QStringList DBIF_DynamicTableColumn::catalogValues(const QString& extraColumn,
-                                                   const QString& extraText) const {
-    QStringList values{d->connection.quoteText(d->name), d->connection.quoteText(d->dataType)};
-    if (!extraColumn.isEmpty())
-        values << d->connection.quoteText(extraText);
-    values << QString::number(d->flags);
+// Bound, so that a name reaches the catalog exactly as it is.
+QVariantList DBIF_DynamicTableColumn::catalogValues(const QString& extraText, bool hasExtra) const {
+    QVariantList values{d->name, d->dataType};
+    if (hasExtra)
+        values << extraText;
+    values << d->flags;
     return values;
-}
-
-QString DBIF_DynamicTableColumn::catalogInsertStatement(const QString& table, const QString& extraColumn,
-                                                        const QString& extraText) const {
-    return QStringLiteral("INSERT INTO %1 (%2) values (%3)")
-        .arg(table, catalogColumns(extraColumn).join(QStringLiteral(", ")),
-             catalogValues(extraColumn, extraText).join(QStringLiteral(", ")));
-}
-
-QString DBIF_DynamicTableColumn::catalogUpdateStatement(const QString& table, const QString& extraColumn,
-                                                        const QString& extraText) const {
-    const QStringList columns = catalogColumns(extraColumn);
-    const QStringList values = catalogValues(extraColumn, extraText);
-    QStringList assignments;
-    for (int i = 0; i < columns.size(); ++i)
-        assignments << columns[i] + QStringLiteral(" = ") + values[i];
-    return QStringLiteral("UPDATE %1 set %2 WHERE id = %3")
-        .arg(table, assignments.join(QStringLiteral(", ")), QString::number(d->id));
 }
 
 void DBIF_DynamicTableColumn::saveCatalogRow(const QString& table, const QString& extraColumn,
@@ -157,13 +138,15 @@ void DBIF_DynamicTableColumn::saveCatalogRow(const QString& table, const QString
     // A save that a rolled-back unit of work undoes leaves the column as new (or dirty) again.
     const QExplicitlySharedDataPointer<SharedData> record(d);
     if (r.id == -1) {
-        r.connection.query(catalogInsertStatement(table, extraColumn, extraText), DBIF_UPDATE_TIMING,
-                           __FILE__, __LINE__);
+        r.connection.insertRow(table, catalogColumns(extraColumn),
+                               catalogValues(extraText, !extraColumn.isEmpty()), DBIF_UPDATE_TIMING, __FILE__,
+                               __LINE__);
         setId(r.connection.getLastId());
         DBIF_UnitOfWork::onRollback(r.connection, [record] { record->id = -1; });
     } else if (r.dirty) {
-        r.connection.query(catalogUpdateStatement(table, extraColumn, extraText), DBIF_UPDATE_TIMING,
-                           __FILE__, __LINE__);
+        r.connection.updateRow(table, catalogColumns(extraColumn),
+                               catalogValues(extraText, !extraColumn.isEmpty()), r.id, DBIF_UPDATE_TIMING,
+                               __FILE__, __LINE__);
     } else {
         return;
     }

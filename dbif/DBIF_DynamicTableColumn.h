@@ -110,21 +110,18 @@ protected:
     // keeps names that differ only in case apart.
     static QString composeKey(const QString& name, const QStringList& qualifiers);
 
-    // Catalog statements of a kind whose catalog is table and whose extra attribute is stored in
-    // extraColumn (empty: the kind has none). The select lists the columns in the order the kinds'
-    // row constructors read them: name, data_type, [extra], flags, id.
+    // The catalog select of a kind whose catalog is table and whose extra attribute is stored in
+    // extraColumn (empty: the kind has none). It lists the columns in the order the kinds' row
+    // constructors read them: name, data_type, [extra], flags, id.
     static QString catalogSelectStatement(const QString& table, const QString& extraColumn);
-    QString catalogInsertStatement(const QString& table, const QString& extraColumn,
-                                   const QString& extraText) const;
-    QString catalogUpdateStatement(const QString& table, const QString& extraColumn,
-                                   const QString& extraText) const;
     // Inserts a new column (taking the database's id) or rewrites a dirty one; returns at once when
     // re-entered. A failing statement throws DBIF_Exception and leaves id and dirty flag as they
     // were, so a later save repeats it.
     void saveCatalogRow(const QString& table, const QString& extraColumn, const QString& extraText);
 
 private:
-    QStringList catalogValues(const QString& extraColumn, const QString& extraText) const;
+    // The values of the catalog row, in catalogColumns' order.
+    QVariantList catalogValues(const QString& extraText, bool hasExtra) const;
 
     QExplicitlySharedDataPointer<SharedData> d;
 };

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QSharedData>
 #include <QString>
+#include <QVariant>
 
 #include <QExplicitlySharedDataPointer>
 
@@ -43,6 +44,10 @@ struct DBIF_EntityRecord : public QSharedData {
     // strict MySQL session would refuse as '' and which reads back as an invalid date-time.
     static QString sqlTimeLiteral(const QDateTime& time) {
         return time.isValid() ? QStringLiteral("'%1'").arg(sqlTime(time)) : QStringLiteral("NULL");
+    }
+    // The date-time as a bound value: its text, or NULL for an invalid one (see sqlTimeLiteral).
+    static QVariant boundTime(const QDateTime& time) {
+        return time.isValid() ? QVariant(sqlTime(time)) : QVariant();
     }
     // The text of a value that a statement puts between its own single quotes, escaped through the
     // connection so that it cannot end the literal early.

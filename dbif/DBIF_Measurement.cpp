@@ -246,35 +246,31 @@ void DBIF_Measurement::unloadSubordinates() {
 
 namespace {
 
-// The values both master-row statements write after the table, in their order; the temperature as given.
-QStringList masterRowValues(const DBIF_Measurement& measurement, const QString& temperature) {
-    const DBIF_Connection connection = measurement.getConnection();
-    return {QString::number(measurement.getDie().getId()),
-            QString::number(measurement.getCatalogEntry()->getId()),
-            QString::number(measurement.getDevice().getId()),
-            QString::number(measurement.getMeasurementCondition().getId()),
-            temperature,
-            DBIF_EntityRecord::sqlTime(measurement.getModifiedTime()),
-            DBIF_EntityRecord::sqlText(connection, measurement.getUser()),
-            QString::number(measurement.getStorageEngineType())};
+const QStringList& masterColumns() {
+    static const QStringList columns = QStringLiteral(
+                                           "die_id,catalog_entry_id,device_id,measurement_condition_id,"
+                                           "temperature,modified_time,user,storage_engine")
+                                           .split(QLatin1Char(','));
+    return columns;
+}
+
+// The temperature is bound as a double: the stored value is the measurement's to the last bit on both
+// drivers (a printed text would round, or read back as 0 for the smallest doubles on SQLite).
+QVariantList masterValues(const DBIF_Measurement& measurement) {
+    return {measurement.getDie().getId(),    measurement.getCatalogEntry()->getId(),
+            measurement.getDevice().getId(), measurement.getMeasurementCondition().getId(),
+            measurement.getTemperature(),    DBIF_EntityRecord::sqlTime(measurement.getModifiedTime()),
+            measurement.getUser(),           static_cast<int>(measurement.getStorageEngineType())};
 }
 
 }  // namespace
 
-// The temperature is bound as a double, in the INSERT and in every UPDATE: the stored value is the
-// measurement's to the last bit on both drivers (a printed text would round, or read back as 0 for the
-// smallest doubles on SQLite).
 bool DBAL_StorageEngineTraits<DBIF_Measurement>::insertMasterRow(DBIF_Measurement& measurement,
                                                                  const QString& masterTable) {
     measurement.setModifiedTimeToNow();
-    const QStringList v = masterRowValues(measurement, QStringLiteral("?"));
     const DBIF_Connection connection = measurement.getConnection();
-    connection.boundQuery(
-        QStringLiteral("INSERT INTO %1 (die_id, catalog_entry_id, device_id, measurement_condition_id, "
-                       "temperature, modified_time, user, storage_engine) VALUES (%2, %3, %4, %5, %6, "
-                       "'%7', '%8', %9)")
-            .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7]),
-        DBIF_UPDATE_TIMING, {measurement.getTemperature()}, __FILE__, __LINE__);
+    connection.insertRow(masterTable, masterColumns(), masterValues(measurement), DBIF_UPDATE_TIMING,
+                         __FILE__, __LINE__);
     measurement.setId(connection.getLastId());
     return true;
 }
@@ -282,14 +278,8 @@ bool DBAL_StorageEngineTraits<DBIF_Measurement>::insertMasterRow(DBIF_Measuremen
 bool DBAL_StorageEngineTraits<DBIF_Measurement>::updateMasterRow(DBIF_Measurement& measurement,
                                                                  const QString& masterTable) {
     measurement.setModifiedTimeToNow();
-    const QStringList v = masterRowValues(measurement, QStringLiteral("?"));
-    measurement.getConnection().boundQuery(
-        QStringLiteral("UPDATE %1 SET die_id = '%2', catalog_entry_id = '%3', device_id = '%4', "
-                       "measurement_condition_id = '%5', temperature = %6, modified_time = '%7', user = "
-                       "'%8', storage_engine = %9 WHERE id = %10")
-            .arg(masterTable, v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7],
-                 QString::number(measurement.getId())),
-        DBIF_UPDATE_TIMING, {measurement.getTemperature()}, __FILE__, __LINE__);
+    measurement.getConnection().updateRow(masterTable, masterColumns(), masterValues(measurement),
+                                          measurement.getId(), DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     return true;
 }
 
@@ -379,10 +369,10 @@ void DBAL_StorageEngineTraits<DBIF_Measurement>::saveSubordinates(DBIF_Measureme
                                "%1 AND setup_id = %2")
                     .arg(id, setupId),
                 DBIF_QUERY_TIMING, __FILE__, __LINE__) == 0)
-            connection.query(QStringLiteral("INSERT INTO measurement_setup (measurement_id, setup_id) VALUES "
-                                            "(%1, %2)")
-                                 .arg(id, setupId),
-                             DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+            connection.insertRow(QStringLiteral("measurement_setup"),
+                                 {QStringLiteral("measurement_id"), QStringLiteral("setup_id")},
+                                 {measurement.getId(), setup.getId()}, DBIF_UPDATE_TIMING, __FILE__,
+                                 __LINE__);
     }
     // Without an id the links are still owed; a rolled-back save owes them again.
     if (attach) {

@@ -157,21 +157,32 @@ void DBIF_MeasurementCondition::reload(const QSqlRecord& row) {
     unloadData();
 }
 
+namespace {
+
+const QStringList& conditionColumns() {
+    static const QStringList columns =
+        QStringLiteral("name,catalog_entry_id,routine_id,modified_time,user,storage_engine")
+            .split(QLatin1Char(','));
+    return columns;
+}
+
+QVariantList conditionValues(const DBIF_MeasurementCondition& condition) {
+    return {condition.getName(),
+            condition.getCatalogEntry()->getId(),
+            condition.getRoutine().getId(),
+            DBIF_EntityRecord::sqlTime(condition.getModifiedTime()),
+            condition.getUser(),
+            static_cast<int>(condition.getStorageEngineType())};
+}
+
+}  // namespace
+
 bool DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::insertMasterRow(
     DBIF_MeasurementCondition& condition, const QString& masterTable) {
     condition.setModifiedTimeToNow();
     const DBIF_Connection connection = condition.getConnection();
-    connection.query(
-        QStringLiteral(
-            "INSERT INTO %1(name, catalog_entry_id, routine_id, modified_time, user, storage_engine) "
-            "VALUES ('%2', %3, %4, '%5', '%6', %7)")
-            .arg(masterTable, DBIF_EntityRecord::sqlText(connection, condition.getName()),
-                 QString::number(condition.getCatalogEntry()->getId()),
-                 QString::number(condition.getRoutine().getId()),
-                 DBIF_EntityRecord::sqlTime(condition.getModifiedTime()),
-                 DBIF_EntityRecord::sqlText(connection, condition.getUser()),
-                 QString::number(condition.getStorageEngineType())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    connection.insertRow(masterTable, conditionColumns(), conditionValues(condition), DBIF_UPDATE_TIMING,
+                         __FILE__, __LINE__);
     condition.setId(connection.getLastId());
     return true;
 }
@@ -179,17 +190,8 @@ bool DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::insertMasterRow(
 bool DBAL_StorageEngineTraits<DBIF_MeasurementCondition>::updateMasterRow(
     DBIF_MeasurementCondition& condition, const QString& masterTable) {
     condition.setModifiedTimeToNow();
-    const DBIF_Connection connection = condition.getConnection();
-    connection.query(
-        QStringLiteral("UPDATE %1 SET name = '%2', catalog_entry_id = %3, routine_id = %4, modified_time = "
-                       "'%5', user = '%6', storage_engine = %7 WHERE id = %8")
-            .arg(masterTable, DBIF_EntityRecord::sqlText(connection, condition.getName()),
-                 QString::number(condition.getCatalogEntry()->getId()),
-                 QString::number(condition.getRoutine().getId()),
-                 DBIF_EntityRecord::sqlTime(condition.getModifiedTime()),
-                 DBIF_EntityRecord::sqlText(connection, condition.getUser()),
-                 QString::number(condition.getStorageEngineType()), QString::number(condition.getId())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    condition.getConnection().updateRow(masterTable, conditionColumns(), conditionValues(condition),
+                                        condition.getId(), DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     return true;
 }
 

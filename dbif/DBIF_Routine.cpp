@@ -61,23 +61,20 @@ void DBIF_Routine::save() {
     if (!hasRecord("DBIF_Routine::save"))
         return;
     SharedData& r = *d;
-    // The definition is bound; name and user are escaped.
+    // Every value is bound: a definition is stored exactly as the host wrote it.
+    static const QStringList columns =
+        QStringLiteral("name,definition,modified_time,user").split(QLatin1Char(','));
+    const auto values = [&r] {
+        return QVariantList{r.name, r.definition, DBIF_EntityRecord::sqlTime(r.modifiedTime), r.user};
+    };
     r.saveRow(
-        [&r] {
-            r.connection.preparedQuery(
-                QStringLiteral("INSERT INTO routine (name, definition, modified_time, user) VALUES (%1, ?, "
-                               "'%2', %3)")
-                    .arg(r.quoted(r.name), DBIF_EntityRecord::sqlTime(r.modifiedTime), r.quoted(r.user)),
-                DBIF_UPDATE_TIMING, r.definition, __FILE__, __LINE__);
+        [&] {
+            r.connection.insertRow(QStringLiteral("routine"), columns, values(), DBIF_UPDATE_TIMING, __FILE__,
+                                   __LINE__);
         },
-        [&r] {
-            r.connection.preparedQuery(
-                QStringLiteral(
-                    "UPDATE routine SET name = %1, definition = ?, modified_time = '%2', user = %3 "
-                    "WHERE id = %4")
-                    .arg(r.quoted(r.name), DBIF_EntityRecord::sqlTime(r.modifiedTime), r.quoted(r.user),
-                         QString::number(r.id)),
-                DBIF_UPDATE_TIMING, r.definition, __FILE__, __LINE__);
+        [&] {
+            r.connection.updateRow(QStringLiteral("routine"), columns, values(), r.id, DBIF_UPDATE_TIMING,
+                                   __FILE__, __LINE__);
         });
 }
 

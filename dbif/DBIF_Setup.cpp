@@ -330,16 +330,14 @@ bool DBAL_StorageEngineTraits<DBIF_Setup>::insertMasterRow(DBIF_Setup& setup, co
     if (entry)
         setup.setUser(entry->getUser());
     const DBIF_Connection connection = setup.getConnection();
-    const auto text = [&connection](const QString& value) {
-        return DBIF_EntityRecord::sqlText(connection, value);
-    };
-    connection.query(
-        QStringLiteral("INSERT INTO %1 (name, path, run_type, data_origin, modified_time, user, "
-                       "storage_engine) VALUES ('%2', '%3', '%4', '%5', '%6', '%7', %8)")
-            .arg(masterTable, text(setup.getName()), text(setup.getPath()), text(setup.getRunType()),
-                 text(setup.getDataOrigin()), DBIF_EntityRecord::sqlTime(setup.getModifiedTime()),
-                 text(setup.getUser()), QString::number(setup.getStorageEngineType())),
-        DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    static const QStringList columns =
+        QStringLiteral("name,path,run_type,data_origin,modified_time,user,storage_engine")
+            .split(QLatin1Char(','));
+    connection.insertRow(masterTable, columns,
+                         {setup.getName(), setup.getPath(), setup.getRunType(), setup.getDataOrigin(),
+                          DBIF_EntityRecord::sqlTime(setup.getModifiedTime()), setup.getUser(),
+                          static_cast<int>(setup.getStorageEngineType())},
+                         DBIF_UPDATE_TIMING, __FILE__, __LINE__);
     setup.setId(connection.getLastId());
     return true;
 }

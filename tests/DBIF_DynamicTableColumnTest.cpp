@@ -78,19 +78,21 @@ TEST_P(DynamicTableColumnTest, NewColumnIsInsertedOnceThenOnlyRewrittenWhenDirty
     EXPECT_TRUE(column != DBIF_DeviceColumn::get(db, "Vd", "DB", "NODE", 1));
     EXPECT_EQ(countRows("device_column"), 0);  // get does not write a new column
 
-    EXPECT_EQ(statementsOf([&] { column.save(); }),
-              QStringList{"INSERT INTO device_column (name, data_type, category, flags) values ('Vd', 'DB', "
-                          "'PHYSICAL', 1)"});
+    EXPECT_EQ(
+        statementsOf([&] { column.save(); }),
+        QStringList{"INSERT INTO device_column (name, data_type, category, flags) VALUES (?, ?, ?, ?) -- "
+                    "bound: 'Vd', 'DB', 'PHYSICAL', 1"});
     EXPECT_FALSE(column.isNew() || column.isDirty());
     EXPECT_EQ(statementsOf([&] { column.save(); }), QStringList());
 
     const DBIF_DeviceColumn copy = column;
     column.setFlags(3);
     EXPECT_TRUE(copy.isDirty());
-    EXPECT_EQ(statementsOf([&] { column.save(); }),
-              QStringList{QStringLiteral("UPDATE device_column set name = 'Vd', data_type = 'DB', category = "
-                                         "'PHYSICAL', flags = 3 WHERE id = %1")
-                              .arg(column.getId())});
+    EXPECT_EQ(
+        statementsOf([&] { column.save(); }),
+        QStringList{QStringLiteral("UPDATE device_column SET name = ?, data_type = ?, category = ?, flags "
+                                   "= ? WHERE id = %1 -- bound: 'Vd', 'DB', 'PHYSICAL', 3")
+                        .arg(column.getId())});
     EXPECT_EQ(countRows("device_column", "flags = 3 AND category = 'PHYSICAL'"), 1);
 
     // A column that is being saved (re-entered through a listener) sends nothing.
@@ -103,19 +105,20 @@ TEST_P(DynamicTableColumnTest, NewColumnIsInsertedOnceThenOnlyRewrittenWhenDirty
     DBIF_SetupColumn input = DBIF_SetupColumn::get(db, "Vd", "TX", true, 2);
     EXPECT_EQ(statementsOf([&] { input.save(); }),
               QStringList{
-                  "INSERT INTO setup_column (name, data_type, is_input, flags) values ('Vd', 'TX', '1', 2)"});
+                  "INSERT INTO setup_column (name, data_type, is_input, flags) VALUES (?, ?, ?, ?) -- bound: "
+                  "'Vd', 'TX', '1', 2"});
     DBIF_MeasurementConditionColumn first = DBIF_MeasurementConditionColumn::get(db, "T", "DB", "first", 1);
     EXPECT_EQ(
         statementsOf([&] { first.save(); }),
-        QStringList{"INSERT INTO measurement_condition_column (name, data_type, description, flags) values "
-                    "('T', 'DB', 'first', 1)"});
+        QStringList{"INSERT INTO measurement_condition_column (name, data_type, description, flags) VALUES "
+                    "(?, ?, ?, ?) -- bound: 'T', 'DB', 'first', 1"});
 
     // A failing statement throws and leaves the column new and dirty, so the next save sends it again.
     DBIF_MeasurementColumn failing = DBIF_MeasurementColumn::get(db, "Vd", "DB", 1);
     exec("DROP TABLE measurement_column");
     for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_EQ(failedStatement([&] { failing.save(); }),
-                  "INSERT INTO measurement_column (name, data_type, flags) values ('Vd', 'DB', 1)")
+                  "INSERT INTO measurement_column (name, data_type, flags) VALUES (?, ?, ?)")
             << attempt;
         EXPECT_EQ(failing.getId(), -1);
         EXPECT_TRUE(failing.isDirty());
@@ -127,11 +130,11 @@ TEST_P(DynamicTableColumnTest, GetMergesFlagsOnlyWhenNoBitIsShared) {
     DBIF_Connection& db = connection();
     DBIF_MeasurementColumn column = DBIF_MeasurementColumn::get(db, "Vd", "DB", 1);
     column.save();
-    EXPECT_EQ(
-        statementsOf([&] { DBIF_MeasurementColumn::get(db, "Vd", "DB", 2); }),
-        QStringList{QStringLiteral("UPDATE measurement_column set name = 'Vd', data_type = 'DB', flags = 3 "
-                                   "WHERE id = %1")
-                        .arg(column.getId())});
+    EXPECT_EQ(statementsOf([&] { DBIF_MeasurementColumn::get(db, "Vd", "DB", 2); }),
+              QStringList{QStringLiteral(
+                              "UPDATE measurement_column SET name = ?, data_type = ?, flags = ? WHERE id = "
+                              "%1 -- bound: 'Vd', 'DB', 3")
+                              .arg(column.getId())});
     EXPECT_EQ(column.getFlags(), 3);
     EXPECT_FALSE(column.isDirty());
     EXPECT_EQ(statementsOf([&] { DBIF_MeasurementColumn::get(db, "Vd", "DB", 1); }), QStringList());

@@ -108,6 +108,46 @@ TEST_P(ConnectionTest, TypedQueriesAndLastId) {
               1);
 }
 
+// A session keeps the statements of insertRow/updateRow prepared: a kept statement must still write
+// where its text says after the table was made anew with other columns, and a reopened session must
+// not use the statements of the closed one.
+TEST_P(ConnectionTest, KeptStatementsFollowTheSchemaAndTheSession) {
+    DBIF_Connection& db = connection();
+    createNumbers();
+    const QStringList columns{"label", "value"};
+    const auto insert = [&](const QVariantList& values) {
+        db.insertRow("numbers", columns, values, DBIF_INSERT_TIMING, __FILE__, __LINE__);
+        return db.getLastId();
+    };
+    const auto row = [&](int id) {
+        QSqlQuery q = db.query(QStringLiteral("SELECT label, value FROM numbers WHERE id = %1").arg(id),
+                               DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        return q.next() ? QVariantList{q.value(0), q.value(1)} : QVariantList();
+    };
+    EXPECT_EQ(insert({"a", 0.1}), 1);
+    EXPECT_EQ(insert({"it's", QVariant()}), 2);
+    EXPECT_EQ(row(1), (QVariantList{"a", 0.1}));
+    EXPECT_TRUE(row(2).value(1).isNull());
+
+    exec("DROP TABLE numbers");
+    exec(isMySql() ? "CREATE TABLE numbers (id INT AUTO_INCREMENT PRIMARY KEY, value DOUBLE, extra INT, "
+                     "label VARCHAR(200)) ENGINE=InnoDB"
+                   : "CREATE TABLE numbers (id INTEGER PRIMARY KEY AUTOINCREMENT, value DOUBLE, extra INT, "
+                     "label TEXT)");
+    EXPECT_EQ(insert({"b", 2.5}), 1);
+    EXPECT_EQ(row(1), (QVariantList{"b", 2.5}));
+
+    commit(db);  // a MySQL session does not commit on its own
+    db.close();
+    db.open();
+    EXPECT_EQ(insert({"c", 5e-324}), 2);
+    db.updateRow("numbers", columns, {"d", 1e308}, 1, DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    EXPECT_EQ(row(1), (QVariantList{"d", 1e308}));
+    EXPECT_EQ(row(2), (QVariantList{"c", 5e-324}));
+    // A query is not a statement to keep: its result would have to be read first.
+    EXPECT_THROW(db.executeBound("SELECT ?", DBIF_QUERY_TIMING, {1}, __FILE__, __LINE__), DBIF_Exception);
+}
+
 TEST_P(ConnectionTest, FailingStatementsThrowTheUniformReport) {
     DBIF_Connection& db = connection();
     const QString sql = QStringLiteral("SELECT * FROM no_such_table");

@@ -6,6 +6,7 @@
 #ifndef DBAL_MULTITABLE_H
 #define DBAL_MULTITABLE_H
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QExplicitlySharedDataPointer>
 #include <QHash>
@@ -63,9 +64,13 @@ public:
                                bool forceReload);
 
     // Creates the physical table with its bookkeeping rows, once: a table with an id is left alone.
+    // The bookkeeping row comes first, in a transaction of its own, and holds the set's identity under
+    // a unique key (multi_table.column_set): of two connections registering one set at once, even
+    // through two nodes of a Galera cluster, one wins and the other adopts its row and table; a table
+    // left half made (a process that ended between the two) is completed by the next save of the set.
+    // A database without the key serialises the registration with a named lock instead (single server).
     // REQUIRES: every column key is in C's cache (otherwise reported, and nothing is written).
-    // A failing statement throws DBIF_Exception and leaves the id set, so the steps already run are
-    // never repeated and the missing ones are never added.
+    // Throws DBIF_Exception, with the record unsaved again, when a statement fails.
     void save(const DBIF_Connection& connection);
 
     // Names of the saved tables of this kind whose columns include all of the given columns, fixed
@@ -110,6 +115,17 @@ private:
     static Registry& globalTables(const DBIF_Connection& connection, bool forceReload);
     // The table of that multi_table row with its columns, or a null handle (reported) without the row.
     static DBAL_MultiTable loadOne(const DBIF_Connection& connection, int id);
+    // One round of the registration, in a unit of its own: adopts the set's table or row when another
+    // connection registered it, registers it otherwise. True when the table is still to be made or
+    // completed (MySQL with the unique key); otherwise that is done inside the unit.
+    bool registerColumnSet(const DBIF_Connection& connection, const QList<C>& columns, bool identified);
+    // Creates the physical table, or adds the columns it lacks.
+    void createTable(const DBIF_Connection& connection, const QList<C>& columns);
+    // multi_table.column_set: the SHA-256 of the registry key in hexadecimal, unique in the table.
+    QString columnSetIdentity() const;
+    static bool isDuplicateKey(const DBIF_Exception& e);
+    // MySQL commits before and after every schema change; SQLite keeps it in the transaction.
+    static bool schemaChangeCommits(const DBIF_Connection& connection);
     void computeTableName();
     void addColumn(const DBIF_Connection& connection, int columnId);
 
@@ -163,15 +179,6 @@ template <typename E, typename C>
 void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
     if (d->id != -1)
         return;
-    // One process at a time makes tables, and only after a forced refresh: a table another process
-    // made for this column set meanwhile is adopted into this record instead of made a second time.
-    DBIF_UnitOfWork unit(connection);
-    unit.lockSchema();
-    globalTables(connection, true);
-    if (d->id != -1) {
-        unit.commit();
-        return;
-    }
     // Looked up before anything is written, so that an unknown key leaves no half-made table behind.
     QList<C> columns;
     for (const QString& key : d->columns) {
@@ -180,37 +187,127 @@ void DBAL_MultiTable<E, C>::save(const DBIF_Connection& connection) {
             return;
         columns.append(column);
     }
+    // A database made before multi_table had its column_set key settles a race with the named lock
+    // instead, which only a single server honours.
+    const bool identified = connection.columnNames(QStringLiteral("multi_table"))
+                                .contains(QStringLiteral("column_set"), Qt::CaseInsensitive);
+    // The registration conflicts with another connection's of the same set only at its unique key, which
+    // a cluster certifies: the loser's statement or commit fails, and the next round adopts the winner's
+    // row. A bounded number of rounds: each one either wins or finds a committed row.
+    constexpr int REGISTRATION_ROUNDS = 5;
+    const bool hostTransaction = connection.isInTransaction();
+    bool makeTable = false;
+    for (int round = 1;; ++round) {
+        try {
+            makeTable = registerColumnSet(connection, columns, identified);
+            break;
+        } catch (const DBIF_Exception& e) {
+            // A host transaction that the failure took with it (its work, committed first, lost
+            // certification) is the host's to repeat.
+            if (!identified || round == REGISTRATION_ROUNDS || !(e.isRetryable() || isDuplicateKey(e)) ||
+                hostTransaction != connection.isInTransaction())
+                throw;
+        }
+    }
+    if (!makeTable)
+        return;
+    try {
+        createTable(connection, columns);
+    } catch (const DBIF_Exception&) {
+        // The registered row stays and its table may be half made: the next save of the set adopts the
+        // row again and completes the table.
+        d->id = -1;
+        d->tableName = tableNameBeforeSave();
+        throw;
+    }
+}
 
-    connection.query(
-        QStringLiteral("INSERT INTO multi_table(column_table_name, data_table_prefix) VALUES(%1, %2)")
-            .arg(connection.quoteText(d->columnTableName), connection.quoteText(d->dataTablePrefix)),
-        DBIF_INSERT_TIMING, __FILE__, __LINE__);
-    d->id = connection.getLastId();
-    computeTableName();
-    DBIF_QuarnJoinAlgorithm::addDynamicJoinData(d->dataTablePrefix, d->tableName);
-    // Rolled back (SQLite keeps schema changes in the transaction), the table is unsaved again.
+template <typename E, typename C>
+bool DBAL_MultiTable<E, C>::registerColumnSet(const DBIF_Connection& connection, const QList<C>& columns,
+                                              bool identified) {
+    // SQLite: the write lock, which also keeps the table's creation in this transaction. MySQL: a
+    // transaction of the registration's own, or the named lock of a database without the unique key.
+    DBIF_UnitOfWork unit(connection);
+    unit.lockSchema(!identified);
+    globalTables(connection, true);  // adopts a complete table another connection made meanwhile
+    if (d->id != -1) {
+        unit.commit();
+        return false;
+    }
     const QExplicitlySharedDataPointer<SharedData> record(d);
     DBIF_UnitOfWork::onRollback(connection, [record] {
         record->id = -1;
         record->tableName = tableNameBeforeSave();
     });
-
-    for (C& column : columns) {
-        column.save();
+    // A row another connection registered whose table is not complete yet (being made, or left half
+    // made by a process that ended) is this set's: its table is completed rather than made twice.
+    if (identified) {
+        d->id = connection.queryInt(QStringLiteral("SELECT id FROM multi_table WHERE column_set = %1")
+                                        .arg(connection.quoteText(columnSetIdentity())),
+                                    DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        if (d->id == 0)
+            d->id = -1;
+    }
+    if (d->id == -1) {
+        const QString identity = identified ? QStringLiteral(", column_set") : QString();
+        const QString identityValue =
+            identified ? QStringLiteral(", ") + connection.quoteText(columnSetIdentity()) : QString();
         connection.query(
-            QStringLiteral("INSERT INTO multi_table_column(multi_table_id, column_id) VALUES(%1, %2)")
-                .arg(QString::number(d->id), QString::number(column.getId())),
+            QStringLiteral("INSERT INTO multi_table(column_table_name, data_table_prefix%1) VALUES(%2, %3%4)")
+                .arg(identity, connection.quoteText(d->columnTableName),
+                     connection.quoteText(d->dataTablePrefix), identityValue),
             DBIF_INSERT_TIMING, __FILE__, __LINE__);
+        d->id = connection.getLastId();
+        for (C column : columns) {
+            column.save();
+            connection.query(
+                QStringLiteral("INSERT INTO multi_table_column(multi_table_id, column_id) VALUES(%1, %2)")
+                    .arg(QString::number(d->id), QString::number(column.getId())),
+                DBIF_INSERT_TIMING, __FILE__, __LINE__);
+        }
     }
-
-    DBIF_Connection(connection).createMultiTable(d->tableName, E::MASTER_TABLE_NAME);
-    for (const C& column : columns) {
-        connection.query(
-            QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 %3")
-                .arg(d->tableName, quoteSqlIdentifier(column.getKey()), column.getDataColumnFormat()),
-            DBIF_ALTER_TIMING, __FILE__, __LINE__);
-    }
+    computeTableName();
+    DBIF_QuarnJoinAlgorithm::addDynamicJoinData(d->dataTablePrefix, d->tableName);
+    // SQLite keeps schema changes in the transaction: the table comes and goes with its registration.
+    // Under the named lock the table is made before the lock goes, or another process would not see it.
+    const bool madeHere = !schemaChangeCommits(connection) || !identified;
+    if (madeHere)
+        createTable(connection, columns);
     unit.commit();
+    return !madeHere;
+}
+
+template <typename E, typename C>
+void DBAL_MultiTable<E, C>::createTable(const DBIF_Connection& connection, const QList<C>& columns) {
+    // Only what is missing: another connection may be completing the same table (on MySQL every
+    // statement is idempotent as well, for one that comes between this look and the statement).
+    const QStringList present = connection.columnNames(d->tableName);
+    if (present.isEmpty())
+        DBIF_Connection(connection).createMultiTable(d->tableName, E::MASTER_TABLE_NAME);
+    const QString ifMissing = schemaChangeCommits(connection) ? QStringLiteral("IF NOT EXISTS ") : QString();
+    for (const C& column : columns) {
+        if (present.contains(column.getKey(), Qt::CaseInsensitive))
+            continue;
+        connection.query(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2%3 %4")
+                             .arg(d->tableName, ifMissing, quoteSqlIdentifier(column.getKey()),
+                                  column.getDataColumnFormat()),
+                         DBIF_ALTER_TIMING, __FILE__, __LINE__);
+    }
+}
+
+template <typename E, typename C>
+QString DBAL_MultiTable<E, C>::columnSetIdentity() const {
+    return QString::fromLatin1(QCryptographicHash::hash(d->key.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+template <typename E, typename C>
+bool DBAL_MultiTable<E, C>::isDuplicateKey(const DBIF_Exception& e) {
+    return e.getError().nativeErrorCode() == QLatin1String("1062");
+}
+
+template <typename E, typename C>
+bool DBAL_MultiTable<E, C>::schemaChangeCommits(const DBIF_Connection& connection) {
+    return connection.getDatabaseDriverName() == QLatin1String("QMYSQL");
 }
 
 template <typename E, typename C>

@@ -317,6 +317,12 @@ void DBIF_Connection::ManagedConnection::open() {
         query(QStringLiteral("SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED"), DBIF_QUERY_TIMING,
               __FILE__, __LINE__);
         applyLockTimeout();
+        // A node of a Galera cluster answers a read only after applying what the cluster committed
+        // before it, so that a commit through one node is read through any other right after it.
+        QSqlQuery wsrep =
+            query(QStringLiteral("SHOW VARIABLES LIKE 'wsrep_on'"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
+        if (wsrep.next() && wsrep.value(1).toString() == QLatin1String("ON"))
+            query(QStringLiteral("SET SESSION wsrep_sync_wait = 1"), DBIF_QUERY_TIMING, __FILE__, __LINE__);
         QSqlQuery packet = query(QStringLiteral("SHOW GLOBAL VARIABLES LIKE 'max_allowed_packet';"),
                                  DBIF_QUERY_TIMING, __FILE__, __LINE__);
         packet.next();
@@ -405,6 +411,15 @@ void DBIF_Connection::ManagedConnection::throwFailure(const QSqlError& error, co
     // SQLite rolls the whole transaction back on some errors (a full disk, for one): the host's earlier
     // work in it is gone too, which the host must hear of.
     if (driver == SQLITE && inTransaction && !databaseInTransaction()) {
+        inTransaction = false;
+        throw DBIF_Exception(reported, wholeTransactionGone(error, QStringLiteral("the database")),
+                             QString::fromLocal8Bit(file), line);
+    }
+    // MySQL rolls back the whole transaction of a deadlock's victim, and so does a Galera cluster that
+    // refuses a transaction at certification (reported as a deadlock): not just this statement. The
+    // host's is gone unless the failing one was a unit's own (see takeSchemaLock).
+    if (driver == MYSQL_DRIVER && error.nativeErrorCode() == QLatin1String("1213") && inTransaction &&
+        !(unitStarted && unitOwnsTransaction)) {
         inTransaction = false;
         throw DBIF_Exception(reported, wholeTransactionGone(error, QStringLiteral("the database")),
                              QString::fromLocal8Bit(file), line);
@@ -1452,7 +1467,17 @@ void DBIF_Connection::ManagedConnection::startUnit() {
     unitStarted = true;
 }
 
-bool DBIF_Connection::ManagedConnection::takeSchemaLock() {
+bool DBIF_Connection::ManagedConnection::takeSchemaLock(bool byName) {
+    if (driver == MYSQL_DRIVER && !byName) {
+        runUnitStatement(QStringLiteral("COMMIT"));
+        schemaChanged();
+        if (unitDepth > 0) {
+            runUnitStatement(QStringLiteral("START TRANSACTION"));
+            unitOwnsTransaction = true;
+            unitStarted = true;
+        }
+        return false;
+    }
     if (driver == MYSQL_DRIVER) {
         const QString sql =
             QStringLiteral("SELECT GET_LOCK(%1, %2)").arg(schemaLockName()).arg(lockTimeoutSeconds);
@@ -1678,9 +1703,9 @@ void DBIF_Connection::ManagedConnection::createMultiTable(const QString& table, 
         query(QStringLiteral("CREATE INDEX %1_%2_id ON %1 (%2_id ASC);\n").arg(table, owner),
               DBIF_INSERT_TIMING, __FILE__, __LINE__);
     } else {
-        query(QStringLiteral(
-                  "CREATE TABLE `%1` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  `%2_id` int(11) NOT "
-                  "NULL,\n  PRIMARY KEY (`id`),\n  INDEX `%1_%2_id` (`%2_id` ASC)\n)")
+        query(QStringLiteral("CREATE TABLE IF NOT EXISTS `%1` (\n  `id` int(11) NOT NULL AUTO_INCREMENT,\n  "
+                             "`%2_id` int(11) NOT NULL,\n  PRIMARY KEY (`id`),\n  INDEX `%1_%2_id` (`%2_id` "
+                             "ASC)\n)")
                   .arg(table, owner),
               DBIF_INSERT_TIMING, __FILE__, __LINE__);
     }

@@ -177,10 +177,15 @@ public:
         void rollbackUnit();
         bool isInUnit() const { return unitDepth > 0; }
         void onRollback(std::function<void()> undo);
-        // Serialises the making of shared schema between processes: on SQLite the open unit takes the
-        // write lock at once; on MySQL a named lock of the database is taken (true), held until
-        // releaseSchemaLock. Throws DBIF_Exception when the lock timeout passes first.
-        bool takeSchemaLock();
+        // Prepares the open unit for a change of shared schema that other processes may make at once:
+        // on SQLite it takes the write lock at once. On MySQL, with byName, a named lock of the
+        // database is taken (true), held until releaseSchemaLock; a Galera cluster grants it on each
+        // node alone, so only a single server is serialised by it. Otherwise the unit becomes a
+        // transaction of its own, committed at its end, after what the connection wrote before is
+        // committed (as the schema change that follows would commit it): a conflict at a unique key,
+        // which a cluster certifies, then loses nothing else. Throws DBIF_Exception (for the named lock
+        // when the lock timeout passes first).
+        bool takeSchemaLock(bool byName);
         void releaseSchemaLock();
 
         // The names of the table's columns as the database reports them; empty for a missing table.
@@ -472,7 +477,8 @@ public:
     // tables, or makes sure the latest-measurement/-setup indexes exist on one that has them.
     // Throws one DBIF_Exception with every failure collected.
     void initializeSchemaIfMissing() { d->initializeSchemaIfMissing(); }
-    // Creates a data table of the multi-table layout with its id, <owner>_id and index.
+    // Creates a data table of the multi-table layout with its id (the primary key), <owner>_id and
+    // index; on MySQL only when it is missing (another process may have just made it).
     void createMultiTable(const QString& table, const QString& owner) { d->createMultiTable(table, owner); }
 
 protected:

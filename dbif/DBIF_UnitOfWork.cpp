@@ -17,9 +17,9 @@ void DBIF_UnitOfWork::commit() {
     connection.d->commitUnit();
 }
 
-void DBIF_UnitOfWork::lockSchema() {
+void DBIF_UnitOfWork::lockSchema(bool byName) {
     if (!schemaLocked)
-        schemaLocked = connection.d->takeSchemaLock();
+        schemaLocked = connection.d->takeSchemaLock(byName);
 }
 
 void DBIF_UnitOfWork::onRollback(const DBIF_Connection& connection, std::function<void()> undo) {

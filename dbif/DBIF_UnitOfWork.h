@@ -25,9 +25,12 @@ public:
     // own). Throws DBIF_Exception, after rolling the unit back, when the database refuses.
     void commit();
 
-    // Makes this unit the only one of all processes that changes shared schema until it ends (see
-    // DBIF_Connection::ManagedConnection::takeSchemaLock). Throws DBIF_Exception after the lock timeout.
-    void lockSchema();
+    // Prepares the unit for a change of shared schema that other processes may make at the same time
+    // (see DBIF_Connection::ManagedConnection::takeSchemaLock): on SQLite the unit takes the write lock;
+    // on MySQL it becomes a transaction of its own that commit() commits, what the connection wrote
+    // before being committed first, or with byName it takes a named lock of the database instead,
+    // held until the unit ends (which only a single server honours). Throws DBIF_Exception.
+    void lockSchema(bool byName);
 
     // Registers how to restore in-memory state if the open unit of the connection is rolled back;
     // does nothing when no unit is open (the change is then final at once).

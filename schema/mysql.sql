@@ -343,10 +343,13 @@ CREATE TABLE multi_table (
   id INT NOT NULL AUTO_INCREMENT,
   column_table_name VARCHAR(255),
   data_table_prefix VARCHAR(255),
+  column_set CHAR(64),
   PRIMARY KEY (id)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
 CREATE INDEX multi_table_data_table_prefix ON multi_table (data_table_prefix ASC);
+
+CREATE UNIQUE INDEX multi_table_column_set ON multi_table (column_set);
 
 CREATE TABLE multi_table_column (
   id INT NOT NULL AUTO_INCREMENT,

@@ -315,10 +315,13 @@ CREATE INDEX latest_setup_all ON latest_setup(
 CREATE TABLE multi_table (
   id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,
   column_table_name VARCHAR(255),
-  data_table_prefix VARCHAR(255)
+  data_table_prefix VARCHAR(255),
+  column_set CHAR(64)
 );
 
 CREATE INDEX multi_table_data_table_prefix ON multi_table (data_table_prefix ASC);
+
+CREATE UNIQUE INDEX multi_table_column_set ON multi_table (column_set);
 
 CREATE TABLE multi_table_column (
   id INTEGER NOT NULL PRIMARY KEY AUTOINCREMENT,

@@ -167,7 +167,14 @@ TEST_P(SchemaTest, IndexesAndMultiTables) {
     EXPECT_EQ(connection().getLastId(), 1);
     EXPECT_EQ(countRows("measurement_data_7", "measurement_id = 42 AND id = 1"), 1);
     EXPECT_GE(connection().getCounts()[DBIF_INSERT_TIMING], 1);
-    EXPECT_THROW(connection().createMultiTable("measurement_data_7", "measurement"), DBIF_Exception);
+    // On MySQL a table that another process made meanwhile is left as it is; SQLite refuses to make
+    // it again (its registration's transaction keeps other processes out).
+    if (isMySql()) {
+        connection().createMultiTable("measurement_data_7", "measurement");
+        EXPECT_EQ(countRows("measurement_data_7"), 1);
+    } else {
+        EXPECT_THROW(connection().createMultiTable("measurement_data_7", "measurement"), DBIF_Exception);
+    }
 }
 
 DBIF_DATABASE_TEST_SUITE(SchemaTest);

@@ -7,6 +7,8 @@
 #include <QSqlQuery>
 #include <algorithm>
 #include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "dbif/DBAL_LatestRecord.h"
@@ -316,18 +318,30 @@ void DBIF_RunCopy::RunWriter::build(int parentId) {
     }
 }
 
-// The schema changes the run needs (a sparse column is added at addColumn already) happen here,
-// outside the run's unit of work: on MySQL each would commit what the unit had written.
+// The schema changes the run needs happen here, outside the run's unit of work: on MySQL each would
+// commit what the unit had written. A sparse column was added at addColumn already; a multi-table
+// column set gets its table at its first entity's prepareSave. Each save checks its values again
+// inside the unit, so one entity of a kind and column set is enough here.
 void DBIF_RunCopy::RunWriter::prepare() {
-    targetRun.prepareSave(false);
+    QSet<QString> prepared;
+    const auto prepareOnce = [&prepared](auto& entity) {
+        using Kind = std::decay_t<decltype(entity)>;
+        const QString set =
+            Kind::MASTER_TABLE_NAME + QLatin1Char('|') + entity.getColumnKeys().join(QLatin1Char('|'));
+        if (entity.getStorageEngineType() != DBIF_MULTI_TABLE_STORAGE || prepared.contains(set))
+            return;
+        prepared.insert(set);
+        entity.prepareSave(false);
+    };
+    prepareOnce(targetRun);
     for (DBIF_MeasurementCondition& condition : targetConditions)
-        condition.prepareSave(false);
+        prepareOnce(condition);
     for (DBIF_Device& device : targetDevices)
-        device.prepareSave(false);
+        prepareOnce(device);
     for (DBIF_Measurement& measurement : targetMeasurements)
-        measurement.prepareSave(false);
+        prepareOnce(measurement);
     for (DBIF_Setup& setup : targetSetups)
-        setup.prepareSave(false);
+        prepareOnce(setup);
 }
 
 void DBIF_RunCopy::RunWriter::save(Progress& progress) {
@@ -486,20 +500,22 @@ bool DBIF_RunCopy::planRun(const DBIF_CatalogEntry& run, Summary& summary, QHash
                 .arg(run.getApplication(), run.getApplicationVersion(), run.getRunType(),
                      DBIF_EntityRecord::sqlTime(run.getStartTime())));
     }
-    RunWriter writer(*this, run);
-    const QString reason = writer.gather();
+    const auto writer = std::make_shared<RunWriter>(*this, run);
+    const QString reason = writer->gather();
     if (!reason.isEmpty())
         return refuse(reason);
+    gathered.insert(run.getId(), writer);
     summary.copied << run;
-    summary.measurements += writer.measurementCount();
-    summary.rows += writer.rowCount();
-    summary.runRows << writer.rowCount();
+    summary.measurements += writer->measurementCount();
+    summary.rows += writer->rowCount();
+    summary.runRows << writer->rowCount();
     return planned[run.getId()] = true;
 }
 
 DBIF_RunCopy::Summary DBIF_RunCopy::plan(const QList<DBIF_CatalogEntry>& runs) {
     Summary summary;
     QHash<int, bool> planned;
+    gathered.clear();
     for (const DBIF_CatalogEntry& run : runs)
         planRun(run, summary, planned);
     return summary;
@@ -510,13 +526,12 @@ DBIF_RunCopy::Summary DBIF_RunCopy::copy(const QList<DBIF_CatalogEntry>& runs) {
     Progress done;
     done.runs = static_cast<int>(summary.copied.size());
     done.rows = summary.rows;
+    const QHash<int, std::shared_ptr<RunWriter>> writers = std::exchange(gathered, {});
     for (const DBIF_CatalogEntry& run : std::as_const(summary.copied)) {
-        RunWriter writer(*this, run);
-        writer.gather();
         int parentId = DBIF_CatalogEntry::NO_PARENT_ID;
         if (run.getParentId() != DBIF_CatalogEntry::NO_PARENT_ID)
             parentId = findOnTarget(run.getParent());
-        writer.write(parentId, done);
+        writers.value(run.getId())->write(parentId, done);
         ++done.runsDone;
     }
     if (progress)

@@ -12,6 +12,8 @@
 // tables) is made first, because a schema change commits on MySQL; then every row of the run is
 // written in one unit of work, which a failure (or a progress callback that throws) rolls back
 // whole, leaving the target's caches without the run's objects, so that the next copy starts afresh.
+// Inside a host transaction on the target a run is a savepoint of it instead, stored when the host
+// commits (and on MySQL a sparse column the run adds commits the host's transaction, as for any save).
 // After a run's saves, the latest-measurement and latest-setup records of the combinations it
 // touched point at the measurement (setup) of the run that started last: a run copied after a later
 // one does not take "latest" from it. Within one run the copy saves in the source's id order.
@@ -26,6 +28,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "dbif/DBIF_CatalogEntry.h"
 #include "dbif/DBIF_Connection.h"
@@ -85,6 +88,8 @@ private:
 
     DBIF_Connection source;
     DBIF_Connection target;
+    // The runs the last plan gathered for copying, by source id, so that copy() reads them once.
+    QHash<int, std::shared_ptr<RunWriter>> gathered;
     int engine = 0;
     ProgressCallback progress;
 };

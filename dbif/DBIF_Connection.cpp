@@ -418,8 +418,7 @@ void DBIF_Connection::ManagedConnection::throwFailure(const QSqlError& error, co
     // MySQL rolls back the whole transaction of a deadlock's victim, and so does a Galera cluster that
     // refuses a transaction at certification (reported as a deadlock): not just this statement. The
     // host's is gone unless the failing one was a unit's own (see takeSchemaLock).
-    if (driver == MYSQL_DRIVER && error.nativeErrorCode() == QLatin1String("1213") && inTransaction &&
-        !(unitStarted && unitOwnsTransaction)) {
+    if (wholeTransactionRolledBack(error) && inTransaction && !(unitStarted && unitOwnsTransaction)) {
         inTransaction = false;
         throw DBIF_Exception(reported, wholeTransactionGone(error, QStringLiteral("the database")),
                              QString::fromLocal8Bit(file), line);
@@ -435,6 +434,12 @@ void DBIF_Connection::ManagedConnection::throwFailure(const QSqlError& error, co
         }
     }
     throw DBIF_Exception(reported, error, QString::fromLocal8Bit(file), line);
+}
+
+// MySQL's deadlock error, which a Galera cluster also reports for a transaction it refused at
+// certification: the server rolled back the whole transaction, not just the statement.
+bool DBIF_Connection::ManagedConnection::wholeTransactionRolledBack(const QSqlError& error) const {
+    return driver == MYSQL_DRIVER && error.nativeErrorCode() == QLatin1String("1213");
 }
 
 // The database's error with what it means for the host: the transaction ended, not just the
@@ -1369,7 +1374,7 @@ void DBIF_Connection::ManagedConnection::endTransaction() {
                           error.type(), error.nativeErrorCode()),
                 QStringLiteral(__FILE__), __LINE__);
         }
-        if (databaseInTransaction())
+        if (databaseInTransaction() && !wholeTransactionRolledBack(error))
             throw DBIF_Exception(QStringLiteral("COMMIT"), error, QStringLiteral(__FILE__), __LINE__);
         inTransaction = false;
         throw DBIF_Exception(QStringLiteral("COMMIT"),

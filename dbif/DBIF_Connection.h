@@ -227,6 +227,7 @@ public:
                                const char* file, int line);
         bool databaseInTransaction() const;
         static QSqlError wholeTransactionGone(const QSqlError& error, const QString& cause);
+        bool wholeTransactionRolledBack(const QSqlError& error) const;
         bool sessionLost(const QSqlError& error);
         void drop();
         void refuseDropped(const QString& sql, const char* file, int line) const;

@@ -2,9 +2,9 @@
 // client ports in DBIF_TEST_GALERA_PORTS and the cluster's folder, with each node's server.pid, in
 // DBIF_TEST_GALERA_DIR). The test's own connection goes through node 1. A commit through one node is
 // read through another right after it; two processes registering the same new column sets through two
-// nodes end with one table each and every row visible; a node killed in a save's transaction loses
-// that save and nothing before it. Without the cluster every case is skipped. The last case kills
-// node 2, so it comes last.
+// nodes end with one table each and every row visible; a transaction that loses certification is
+// gone and can be retried; a node killed in a save's transaction loses that save and nothing before it.
+// Without the cluster every case is skipped. The last case kills node 2, so it comes last.
 #include <gtest/gtest.h>
 
 #include <QDateTime>
@@ -122,6 +122,32 @@ TEST_P(GaleraTest, TwoProcessesRegisteringTheSameNewColumnSetsThroughTwoNodesSha
                   back.getApplicationVersion().toInt() * 0.5)
             << "entry " << id;
     }
+}
+
+TEST_P(GaleraTest, ATransactionThatLosesCertificationIsGoneAndCanBeRetried) {
+    DBIF_Die::get(connection(), "L", "W", "D", "B", "u").save();
+    DBIF_Connection first = node(1), second = node(2);
+    // Both change the same row through two nodes; the later commit loses certification.
+    for (DBIF_Connection* db : {&first, &second}) {
+        db->beginTransaction();
+        db->query(QStringLiteral("UPDATE die SET block = '%1'").arg(db == &first ? "one" : "two"),
+                  DBIF_UPDATE_TIMING, __FILE__, __LINE__);
+    }
+    first.endTransaction();
+    bool retryable = false;
+    try {
+        second.endTransaction();
+    } catch (const DBIF_Exception& e) {
+        retryable = e.isRetryable();
+        EXPECT_NE(std::string(e.what()).find("nothing saved since beginTransaction() is stored"),
+                  std::string::npos)
+            << e.what();
+    }
+    EXPECT_TRUE(retryable);
+    EXPECT_FALSE(second.isInTransaction());
+    second.endTransaction();  // nothing left to commit, and nothing pretends to be
+    commit(first);
+    EXPECT_EQ(count(node(3), "SELECT COUNT(*) FROM die WHERE block = 'one'"), 1);
 }
 
 TEST_P(GaleraTest, ANodeKilledInASavesTransactionLosesThatSaveAndNothingBefore) {

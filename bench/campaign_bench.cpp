@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchmarkMain.h"
+#include "Campaign.h"
 #include "FreshDatabase.h"
 #include "StatementTrace.h"
 
@@ -22,45 +23,11 @@
 
 namespace {
 
-constexpr int DIES = 10;
-constexpr int DEVICES = 10;
-constexpr double TEMPERATURES[] = {-40, 25, 125};
-constexpr int MEASUREMENTS = DIES * DEVICES * 3;
+constexpr int MEASUREMENTS = CAMPAIGN_MEASUREMENTS;
 constexpr int ROWS = 50;
-const char* const COLUMNS[] = {"Vd", "Vg", "Id", "Ig"};
 
-// The whole campaign through the library, in one transaction.
 void storeCampaign(DBIF_Connection& db, DBIF_StorageEngineType engine) {
-    db.beginTransaction();
-    const QDateTime start(QDate(2024, 5, 2), QTime(8, 0, 0));
-    DBIF_CatalogEntry run =
-        DBIF_CatalogEntry::get(db, "prober", "3.2", "IdVd", start, start, "bench", engine);
-    const DBIF_Routine routine = DBIF_Routine::get(db, "idvd", "sweep", "bench");
-    const DBIF_MeasurementCondition bias =
-        DBIF_MeasurementCondition::get(db, "Vg=1.2", &run, routine, engine);
-    for (int die = 0; die < DIES; ++die) {
-        const DBIF_Die chip = DBIF_Die::get(db, "LOT1", "W01", QStringLiteral("X%1").arg(die), "B", "bench");
-        for (int device = 0; device < DEVICES; ++device) {
-            const DBIF_Device transistor =
-                DBIF_Device::get(db, QStringLiteral("M%1").arg(device), "nmos", "S1", device, &run, engine);
-            for (const double temperature : TEMPERATURES) {
-                DBIF_Measurement m =
-                    DBIF_Measurement::get(db, chip, &run, transistor, bias, temperature, engine);
-                QList<DBIF_MeasurementColumn> columns;
-                for (const char* name : COLUMNS)
-                    columns.append(m.addColumn(name, "DB"));
-                // A column at a time, as an instrument hands its sweeps over.
-                double values[ROWS];
-                for (int c = 0; c < columns.size(); ++c) {
-                    for (int row = 0; row < ROWS; ++row)
-                        values[row] = 0.01 * row + c + temperature * 1e-3;
-                    m.setColumn(columns[c], values, ROWS);
-                }
-                m.save();
-            }
-        }
-    }
-    db.endTransaction();
+    storeCampaign(db, engine, ROWS);
 }
 
 // The statements one library campaign sends, in order.

@@ -73,22 +73,13 @@ void DBIF_Die::save() {
         return;
     SharedData& r = *d;
     // Every value is bound: a lot or wafer from a file reaches the table exactly as it is.
-    static const QStringList columns{QStringLiteral("lot"),           QStringLiteral("wafer"),
-                                     QStringLiteral("die"),           QStringLiteral("block"),
-                                     QStringLiteral("modified_time"), QStringLiteral("user")};
+    static const QStringList columns =
+        QStringLiteral("lot,wafer,die,block,modified_time,user").split(QLatin1Char(','));
     const auto values = [&r] {
         return QVariantList{r.lot, r.wafer, r.die, r.block, DBIF_EntityRecord::sqlTime(r.modifiedTime),
                             r.user};
     };
-    r.saveRow(
-        [&] {
-            r.connection.insertRow(QStringLiteral("die"), columns, values(), DBIF_UPDATE_TIMING, __FILE__,
-                                   __LINE__);
-        },
-        [&] {
-            r.connection.updateRow(QStringLiteral("die"), columns, values(), r.id, DBIF_QUERY_TIMING,
-                                   __FILE__, __LINE__);
-        });
+    r.saveBoundRow(QStringLiteral("die"), columns, values, DBIF_QUERY_TIMING);
 }
 
 void DBIF_Die::reload(const QSqlRecord& record) {

@@ -85,6 +85,15 @@ struct DBIF_EntityRecord : public QSharedData {
         }
         unit.commit();
     }
+    // saveRow for a kind that is one row of its own table: one INSERT or one UPDATE of `columns`, the
+    // values (values(), in the columns' order) bound; the UPDATE is counted under `updateCategory`.
+    template <typename Values>
+    void saveBoundRow(const QString& table, const QStringList& columns, Values values,
+                      int updateCategory = DBIF_UPDATE_TIMING) {
+        saveRow(
+            [&] { connection.insertRow(table, columns, values(), DBIF_UPDATE_TIMING, __FILE__, __LINE__); },
+            [&] { connection.updateRow(table, columns, values(), id, updateCategory, __FILE__, __LINE__); });
+    }
     // A statement's text put between single quotes, escaped so that it cannot end the literal early.
     QString quoted(const QString& text) const { return connection.quoteText(text); }
 };

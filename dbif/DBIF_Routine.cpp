@@ -67,15 +67,7 @@ void DBIF_Routine::save() {
     const auto values = [&r] {
         return QVariantList{r.name, r.definition, DBIF_EntityRecord::sqlTime(r.modifiedTime), r.user};
     };
-    r.saveRow(
-        [&] {
-            r.connection.insertRow(QStringLiteral("routine"), columns, values(), DBIF_UPDATE_TIMING, __FILE__,
-                                   __LINE__);
-        },
-        [&] {
-            r.connection.updateRow(QStringLiteral("routine"), columns, values(), r.id, DBIF_UPDATE_TIMING,
-                                   __FILE__, __LINE__);
-        });
+    r.saveBoundRow(QStringLiteral("routine"), columns, values);
 }
 
 void DBIF_Routine::reload(const QSqlRecord& record) {

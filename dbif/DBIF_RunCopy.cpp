@@ -77,19 +77,26 @@ void copyTable(const E& from, E& to, AddColumn addColumn) {
     to.setUser(from.getUser());
 }
 
+// Takes the object out of the target's cache.
+template <typename E>
+void forgetObject(const DBIF_Connection& target, E entity) {
+    E::getObjectCache().removeFromCache(target, entity);
+    // Only the cache would have broken the measurement-setup cycle (and the entry's children) later.
+    entity.unloadSubordinates();
+}
+
 // Forgets the target's object of the kind when the open unit of work is rolled back: it runs before
 // the undo actions registered earlier (they run last first), while the object still holds the id its
 // row took, so that neither its key nor that id finds the object afterwards.
 template <typename E>
 void forgetOnRollback(const DBIF_Connection& target, const E& entity) {
-    DBIF_UnitOfWork::onRollback(target,
-                                [target, entity] { E::getObjectCache().removeFromCache(target, entity); });
+    DBIF_UnitOfWork::onRollback(target, [target, entity] { forgetObject(target, entity); });
 }
 
 template <typename E>
 void forget(const DBIF_Connection& target, const QList<E>& entities) {
     for (const E& entity : entities)
-        E::getObjectCache().removeFromCache(target, entity);
+        forgetObject(target, entity);
 }
 
 // The start of the run a setup belongs to, through its measurement or its own run; invalid without one.

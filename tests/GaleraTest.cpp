@@ -78,6 +78,7 @@ TEST_P(GaleraTest, ACommitThroughOneNodeIsReadThroughAnotherRightAfterIt) {
     through.addRow();
     through.set(late, QVariant(2.5));
     through.save();
+    commit(third);  // the read that follows starts a transaction of its own, and waits
     EXPECT_EQ(
         count(
             third,

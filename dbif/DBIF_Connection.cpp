@@ -3,8 +3,8 @@
 #include "dbif/DBIF_Connection.h"
 
 #include <QElapsedTimer>
-#include <QMutexLocker>
 #include <QFile>
+#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -715,6 +715,8 @@ QString boundInsert(const QString& table, const QStringList& columns, int rows) 
 
 // MySQL takes at most this many placeholders in one prepared statement.
 constexpr int MYSQL_MAX_PLACEHOLDERS = 65535;
+// What an execute packet holds besides the bound values (the statement text went with the prepare).
+constexpr qint64 MYSQL_EXECUTE_HEADER_BYTES = 1024;
 
 }  // namespace
 
@@ -908,24 +910,39 @@ private:
 
 namespace {
 
-// A value of executeBound in its own type.
-void bindValue(const QVariant& value, DBIF_Connection::CellSink& sink) {
-    if (!value.isValid() || value.isNull()) {
-        sink.null();
-        return;
-    }
+// How executeBound binds and traces a value: a null variant as NULL, a double as a double, an
+// integer as an integer, anything else as its text.
+enum class BoundKind { Null, Number, Integer, Text };
+
+BoundKind boundKind(const QVariant& value) {
+    if (!value.isValid() || value.isNull())
+        return BoundKind::Null;
     switch (value.typeId()) {
-    case QMetaType::Double:
-        sink.number(value.toDouble());
-        break;
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-    case QMetaType::UInt:
-    case QMetaType::Bool:
-        sink.integer(value.toLongLong());
-        break;
-    default:
-        sink.text(value.toString());
+        case QMetaType::Double:
+            return BoundKind::Number;
+        case QMetaType::Int:
+        case QMetaType::LongLong:
+        case QMetaType::UInt:
+        case QMetaType::Bool:
+            return BoundKind::Integer;
+        default:
+            return BoundKind::Text;
+    }
+}
+
+void bindValue(const QVariant& value, DBIF_Connection::CellSink& sink) {
+    switch (boundKind(value)) {
+        case BoundKind::Null:
+            sink.null();
+            break;
+        case BoundKind::Number:
+            sink.number(value.toDouble());
+            break;
+        case BoundKind::Integer:
+            sink.integer(value.toLongLong());
+            break;
+        case BoundKind::Text:
+            sink.text(value.toString());
     }
 }
 
@@ -934,18 +951,22 @@ void bindValue(const QVariant& value, DBIF_Connection::CellSink& sink) {
 QString shownValues(const QVariantList& values) {
     QStringList shown;
     for (const QVariant& value : values) {
-        if (!value.isValid() || value.isNull()) {
-            shown.append(QStringLiteral("NULL"));
-        } else if (value.typeId() == QMetaType::Double) {
-            QString number = QString::number(value.toDouble(), 'g', 17);
-            if (!number.contains(QLatin1Char('.')) && !number.contains(QLatin1Char('e')))
-                number += QStringLiteral(".0");
-            shown.append(number);
-        } else if (value.typeId() == QMetaType::Int || value.typeId() == QMetaType::LongLong ||
-                   value.typeId() == QMetaType::UInt || value.typeId() == QMetaType::Bool) {
-            shown.append(QString::number(value.toLongLong()));
-        } else {
-            shown.append(quoteSqlText(value.toString()));
+        switch (boundKind(value)) {
+            case BoundKind::Null:
+                shown.append(QStringLiteral("NULL"));
+                break;
+            case BoundKind::Number: {
+                QString number = QString::number(value.toDouble(), 'g', 17);
+                if (!number.contains(QLatin1Char('.')) && !number.contains(QLatin1Char('e')))
+                    number += QStringLiteral(".0");
+                shown.append(number);
+                break;
+            }
+            case BoundKind::Integer:
+                shown.append(QString::number(value.toLongLong()));
+                break;
+            case BoundKind::Text:
+                shown.append(quoteSqlText(value.toString()));
         }
     }
     return shown.join(QStringLiteral(", "));
@@ -970,8 +991,9 @@ void DBIF_Connection::ManagedConnection::forgetSessionStatements(const QString& 
 }
 
 sqlite3_stmt* DBIF_Connection::ManagedConnection::preparedSqlite(const QString& name, sqlite3* handle,
-                                                                 const QString& sql, const QString& driverText,
-                                                                 const char* file, int line) {
+                                                                 const QString& sql,
+                                                                 const QString& driverText, const char* file,
+                                                                 int line) {
     sqlite3_stmt* statement = sessionStatements(name).sqlite(handle, sql);
     if (statement == nullptr)
         throwFailure(sqliteError(handle, driverText), sql, file, line);
@@ -987,7 +1009,8 @@ MYSQL* DBIF_Connection::ManagedConnection::mysqlSession(const QString& name, con
 }
 
 MYSQL_STMT* DBIF_Connection::ManagedConnection::preparedMysql(const QString& name, MYSQL* handle,
-                                                              const QString& sql, const char* file, int line) {
+                                                              const QString& sql, const char* file,
+                                                              int line) {
     QString error;
     unsigned code = 0;
     MYSQL_STMT* statement = sessionStatements(name).mysql(handle, sql, error, code);
@@ -1058,11 +1081,10 @@ void DBIF_Connection::ManagedConnection::executeBound(const QString& sql, int ca
         traceStatement(name, elapsed, QStringLiteral("%1 -- bound: %2").arg(sql, shownValues(values)));
 }
 
-// The execute packet holds the values and a header; the statement text went with the prepare.
+// The execute packet holds the values and a header.
 void DBIF_Connection::ManagedConnection::refuseOverPacket(const QString& sql, qint64 bytes, int row,
                                                           const char* file, int line) const {
-    constexpr qint64 HEADER_BYTES = 1024;
-    if (bytes + HEADER_BYTES < packetLimit)
+    if (bytes + MYSQL_EXECUTE_HEADER_BYTES < packetLimit)
         return;
     const QString limit =
         QStringLiteral("bytes exceed the server's max_allowed_packet of %1").arg(maxPacketBytes);
@@ -1178,8 +1200,7 @@ void DBIF_Connection::ManagedConnection::insertBoundRowsMysql(const QString& tab
         sink.bytes = 0;
         bindRow(row, sink);
         refuseOverPacket(oneRow, sink.bytes, row, file, line);
-        constexpr qint64 HEADER_BYTES = 1024;
-        if (batchRows > 0 && batchBytes + sink.bytes + HEADER_BYTES >= packetLimit) {
+        if (batchRows > 0 && batchBytes + sink.bytes + MYSQL_EXECUTE_HEADER_BYTES >= packetLimit) {
             send(batchRows);
             batchRows = 0;
             batchBytes = 0;
@@ -1432,7 +1453,6 @@ void DBIF_Connection::ManagedConnection::runUnitStatement(const QString& sql) {
 }
 
 namespace {
-
 
 // Schema changes: on MySQL they commit, so a savepoint before one would be gone at once.
 bool isSchemaChange(const QString& sql) {
